@@ -1,0 +1,38 @@
+# Shared by ./scripts/run and ./scripts/test: the Debian packages the project
+# needs, installed when missing.
+set -euo pipefail
+
+HX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+HX_JOBS="$(nproc 2>/dev/null || echo 2)"
+
+# Build tools, test and benchmark libraries, the SNMP and JSON libraries the
+# card links, clang's fuzzer runtime, and the client tools tests drive the
+# servers with.
+HX_PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsnmp-dev libcjson-dev libdvbpsi-dev
+  snmp curl
+)
+
+hx_install_packages() {
+  local missing=()
+  local package
+  for package in "${HX_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done
+  if [ "${#missing[@]}" -eq 0 ]; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "These Debian packages are missing: ${missing[*]}" >&2
+    echo "Install them as root (apt-get install ${missing[*]}) and run this again." >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

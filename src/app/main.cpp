@@ -1,0 +1,34 @@
+// Process entry of the QAM card's control application.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "core/run_profile.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(hx::RunProfileUsage().c_str(), stdout);
+            return 0;
+        }
+    }
+    std::string error;
+    const auto profile = hx::ParseRunProfile(args, error);
+    if (!profile) {
+        std::fprintf(stderr, "hx_qam: %s\n%s", error.c_str(), hx::RunProfileUsage().c_str());
+        return 2;
+    }
+    hx::SetProfile(*profile);
+    if (!hx::PrepareDataRoot()) {
+        std::fprintf(stderr, "hx_qam: cannot create the data root %s\n", profile->dataRoot.c_str());
+        return 1;
+    }
+
+    hx::Startup_Run(hx::Startup_Steps());
+    if (profile->exitAfterStartup) {
+        return 0;
+    }
+    hx::Startup_KeepAlive();
+}

@@ -1,0 +1,12 @@
+#include "chassis/param_store.h"
+
+#include "core/standin.h"
+
+namespace hx {
+
+U32 PARAMS_Init() {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+    return 0;
+}
+
+}  // namespace hx

@@ -1,0 +1,61 @@
+// Command runner: the one way the card application runs a shell tool.
+//
+// Commands are argument vectors, never shell text, so a name or address that
+// came from a peer, a file or a request cannot be reinterpreted by a shell. On
+// the card every command runs for real. On the simulated board:
+//   - commands that would change the host (addresses, routes, clock, reboot,
+//     mounts, process control, SSH service, FTP transfers, iperf3) are recorded
+//     in order, in memory and appended to "sim/commands.log" under the data
+//     root, and are not run;
+//   - file tools (tar, cp, mv, rm, mkdir, ln, chmod, touch) run for real, with
+//     every absolute path argument resolved under the data root and any path
+//     that would leave it refused;
+//   - a simulated device may claim a command (for example the GPIO model takes
+//     "echo N > /sys/class/gpio/export") through SetSimHandler;
+//   - anything else is recorded and not run.
+//
+// Called from any thread; the record and the handler table sit behind one
+// internal mutex, which is not held while a command runs.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hx {
+
+struct Command {
+    std::vector<std::string> argv;
+    // When set, the command's standard output goes to this (logical) file, as
+    // "argv > file" would in a shell.
+    std::optional<std::string> stdoutFile;
+};
+
+struct CommandResult {
+    int status = 0;          // exit status; -1 when it could not be started or was refused
+    bool executed = false;   // false when only recorded (sim) or refused
+    std::string output;      // standard output, when captured
+};
+
+// The text a shell would have been given: each argument quoted where needed.
+std::string Command_Text(const Command& command);
+
+// Runs the command and waits for it. Output is not captured.
+CommandResult Command_Run(const Command& command);
+// Runs the command and captures its standard output (at most `limit` bytes).
+CommandResult Command_Capture(const Command& command, std::size_t limit = 65536);
+
+// Convenience: Command_Run({argv}).status.
+int Command_Run(std::vector<std::string> argv);
+
+// Simulated devices that answer a command in place of the host.
+using SimCommandHandler = std::function<CommandResult(const Command&)>;
+void Command_SetSimHandler(const std::string& program, SimCommandHandler handler);
+void Command_ClearSimHandlers();
+
+// What the simulated board recorded instead of running, oldest first.
+std::vector<std::string> Command_Recorded();
+void Command_ClearRecorded();
+
+}  // namespace hx

@@ -1,0 +1,72 @@
+// Shared helpers: CRC-32, big-endian packing of 32-bit words, checksum,
+// UTF-16 conversion, sorting, time and address formatting.
+//
+// Stateless and safe from any thread. The one CRC routine serves every user:
+// PSI/SI sections pass 0xFFFFFFFF (CRC-32/MPEG-2), the inter-board packets,
+// serial frames and parameter files pass 0x04C11DB7 as the initial value.
+#pragma once
+
+#include <span>
+
+#include "core/types.h"
+
+namespace hx {
+
+// Initial value the inter-board packets, serial frames and parameter files use.
+constexpr U32 kCrcInitLinks = 0x04C11DB7;
+// Initial value of PSI/SI sections (CRC-32/MPEG-2).
+constexpr U32 kCrcInitMpeg2 = 0xFFFFFFFF;
+
+// CRC-32, polynomial 0x04C11DB7, MSB first, no reflection, no final XOR.
+// An initial value of 0 means 0xFFFFFFFF.
+U32 Common_CRC_Calculate(const U8* pu8Data, U32 u32Length, U32 u32CRCValue);
+// The same; a null pointer logs and gives 0.
+U32 Common_CRCCalculate(const void* data, U32 length, U32 CRCValue);
+inline U32 Common_CRC(std::span<const U8> data, U32 initial) {
+    return Common_CRC_Calculate(data.data(), static_cast<U32>(data.size()), initial);
+}
+
+void Common_ChangeBit32To8(const U32* pu32Data, U8* pu8Data, U32 u32length);
+void Common_ChangeBit8To32(U32* pu32Data, const U8* pu8Data, U8 u8Length);
+U32* Common_Sort(U32* pu32Data, U32* pu32Data2, U32 u32Length);
+U32 Common_GetMsecTick();
+void Common_ConvertUTF16ToASC(const U8* paru8Name, U16 u16Len, U8* pu8Buffer);
+void Common_ConvertASCToUTF16(const U8* paru8Name, U16 u16Len, U8* pu8Buffer);
+U32 Common_CheckSum(const U8* pu8Data, U32 u32Len);
+void Common_AddrU32toString(char* pu8Addr, U32 u32IP);
+int Common_GetSystemAnalysis();
+
+// Little-endian field access for the fixed byte layouts of records and
+// parameter files (the processor's order on the card, stated explicitly so a
+// layout never depends on the compiler).
+inline void PutLe16(U8* out, U16 value) {
+    out[0] = static_cast<U8>(value);
+    out[1] = static_cast<U8>(value >> 8);
+}
+inline void PutLe32(U8* out, U32 value) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<U8>(value >> (8 * i));
+    }
+}
+inline U16 GetLe16(const U8* in) { return static_cast<U16>(in[0] | in[1] << 8); }
+inline U32 GetLe32(const U8* in) {
+    return static_cast<U32>(in[0]) | static_cast<U32>(in[1]) << 8 | static_cast<U32>(in[2]) << 16 |
+           static_cast<U32>(in[3]) << 24;
+}
+// Big-endian, for PSI/SI sections and the frames that carry them.
+inline void PutBe16(U8* out, U16 value) {
+    out[0] = static_cast<U8>(value >> 8);
+    out[1] = static_cast<U8>(value);
+}
+inline void PutBe32(U8* out, U32 value) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<U8>(value >> (24 - 8 * i));
+    }
+}
+inline U16 GetBe16(const U8* in) { return static_cast<U16>(in[0] << 8 | in[1]); }
+inline U32 GetBe32(const U8* in) {
+    return static_cast<U32>(in[0]) << 24 | static_cast<U32>(in[1]) << 16 | static_cast<U32>(in[2]) << 8 |
+           static_cast<U32>(in[3]);
+}
+
+}  // namespace hx

@@ -1,0 +1,36 @@
+// File helpers shared by every module that keeps state on the card's storage.
+//
+// Settings files are "rewritten from the start" on every change. A power cut in
+// the middle of such a rewrite must leave the old file or the new one, never a
+// torn mix, so File_WriteAtomic writes a temporary file in the same folder,
+// syncs it, renames it over the old name and syncs the folder. Every writer of
+// a whole file uses it.
+//
+// Paths here are real paths (already resolved under the data root). Stateless;
+// safe from any thread (two writers of one file: the last rename wins whole).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/types.h"
+
+namespace hx {
+
+// Replaces the whole content of `path`. Returns false (and leaves the old file
+// as it was) when any step fails; errno tells which.
+bool File_WriteAtomic(const std::string& path, std::span<const U8> data);
+
+// Reads the whole file, or nullopt when it cannot be opened or read.
+std::optional<std::vector<U8>> File_ReadAll(const std::string& path);
+
+// Size in bytes, or nullopt when the file does not exist.
+std::optional<std::size_t> File_Size(const std::string& path);
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool File_MakeDirectories(const std::string& path);
+
+}  // namespace hx

@@ -1,0 +1,209 @@
+#include "core/run_profile.h"
+
+#include <charconv>
+
+namespace hx {
+
+namespace {
+
+RunProfile& MutableProfile() {
+    static RunProfile profile = CardProfile();
+    return profile;
+}
+
+bool ParseNumber(std::string_view text, U32 max, U32& out) {
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    U32 value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+RunProfile CardProfile() {
+    RunProfile profile;
+    profile.dataRoot = "/";
+    profile.backend = HardwareBackend::Card;
+    return profile;
+}
+
+RunProfile SimProfile(const std::filesystem::path& root) {
+    RunProfile profile;
+    profile.dataRoot = std::filesystem::absolute(root).lexically_normal();
+    profile.backend = HardwareBackend::Sim;
+    profile.listenAddress = "127.0.0.1";
+    profile.interBoardPort = 8000;
+    profile.managementPort = 3030;
+    profile.httpPort = 8080;
+    profile.snmpPort = 1161;
+    profile.registerDevice = "/dev/mem";
+    profile.serialDevice = "/dev/ttyPS1";
+    return profile;
+}
+
+const RunProfile& Profile() { return MutableProfile(); }
+
+void SetProfile(const RunProfile& profile) { MutableProfile() = profile; }
+
+std::string ResolvePath(std::string_view logicalPath) {
+    const std::filesystem::path& root = Profile().dataRoot;
+    if (root.empty() || root == "/") {
+        return std::string(logicalPath);
+    }
+    std::string_view relative = logicalPath;
+    while (!relative.empty() && relative.front() == '/') {
+        relative.remove_prefix(1);
+    }
+    std::string resolved = root.string();
+    if (resolved.back() != '/') {
+        resolved.push_back('/');
+    }
+    resolved.append(relative);
+    return resolved;
+}
+
+bool IsInsideDataRoot(const std::filesystem::path& realPath) {
+    const std::filesystem::path root = Profile().dataRoot.lexically_normal();
+    const std::filesystem::path path = std::filesystem::absolute(realPath).lexically_normal();
+    if (root == "/") {
+        return true;
+    }
+    auto rootIt = root.begin();
+    auto pathIt = path.begin();
+    for (; rootIt != root.end(); ++rootIt, ++pathIt) {
+        if (rootIt->empty()) {
+            continue;  // trailing separator of the root
+        }
+        if (pathIt == path.end() || *pathIt != *rootIt) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PrepareDataRoot() {
+    if (Profile().backend == HardwareBackend::Card) {
+        return true;
+    }
+    bool ok = true;
+    for (const char* folder : {"/vandik_data/log", "/vandik_app", "/tmp", "/sim"}) {
+        std::error_code error;
+        std::filesystem::create_directories(ResolvePath(folder), error);
+        ok = ok && !error;
+    }
+    return ok;
+}
+
+std::string RunProfileUsage() {
+    return "usage: hx_qam [options]\n"
+           "  --hardware sim|card     hardware back end (default sim)\n"
+           "  --data-root DIR         folder holding /vandik_data, /vandik_app, /tmp ... (sim default ./var)\n"
+           "  --listen ADDR           listening address (sim default 127.0.0.1)\n"
+           "  --inter-board-port N    inter-board server port (default 8000)\n"
+           "  --nms-port N            network-management port (sim default 3030)\n"
+           "  --http-port N           web server port (sim default 8080)\n"
+           "  --snmp-port N           SNMP agent port (sim default 1161)\n"
+           "  --slot N                slot the simulated board sits in (default 3)\n"
+           "  --hardware-version N    simulated hardware-version pins\n"
+           "  --plugged-slots MASK    simulated plugged slots, bit n for slot n\n"
+           "  --sim-fail-bitstream    make the simulated 160T configuration fail\n"
+           "  --custom-variant        turn on the customer-variant switch\n"
+           "  --once                  run the start-up steps, then exit\n";
+}
+
+std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, std::string& error) {
+    bool card = false;
+    std::optional<std::string> root;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--hardware" && i + 1 < args.size()) {
+            const std::string& value = args[i + 1];
+            if (value != "sim" && value != "card") {
+                error = "--hardware takes sim or card";
+                return std::nullopt;
+            }
+            card = value == "card";
+        }
+        if (args[i] == "--data-root" && i + 1 < args.size()) {
+            root = args[i + 1];
+        }
+    }
+    RunProfile profile = card ? CardProfile() : SimProfile(root.value_or("var"));
+    if (root) {
+        profile.dataRoot = std::filesystem::absolute(*root).lexically_normal();
+    }
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = option + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](U32 max, U32& out) {
+            std::string text;
+            if (!value(text)) {
+                return false;
+            }
+            if (!ParseNumber(text, max, out)) {
+                error = option + ": bad number '" + text + "'";
+                return false;
+            }
+            return true;
+        };
+        auto port = [&](U16& out) {
+            U32 parsed = 0;
+            if (!number(65535, parsed)) {
+                return false;
+            }
+            out = static_cast<U16>(parsed);
+            return true;
+        };
+        std::string text;
+        bool ok = true;
+        if (option == "--hardware" || option == "--data-root") {
+            ok = value(text);
+        } else if (option == "--listen") {
+            ok = value(profile.listenAddress);
+        } else if (option == "--inter-board-port") {
+            ok = port(profile.interBoardPort);
+        } else if (option == "--nms-port") {
+            ok = port(profile.managementPort);
+        } else if (option == "--http-port") {
+            ok = port(profile.httpPort);
+        } else if (option == "--snmp-port") {
+            ok = port(profile.snmpPort);
+        } else if (option == "--slot") {
+            ok = number(15, profile.simSlotId);
+        } else if (option == "--hardware-version") {
+            ok = number(0xFFFFFFFFu, profile.simHardwareVersion);
+        } else if (option == "--plugged-slots") {
+            ok = number(0xFFFFFFFFu, profile.simPluggedSlots);
+        } else if (option == "--sim-fail-bitstream") {
+            profile.simBitstreamFails = true;
+        } else if (option == "--custom-variant") {
+            profile.customVariant = true;
+        } else if (option == "--once") {
+            profile.exitAfterStartup = true;
+        } else {
+            error = "unknown option '" + option + "'";
+            return std::nullopt;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    return profile;
+}
+
+}  // namespace hx

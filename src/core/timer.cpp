@@ -1,0 +1,69 @@
+#include "core/timer.h"
+
+#include <pthread.h>
+
+#include <cstring>
+
+#include "core/clock.h"
+#include "core/err.h"
+#include "core/log.h"
+
+namespace hx {
+
+std::atomic<U32> g_u32uSec{0};
+std::atomic<U32> g_u32TimerCnt{0};
+std::atomic<BOOL> g_TimerEnd_flag{1};
+
+namespace {
+
+void* Timer_Service(void*) {
+    while (g_TimerEnd_flag != 1) {
+        Timer_usleep(g_u32uSec);
+        U32 count = g_u32TimerCnt.load(std::memory_order_relaxed) + 1;
+        if (count > kTimerCountLimit) {
+            count = 0;
+        }
+        g_u32TimerCnt.store(count, std::memory_order_relaxed);
+    }
+    g_u32TimerCnt = 0;
+    return nullptr;
+}
+
+}  // namespace
+
+U32 Timer_usleep(U32 u32uSec) {
+    TheClock().SleepMicros(u32uSec);
+    return 0;
+}
+
+void Timer_Init(U32 u32uSec) { g_u32uSec = u32uSec; }
+
+U32 Timer_Start(U32 u32uSec) {
+    if (g_TimerEnd_flag == 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Timer is occupy\n");
+        return 0;
+    }
+    g_TimerEnd_flag = 0;
+    g_u32uSec = u32uSec;
+    pthread_t thread{};
+    int result = pthread_create(&thread, nullptr, Timer_Service, nullptr);
+    if (result != 0) {
+        g_TimerEnd_flag = 1;
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Timer thread create error :%s(errno: %d)\n", std::strerror(result), result);
+        return VK_ERR_COMM_PTHREAD_CREAT;
+    }
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Timer create successfully!\n");
+    result = pthread_detach(thread);
+    if (result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Timer thread detach error :%s(errno: %d)\n", std::strerror(result), result);
+        return VK_ERR_COMM_PTHREAD_CREAT;
+    }
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Timer thread detach successfully!\n");
+    return 0;
+}
+
+void Timer_End() { g_TimerEnd_flag = 1; }
+
+U32 GetTimeCnt() { return g_u32TimerCnt.load(std::memory_order_relaxed); }
+
+}  // namespace hx

@@ -1,0 +1,28 @@
+// Tick timer: a thread that counts ticks of the PSI/SI interval, which the SI
+// packet sender polls to pace the carousel.
+//
+// The counter is written by the tick thread only and read by the SI sender
+// without a lock (an atomic, relaxed: the reader only compares successive
+// values). Sleeping goes through TheClock(), so tests step ticks in virtual time.
+#pragma once
+
+#include <atomic>
+
+#include "core/types.h"
+
+namespace hx {
+
+extern std::atomic<U32> g_u32uSec;
+extern std::atomic<U32> g_u32TimerCnt;
+extern std::atomic<BOOL> g_TimerEnd_flag;
+
+// The counter restarts at 0 once it passes this value.
+constexpr U32 kTimerCountLimit = 0xFFFFFFEF;
+
+U32 Timer_usleep(U32 u32uSec);
+void Timer_Init(U32 u32uSec);
+U32 Timer_Start(U32 u32uSec);
+void Timer_End();
+U32 GetTimeCnt();
+
+}  // namespace hx

@@ -1,0 +1,62 @@
+// Test environment: a fresh simulated board in a temporary data root.
+//
+// TestEnvironment sets a sim run profile rooted in a new temporary folder
+// (with the folders a fresh card has), a virtual clock, a console sink that
+// keeps what was printed, a syslog sink that keeps what was sent, and a clean
+// log module; its destructor puts everything back and removes the folder.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/run_profile.h"
+
+namespace hx::test {
+
+class RecordingSyslog final : public SyslogSink {
+public:
+    void Open(const char* ident) override;
+    void Write(int priority, const std::string& text) override;
+    void Close() override;
+    std::vector<std::pair<int, std::string>> Lines();
+    std::string Ident();
+
+private:
+    std::mutex mutex_;
+    std::string ident_;
+    std::vector<std::pair<int, std::string>> lines_;
+};
+
+class TestEnvironment {
+public:
+    // `prepare`: create the card's folders (false leaves the root empty).
+    explicit TestEnvironment(bool prepare = true);
+    ~TestEnvironment();
+    TestEnvironment(const TestEnvironment&) = delete;
+    TestEnvironment& operator=(const TestEnvironment&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::string Path(const std::string& logical) const { return ResolvePath(logical); }
+    VirtualClock& clock() { return clock_; }
+    RecordingSyslog& syslog() { return syslog_; }
+    // Everything printed on the console since the start (or the last Take).
+    std::string Console();
+    std::string TakeConsole();
+    // Reads a file of the data root ("" when missing).
+    std::string ReadText(const std::string& logical) const;
+    void WriteText(const std::string& logical, const std::string& text) const;
+
+private:
+    std::filesystem::path root_;
+    VirtualClock clock_;
+    RecordingSyslog syslog_;
+    std::mutex consoleMutex_;
+    std::string console_;
+};
+
+}  // namespace hx::test
