@@ -19,16 +19,20 @@ namespace {
 // The two pairs differ only in how they log; one body serves both.
 enum class Voice { Params, Param };
 
-#define FILE_LOG(voice, level, fmt, ...)                                                                  \
-    do {                                                                                                  \
-        if ((voice) == Voice::Params) {                                                                   \
-            HX_LOG((level), LOG_MODULE_PARAMS, fmt "\n" __VA_OPT__(, ) __VA_ARGS__);                      \
-        } else {                                                                                          \
-            HX_LOG_AT(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, ":" fmt "\n" __VA_OPT__(, ) __VA_ARGS__);         \
-        }                                                                                                 \
+// Logs under the public routine's name, not the shared body's.
+#define FILE_LOG(voice, level, fmt, ...)                                                                         \
+    do {                                                                                                         \
+        const char* name = caller;                                           \
+        if ((voice) == Voice::Params) {                                                                          \
+            log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt "\n", Log_ThreadId(), name,                  \
+                       __LINE__ __VA_OPT__(, ) __VA_ARGS__);                                                     \
+        } else {                                                                                                 \
+            log_printf(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "[%s:%d]:" fmt "\n", name, __LINE__ __VA_OPT__(, )    \
+                       __VA_ARGS__);                                                                             \
+        }                                                                                                        \
     } while (0)
 
-U32 WriteFile(Voice voice, const char* pcFileName, const U8* pu8Buf, U32 u32Len) {
+U32 WriteFile(Voice voice, const char* caller, const char* pcFileName, const U8* pu8Buf, U32 u32Len) {
     if (pcFileName == nullptr || pu8Buf == nullptr) {
         FILE_LOG(voice, LOG_LEVEL_ERROR, "Input Error,pcFileName[%p],pu8Buf[%p]", static_cast<const void*>(pcFileName),
                  static_cast<const void*>(pu8Buf));
@@ -43,7 +47,7 @@ U32 WriteFile(Voice voice, const char* pcFileName, const U8* pu8Buf, U32 u32Len)
     return VK_SUCCESS;
 }
 
-U32 ReadFile(Voice voice, const char* pcFileName, U8* pu8Buf, U32 u32Len) {
+U32 ReadFile(Voice voice, const char* caller, const char* pcFileName, U8* pu8Buf, U32 u32Len) {
     if (pcFileName == nullptr || pu8Buf == nullptr) {
         FILE_LOG(voice, LOG_LEVEL_ERROR, "Input Error,pcFileName[%p],pu8Buf[%p]", static_cast<const void*>(pcFileName),
                  static_cast<const void*>(pu8Buf));
@@ -83,19 +87,19 @@ U32 ReadFile(Voice voice, const char* pcFileName, U8* pu8Buf, U32 u32Len) {
 }  // namespace
 
 U32 PARAMS_WriteFile(const char* pcFileName, const U8* pu8Buf, U32 u32Len) {
-    return WriteFile(Voice::Params, pcFileName, pu8Buf, u32Len);
+    return WriteFile(Voice::Params, __func__, pcFileName, pu8Buf, u32Len);
 }
 
 U32 PARAMS_ReadFile(const char* pcFileName, U8* pu8Buf, U32 u32Len) {
-    return ReadFile(Voice::Params, pcFileName, pu8Buf, u32Len);
+    return ReadFile(Voice::Params, __func__, pcFileName, pu8Buf, u32Len);
 }
 
 U32 PARAM_WriteFile(const char* pcFileName, const U8* pu8Buf, U32 u32Len) {
-    return WriteFile(Voice::Param, pcFileName, pu8Buf, u32Len);
+    return WriteFile(Voice::Param, __func__, pcFileName, pu8Buf, u32Len);
 }
 
 U32 PARAM_ReadFile(const char* pcFileName, U8* pu8Buf, U32 u32Len) {
-    return ReadFile(Voice::Param, pcFileName, pu8Buf, u32Len);
+    return ReadFile(Voice::Param, __func__, pcFileName, pu8Buf, u32Len);
 }
 
 }  // namespace hx

@@ -5,4 +5,4 @@
 
 #include "core/log.h"
 
-#define HX_STANDIN(module) HX_LOG(LOG_LEVEL_INFO, (module), "%s: stand-in, nothing done\n", __func__)
+#define HX_STANDIN(module) HX_LOG(LOG_LEVEL_INFO, (module), "stand-in, nothing done\n")
