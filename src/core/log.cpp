@@ -193,7 +193,7 @@ char* StringReplace(const char* srcStr, const char* oldSubStr, const char* newSu
     const std::size_t capacity = static_cast<std::size_t>(destLen);
     const std::size_t oldLength = std::strlen(oldSubStr);
     const std::size_t newLength = std::strlen(newSubStr);
-    const std::size_t srcLength = strnlen(srcStr, capacity);
+    const std::size_t srcLength = std::strlen(srcStr);
     std::size_t out = 0;
     if (oldLength == 0 || std::strcmp(oldSubStr, newSubStr) == 0) {
         const std::size_t count = std::min(srcLength, capacity - 1);
