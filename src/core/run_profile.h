@@ -42,6 +42,7 @@ struct RunProfile {
 
     // Simulated board.
     U32 simSlotId = 3;             // what the slot register reads
+    U32 simLogicVersion = 0x0101;  // what the logic version register reads
     U32 simHardwareVersion = 0;    // levels of the version GPIO pins
     U32 simPluggedSlots = 0;       // bit n set: slot n holds a card
     bool simBitstreamFails = false;
