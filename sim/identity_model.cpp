@@ -7,7 +7,7 @@
 namespace hx::sim {
 
 namespace {
-constexpr std::array<U32, 2> kRegisters = {kRegLogicVersion, kRegSlotNumber};
+constexpr std::array<U32, 2> kRegisters = {kRegFpgaVersion, kRegSlotNumber};
 }
 
 std::span<const U32> IdentityModel::Registers() const { return kRegisters; }

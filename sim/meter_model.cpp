@@ -8,7 +8,7 @@ namespace hx::sim {
 
 namespace {
 constexpr std::array<U32, 9> kRegisters = {
-    kRegPidMeterChannel,     kRegMeterGate,           kRegPidCcClear,
+    kRegPidMeterChannel,     kRegRateMeterGate,           kRegPidCcClear,
     kRegPidMeterPid,         kRegPidMeterCount,       kRegPidMeterCc,
     kRegChannelMeterChannel, kRegChannelMeterConfigured, kRegChannelMeterEffective,
 };
@@ -22,7 +22,7 @@ void MeterModel::Write(U32 index, U32 value) {
         case kRegPidMeterChannel:
             pidChannel_ = value;
             break;
-        case kRegMeterGate:
+        case kRegRateMeterGate:
             gate_ = value;
             break;
         case kRegPidMeterPid:

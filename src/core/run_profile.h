@@ -42,10 +42,10 @@ struct RunProfile {
 
     // Simulated board.
     U32 simSlotId = 3;             // what the slot register reads
-    U32 simLogicVersion = 0x0101;  // what the logic version register reads
     U32 simHardwareVersion = 0;    // levels of the version GPIO pins
     U32 simPluggedSlots = 0;       // bit n set: slot n holds a card
     bool simBitstreamFails = false;
+    U32 simLogicVersion = 0x0101;  // what the logic version register reads
     bool customVariant = false;    // the customer-variant switch, off by default
 
     bool exitAfterStartup = false; // run the start-up steps once, then return

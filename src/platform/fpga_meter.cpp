@@ -27,7 +27,7 @@ U32 FPGA_GetChannelBitRate(U16 u16Channel, U32* pu32LUTBitRate, U32* pu32EffBitR
     U32 effective = 0;
     {
         std::lock_guard meter(g_meter_mutex);
-        REG_Write(kRegMeterGate, kMeterGate);
+        REG_Write(kRegRateMeterGate, kRateMeterGate);
         Settle();
         REG_Write(kRegChannelMeterChannel, u16Channel);
         Settle();
@@ -54,7 +54,7 @@ U32 FPGA_GetPIDBitInfo(U16 u16Channel, U16 u16PID, U32* pu32BitRate, U8* pu8CcNu
         std::lock_guard meter(g_meter_mutex);
         REG_Write(kRegPidMeterChannel, u16Channel);
         Settle();
-        REG_Write(kRegMeterGate, kMeterGate);
+        REG_Write(kRegRateMeterGate, kRateMeterGate);
         Settle();
         REG_Write(kRegPidMeterPid, u16PID);
         Settle();

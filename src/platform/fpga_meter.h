@@ -20,7 +20,7 @@ namespace hx {
 // monitor set-up takes it around its 833/834 writes.
 extern std::mutex g_meter_mutex;
 
-constexpr U32 kMeterGate = 135'000'000;
+constexpr U32 kRateMeterGate = 135'000'000;
 
 // Counts of 188-byte packets to kbit/s: count × 1504 / 1000 in unsigned 32-bit
 // arithmetic, as the meters' consumers have always computed it.

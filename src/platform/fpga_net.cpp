@@ -44,7 +44,7 @@ void FPGA_SetMacAddr(const U8* u8MacAddr, U32 ETHType) {
 
 void FPGA_PhyReset() {
     for (U32 level : {1u, 0u, 1u}) {
-        REG_Write(kRegPhyReset, level);
+        REG_Write(kRegEthPhyReset, level);
         TheClock().SleepMicros(200'000);
     }
 }

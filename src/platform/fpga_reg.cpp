@@ -131,7 +131,7 @@ void FPGA_GetLOGVerSion(U32* pu32value) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Param is NULL\n");
         return;
     }
-    REG_Read(kRegLogicVersion, pu32value);
+    REG_Read(kRegFpgaVersion, pu32value);
 }
 
 void FPGA_UART_Init() {

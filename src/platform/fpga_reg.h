@@ -21,7 +21,7 @@
 namespace hx {
 
 // The register map as this application uses it.
-constexpr U32 kRegLogicVersion = 0;      // read: logic (FPGA image) version word
+constexpr U32 kRegFpgaVersion = 0;      // read: logic (FPGA image) version word
 constexpr U32 kRegSlotNumber = 16;       // read: this board's chassis slot
 constexpr U32 kRegLed = 18;              // write: 0 red, 1 green, 2 green on hardware 2, 3 off
 
@@ -47,7 +47,7 @@ constexpr U32 kConfigStatusDone = 1u << 1;
 constexpr U32 kConfigStatusError = 1u << 2;
 
 // Network block.
-constexpr U32 kRegPhyReset = 256;
+constexpr U32 kRegEthPhyReset = 256;
 constexpr U32 kRegMac0High = 265;
 constexpr U32 kRegMac0Low = 266;
 constexpr U32 kRegOwnIpFilter = 269;
@@ -80,7 +80,7 @@ constexpr U32 kSiRecordWords = 49;
 // Rate meters (832-848).
 constexpr U32 kRegMeterEnable = 832;
 constexpr U32 kRegPidMeterChannel = 833;
-constexpr U32 kRegMeterGate = 834;
+constexpr U32 kRegRateMeterGate = 834;
 constexpr U32 kRegPidCcClear = 835;
 constexpr U32 kRegPidMeterPid = 836;
 constexpr U32 kRegPidMeterCount = 837;

@@ -35,7 +35,7 @@ TEST(MainFpgaTest, IdentityRegistersComeFromTheProfileAndIgnoreWrites) {
     SetProfile(profile);
     MainFpga fpga(MainFpgaConfig_FromProfile());
     EXPECT_EQ(21u, fpga.Read(kRegSlotNumber));
-    EXPECT_EQ(0x20240607u, fpga.Read(kRegLogicVersion));
+    EXPECT_EQ(0x20240607u, fpga.Read(kRegFpgaVersion));
     fpga.Write(kRegSlotNumber, 4);
     EXPECT_EQ(21u, fpga.Read(kRegSlotNumber));
 }
