@@ -45,6 +45,7 @@ struct RunProfile {
     U32 simHardwareVersion = 0;    // levels of the version GPIO pins
     U32 simPluggedSlots = 0;       // bit n set: slot n holds a card
     bool simBitstreamFails = false;
+    U32 simLogicVersion = 0x0101;  // what the logic version register reads
     bool customVariant = false;    // the customer-variant switch, off by default
 
     bool exitAfterStartup = false; // run the start-up steps once, then return
