@@ -77,6 +77,10 @@ TEST(LedDecisionTest, TableOfChannelStates) {
 
 class LedThreadTest : public ::testing::Test {
 protected:
+    // The blinker and monitor threads are held at their sleeps and released
+    // one step at a time.
+    void SetUp() override { env.clock().SetAutoAdvance(false); }
+
     void TearDown() override {
         // Leave no blinker behind on this test's clock.
         FPGA_LEDfresh_Stop();
