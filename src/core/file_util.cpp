@@ -52,7 +52,11 @@ bool WriteFully(int fd, const U8* data, std::size_t length) {
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data) {
     const std::filesystem::path target(path);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // A hidden name in the same folder, so the rename stays on one file system.
+    std::string hidden = ".";
+    hidden += target.filename().string();
+    hidden += ".XXXXXX";
+    std::string temporary = (folder / hidden).string();
 
     FileDescriptor file(mkstemp(temporary.data()));
     if (file.get() < 0) {
