@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "board_state_fixture.h"
 #include "core/command_runner.h"
@@ -192,6 +193,27 @@ TEST_F(SerialLinkTest, ErrorCodeGivesUpAfterSeventyTwoSends) {
 TEST_F(SerialLinkTest, StartUpHookRunsOnlyOnTheSimulatedBoard) {
     EditProfile([](RunProfile& profile) { profile.backend = HardwareBackend::Card; });
     EXPECT_FALSE(SimBackBoard_Start());
+    EXPECT_EQ(SimBackBoard_Instance(), nullptr);
+}
+
+class StartUpHookTest : public BoardStateTest {};
+
+TEST_F(StartUpHookTest, SimulatedBackBoardAnswersOnTheProfileDevice) {
+    ASSERT_TRUE(SimBackBoard_Start());
+    SimBackBoard* board = SimBackBoard_Instance();
+    ASSERT_NE(board, nullptr);
+    const std::string link = env_.Path(Profile().serialDevice);
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), board->slavePath());
+    EXPECT_TRUE(SimBackBoard_Start());  // a second call finds it running
+    EXPECT_EQ(SimBackBoard_Instance(), board);
+
+    EXPECT_EQ(UartComm_init(), 0u);
+    EXPECT_EQ(UartComm_GetIpAddr(kSlot), 0u);
+    EXPECT_EQ(Resource_getSelfHandle()->u32IPAddress, 0x7F000001u);
+
+    UartComm_Close();
+    board->Stop();
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
     EXPECT_EQ(SimBackBoard_Instance(), nullptr);
 }
 
