@@ -45,7 +45,10 @@ RunProfile SimProfile(const std::filesystem::path& root) {
     profile.httpPort = 8080;
     profile.snmpPort = 1161;
     profile.registerDevice = "/dev/mem";
-    profile.serialDevice = "/dev/ttyPS1";
+    profile.serialDevice = "/sim/ttyPS1";
+    profile.serialReadTimeoutMs = 100;
+    profile.fallbackBackBoardAddress = 0x7F00010A;  // 127.0.1.10
+    profile.fallbackOwnAddressBase = 0x7F00010B;    // 127.0.1.11
     return profile;
 }
 

@@ -38,7 +38,17 @@ struct RunProfile {
 
     // Card devices (never opened on the sim back end).
     std::string registerDevice = "/dev/mem";
+    // The back-board serial line. A logical path: on the simulated board it
+    // resolves under the data root, where the simulated back board links it to
+    // its pseudo-terminal.
     std::string serialDevice = "/dev/ttyPS1";
+    // How long one serial exchange waits for the back board's answer.
+    U32 serialReadTimeoutMs = 100;
+
+    // Addresses taken when the back board never answers on the serial line:
+    // the back board's, and the base to which the own slot number is added.
+    U32 fallbackBackBoardAddress = 0xC0A8010A;  // 192.168.1.10
+    U32 fallbackOwnAddressBase = 0xC0A8010B;    // 192.168.1.11
 
     // Simulated board.
     U32 simSlotId = 3;             // what the slot register reads

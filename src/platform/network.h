@@ -1,9 +1,82 @@
-// Ethernet set-up: the two PHYs, addresses of both ports, the network test tool.
+// Ethernet set-up of the card: the two PHYs, the addresses of eth0 (chassis
+// network) and eth1 (IP monitor output), the MAC registers of the main FPGA,
+// the network settings check, and the iperf3 network test.
+//
+// Every host change (ifconfig, route, date, iperf3) goes through the command
+// runner, so the simulated board records it instead of running it. Called
+// from start-up, the inter-board server thread (network settings, network
+// test) and the HTTP thread (IP monitor); the functions keep no state of their
+// own beyond the resource and IP-monitor records they write, which have no lock.
 #pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/types.h"
 
 namespace hx {
 
+using MacAddress = std::array<U8, 6>;
+
+constexpr U32 kRegPhyReset = 256;
+constexpr U32 kRegEth0MacHigh = 265;
+constexpr U32 kRegEth0MacLow = 266;
+constexpr U32 kRegEth1MacHigh = 521;
+constexpr U32 kRegEth1MacLow = 522;
+constexpr U32 kRegGateway = 358;
+
+constexpr U32 kLocalNetmask = 0xFFFFFF00;  // both ports are set up as /24
+constexpr const char* kIperf3Archive = "/vandik_app/tools/iperf3.tar";
+constexpr const char* kIperf3Folder = "/tmp/iperf3/";
+constexpr const char* kIperf3Program = "/tmp/iperf3/iperf3";
+
+// The one check of network settings that arrive from outside (serial answer,
+// inter-board message 514): the own and the back-board address must be a
+// unicast address (not 0.0.0.0, below 224.0.0.0) and the netmask non-zero and
+// contiguous. Settings failing it are refused whole.
+bool IPconfig_IsValidSettings(U32 u32BackBoardIP, U32 u32OwnIP, U32 u32Mask);
+
+// The IP monitor port's address: the own address with its third octet plus 1
+// (mod 256), so eth1 sits in the neighbouring /24.
+U32 IPconfig_DeriveIP1(U32 u32IP);
+
+// Own address: resource record, FPGA own-address filter (269), "ifconfig eth0
+// A netmask 255.255.255.0", and the IP monitor port's address derived from it.
+U32 IPconfig_SetIP(U32 u32IP);
+// "ifconfig eth0 netmask M".
+U32 IPconfig_SetLocalMask(U32 u32MaskIP);
+// "route del default", "route add default gw G", register 358 = G.
+U32 IPconfig_SetDefaultGate(U32 u32Gate);
+// eth1: its MAC ("ifconfig eth1 hw ether" when the IP monitor record holds a
+// second MAC), "ifconfig eth1 IP1 netmask 255.255.255.0", the MAC into
+// registers 521/522, then the IP monitor settings applied.
+U32 IPconfig_SetIP1();
+
+// MAC of a network interface from "/sys/class/net/<name>/address". On the
+// simulated board a missing file is created with a plausible local address.
+std::optional<MacAddress> Network_ReadMac(std::string_view interfaceName);
+// "xx:xx:xx:xx:xx:xx" (hex digits of either case), optionally newline-ended.
+std::optional<MacAddress> Network_ParseMac(std::string_view text);
+std::string Network_FormatMac(const MacAddress& mac);
+// Port 0 (eth0) -> 265/266, port 1 (eth1) -> 521/522: bytes 0-2 and 3-5 each
+// as (b0 << 16) | (b1 << 8) | b2, the high word first and 20 ms before the low.
+void Network_WriteMacRegisters(U32 u32Port, const MacAddress& mac);
+std::string Network_AddressText(U32 u32IP);
+
+// Resets both PHYs (register 256 = 1, 0, 1, 200 ms each), then makes each
+// advertise only 1000 Mbit/s full duplex and restart auto-negotiation.
 void PHY_Init();
+
+// Unpacks "/vandik_app/tools/iperf3.tar" into "/tmp/iperf3/"; succeeds when
+// "/tmp/iperf3/iperf3" exists afterwards.
 void Iperf3SoftwareInit();
+
+// Runs a network test command from the back board three times (" -R", " -u",
+// " -u -R" appended). Only "iperf3" followed by words of letters, digits and
+// ". : _ = / -" is accepted, each word handed over as one argument; anything
+// else gives 4 and a log line. Null gives 4.
+U32 NetWorkQualityTest(const U8* pu8Command);
 
 }  // namespace hx

@@ -1,16 +1,26 @@
 // Board status and per-slot resource records.
 //
-// The board keeps 17 resource records of 1,024 bytes: slots 0-15 and the back
-// board as 16. The own record is built at start-up and announced to the back
-// board; the others arrive from it. Records live for the whole process and are
-// reached through Resource_getSelfHandle / Resource_GetHandle.
+// Status: the board's slot number, read once from main-FPGA register 16 at
+// start-up, and the flag that the back board has answered the serial request
+// for network settings.
 //
-// The byte layout (docs/board-interfaces.md) is the wire format of command 257;
-// the struct below is laid out so that its bytes are exactly that layout on
-// the card's little-endian processor (checked by static_assert).
+// Resource records: 17 records of 1,024 bytes, slots 0-15 and the back board
+// as 16. The own record is built at start-up (Resource_Init) and announced to
+// the back board; the others arrive from it (Resource_SetSlotResource, in the
+// inter-board server thread). The records live for the whole process and are
+// handed out as pointers (Resource_getSelfHandle, Resource_GetHandle); like
+// the other live records of the card they have no lock: the inter-board
+// server thread writes them, start-up, the web, SNMP and the senders read.
+//
+// On the wire (command 257) a record is the fixed little-endian layout of
+// docs/board-interfaces.md, produced and read only by Resource_Serialize and
+// Resource_Parse; the struct mirrors that layout field for field.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
+#include <span>
 
 #include "core/types.h"
 
@@ -21,6 +31,13 @@ constexpr U32 kBackBoardSlot = 16;
 constexpr U32 kResourceRecords = 17;    // card slots and the back board
 constexpr U32 kNoEitBoardSlot = 17;
 constexpr U8 kQamBoardType = 33;
+constexpr U8 kEitBoardType = 65;        // the board that generates EIT
+constexpr std::size_t kResourceSize = 1024;
+// Software version when the version file cannot be read: 20.7.20.
+constexpr U32 kDefaultSoftVersion = 1312532;
+constexpr const char* kUpgradeVersionPath = "/vandik_data/upgradeVersion.json";
+constexpr const char* kShippedVersionPath = "/vandik_app/app/upgrade.json";
+constexpr const char* kEth0Name = "eth0";
 
 struct TResource_TS {
     U8 u8SlotID;
@@ -59,12 +76,60 @@ static_assert(offsetof(TResource_TS, au8ChannelStatus) == 88);
 static_assert(offsetof(TResource_TS, u16VlanID) == 122);
 static_assert(offsetof(TResource_TS, u8ServiceFlags) == 124);
 
+using ResourceBytes = std::array<U8, kResourceSize>;
+
+// The record's wire bytes; the reserved tail is written as zeros.
+ResourceBytes Resource_Serialize(const TResource_TS& record);
+// nullopt unless exactly 1,024 bytes are given.
+std::optional<TResource_TS> Resource_Parse(std::span<const U8> bytes);
+
+// Reads the slot number from register 16; a value above 15 is logged as an
+// error and its low four bits are kept.
 void Status_Init();
 U32 Status_GetSlotID();
-U8 Status_GetIPReqflag();
+// 1 once the back board has answered the serial request for network settings.
+BOOL Status_GetIPReqflag();
+void Status_SetIPReqflag(BOOL bFlag);
 
+// Builds the own record: slot, board type 33, "QAM Board", 16 channels,
+// software version (version file), logic version (register 0), customer
+// variant, and the eth0 MAC, which also goes to registers 265/266.
 void Resource_Init();
 TResource_TS* Resource_getSelfHandle();
+// Null for a slot of 17 or more.
 TResource_TS* Resource_GetHandle(U32 slot);
+
+// Stores a record that the back board (sender 16) forwards, as the record of
+// the slot named in its own u8SlotID. The back board's own record also sets
+// the live QAM Standard and the error-text language; its time, VLAN and
+// service fields are only stored. When the EIT board changes, the EIT list is
+// sent again and the apply pipeline runs. Records from other senders are
+// ignored; a record naming slot 17 or more, a wrong length or null data is
+// refused (4) and logged.
+U32 Resource_SetSlotResource(U32 u32slot, const U8* u8Data, U32 u32Length = kResourceSize);
+
+// The slot's IPv4 address (host order); 4 for a slot of 17 or more.
+U32 Resource_getBoardIPAddress(U32 slot);
+void Resource_SetBackBoardIpAddr(U32 u32Ipaddr);
+// Copies the 20-byte board descriptor of slot 0-16; 4 above or for null.
+U32 Resource_getBoardDescriptor(U32 slot, U8* pu8Descriptor);
+// 0 DVB, 1 ATSC: the low byte of the live QAM Standard.
+U8 Resource_GetSIMode();
+// Lowest slot 0-16 with board type 65 and EIT enabled; 17 when none.
+U8 Resource_GetEITBoardSlot();
+// 1 when every other plugged input or output board can delete one channel's
+// programs (u8isDelChannelProg), walking the user-interface slots.
+U8 Resource_IsAllBoardSupportDelChannelProg();
+// big << 16 | mid << 8 | min from the version file, copied from the shipped
+// one when missing; 1 on success, 0 (logged) otherwise.
+U32 Resource_GetSoftVersion(U32* pu32SoftVersion);
+// err_SetLanguage with the language byte of the back board's record.
+int Resource_SetErrorCodeLanguage(U8 u8Language);
+
+// The customer-variant switch (run profile), off by default.
+BOOL IsQuenlorCustom();
+
+// Back to a fresh start: records zeroed, slot 0, IP-request flag cleared.
+void Resource_Reset();
 
 }  // namespace hx

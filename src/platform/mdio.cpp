@@ -1,0 +1,110 @@
+#include "platform/mdio.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "core/clock.h"
+#include "core/log.h"
+#include "core/run_profile.h"
+#include "sim/sim_phy.h"
+
+namespace hx {
+
+namespace {
+
+// The controller finishes a management frame in about 30 µs at the default
+// MDC rate; a few hundred µs without idle means the controller is stuck.
+constexpr int kIdlePolls = 100;
+constexpr std::uint64_t kIdlePollMicros = 10;
+
+std::atomic<MdioBus*> g_testBus{nullptr};
+
+MdioBus& ProfileBus() {
+    static std::once_flag once;
+    static std::unique_ptr<MdioBus> bus;
+    std::call_once(once, [] {
+        if (Profile().backend == HardwareBackend::Card) {
+            bus = std::make_unique<CardMdioBus>(Profile().registerDevice, CardMdioBus::kControllersBase);
+        } else {
+            bus = std::make_unique<SimMdioBus>();
+        }
+    });
+    return *bus;
+}
+
+}  // namespace
+
+CardMdioBus::CardMdioBus(const std::string& device, off_t offset) {
+    const int fd = open(device.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Can't open %s for the PHY management registers.\n\n", device.c_str());
+        return;
+    }
+    void* window = mmap(nullptr, kWindow, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+    close(fd);
+    if (window == MAP_FAILED) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Can't map the PHY management registers.\n\n");
+        return;
+    }
+    window_ = window;
+}
+
+CardMdioBus::~CardMdioBus() {
+    if (window_ != nullptr) {
+        munmap(window_, kWindow);
+    }
+}
+
+U32 CardMdioBus::MaintenanceWord(bool read, U32 phyAddress, U32 reg, U16 data) {
+    // Clause 22 start (01), operation (10 read, 01 write), PHY and register
+    // address, the fixed turnaround bits (10), then the data.
+    return 1u << 30 | (read ? 2u : 1u) << 28 | (phyAddress & 0x1F) << 23 | (reg & 0x1F) << 18 | 2u << 16 | data;
+}
+
+volatile U32* CardMdioBus::Word(U32 port, std::size_t offset) {
+    return reinterpret_cast<volatile U32*>(static_cast<U8*>(window_) + port * 0x1000 + offset);
+}
+
+bool CardMdioBus::WaitIdle(U32 port) {
+    for (int poll = 0; poll < kIdlePolls; ++poll) {
+        if ((*Word(port, kNetworkStatus) & kManagementIdle) != 0) {
+            return true;
+        }
+        TheClock().SleepMicros(kIdlePollMicros);
+    }
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "PHY %u management port stays busy\n", port);
+    return false;
+}
+
+std::optional<U16> CardMdioBus::Read(U32 port, U32 reg) {
+    if (window_ == nullptr || port >= kPhyPorts || !WaitIdle(port)) {
+        return std::nullopt;
+    }
+    *Word(port, kPhyMaintenance) = MaintenanceWord(true, 0, reg, 0);
+    if (!WaitIdle(port)) {
+        return std::nullopt;
+    }
+    return static_cast<U16>(*Word(port, kPhyMaintenance) & 0xFFFF);
+}
+
+bool CardMdioBus::Write(U32 port, U32 reg, U16 value) {
+    if (window_ == nullptr || port >= kPhyPorts || !WaitIdle(port)) {
+        return false;
+    }
+    *Word(port, kPhyMaintenance) = MaintenanceWord(false, 0, reg, value);
+    return WaitIdle(port);
+}
+
+MdioBus& Mdio_Bus() {
+    MdioBus* bus = g_testBus.load(std::memory_order_acquire);
+    return bus != nullptr ? *bus : ProfileBus();
+}
+
+void Mdio_SetBus(MdioBus* bus) { g_testBus.store(bus, std::memory_order_release); }
+
+}  // namespace hx
