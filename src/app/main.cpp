@@ -5,6 +5,7 @@
 
 #include "app/startup.h"
 #include "core/run_profile.h"
+#include "sim/sim_back_board.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hx_qam: cannot create the data root %s\n", profile->dataRoot.c_str());
         return 1;
     }
+
+    // On a PC the chassis's back board is simulated; it has to answer on the
+    // serial line before start-up asks it for the network settings.
+    hx::SimBackBoard_Start();
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
