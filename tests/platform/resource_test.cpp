@@ -105,8 +105,7 @@ class StatusTest : public BoardStateTest {
 protected:
     void SetSlotRegister(U32 value) {
         EditProfile([&](RunProfile& profile) { profile.simSlotId = value; });
-        FPGA_Init();
-        REG_Write(kRegSlotNumber, value);
+        PowerOn();
     }
 };
 
@@ -128,13 +127,15 @@ TEST_F(StatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
 }
 
 TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
+    EditProfile([](RunProfile& profile) { profile.simHardwareVersion = 5; });
     SetSlotRegister(5);
     Status_Init();
     env_.WriteText("/sys/class/net/eth0/address", "00:1a:2B:3c:4d:5e\n");
     env_.WriteText(kUpgradeVersionPath, R"({"MachineType": 1, "BigVerNum": 3, "MidVerNum": 1, "MinVerNum": 9})");
     EditProfile([](RunProfile& profile) { profile.customVariant = true; });
 
-    Resource_Init();
+    const std::vector<RegisterStep> macWords = {{265, 0x001A2B, 0}, {266, 0x3C4D5E, 20'000}};
+    EXPECT_EQ(WriteSequence(Fpga(), [] { Resource_Init(); }), macWords);
 
     const TResource_TS* self = Resource_getSelfHandle();
     EXPECT_EQ(self->u8SlotID, 5);
@@ -142,11 +143,10 @@ TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
     EXPECT_STREQ(reinterpret_cast<const char*>(self->au8BoardDescriptor), "QAM Board");
     EXPECT_EQ(self->u16OutputChannelNum, 16);
     EXPECT_EQ(self->u32SoftVersion, 0x030109u);
-    EXPECT_EQ(self->u32LogicVersion, Reg(0));
+    EXPECT_EQ(self->u32LogicVersion, Profile().simLogicVersion);
+    EXPECT_EQ(self->u32HardVersion, 5u);
     EXPECT_EQ(self->u8CustomVariant, 1);
     EXPECT_THAT(self->au8Mac, ElementsAreArray({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
-    EXPECT_EQ(Reg(265), 0x001A2Bu);
-    EXPECT_EQ(Reg(266), 0x3C4D5Eu);
 }
 
 TEST_F(StatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
@@ -292,8 +292,7 @@ protected:
 
 TEST_F(DeleteChannelSupportTest, AsksOnlyPluggedInputAndOutputBoards) {
     EditProfile([](RunProfile& profile) { profile.simSlotId = 3; });
-    FPGA_Init();
-    REG_Write(kRegSlotNumber, 3);
+    PowerOn();
     Status_Init();
     EXPECT_EQ(Resource_IsAllBoardSupportDelChannelProg(), 1);  // nobody to ask
 
