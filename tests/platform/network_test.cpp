@@ -163,6 +163,12 @@ TEST_F(NetworkTest, CardMdioGivesUpOnABusyController) {
     EXPECT_FALSE(bus.Write(0, kPhyAdvertise, 1));
     EXPECT_FALSE(bus.Read(0, kPhyAdvertise));
     EXPECT_FALSE(CardMdioBus(env_.Path("/sim/none"), 0).mapped());
+    // A file shorter than both controllers' registers is never mapped, so no
+    // access can fault past its end.
+    ASSERT_TRUE(File_WriteAtomic(file, std::vector<U8>(CardMdioBus::kWindow - 4, 0)));
+    CardMdioBus shortBus(file, 0);
+    EXPECT_FALSE(shortBus.mapped());
+    EXPECT_FALSE(shortBus.Read(1, kPhyAdvertise));
 }
 
 TEST_F(NetworkTest, Iperf3IsUnpackedFromItsArchive) {
