@@ -1,5 +1,6 @@
 // Process entry of the QAM card's control application.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,11 @@ int main(int argc, char** argv) {
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
-        return 0;
+        // The detached threads (LED blinker and monitor, SNMP, ...) run until
+        // the process ends; returning from main would destroy the clock, the
+        // log sinks and the profile under them. Flush and end without that.
+        std::fflush(nullptr);
+        std::quick_exit(0);
     }
     hx::Startup_KeepAlive();
 }
