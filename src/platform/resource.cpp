@@ -4,6 +4,7 @@
 
 #include "core/run_profile.h"
 #include "core/standin.h"
+#include "platform/qam_params.h"
 
 namespace hx {
 
@@ -35,5 +36,7 @@ void Resource_Init() {
 TResource_TS* Resource_getSelfHandle() { return &g_resources[g_slotId]; }
 
 TResource_TS* Resource_GetHandle(U32 slot) { return slot < kResourceRecords ? &g_resources[slot] : nullptr; }
+
+U8 Resource_GetSIMode() { return GetQAMPara_Handle()->Standard.value == 1 ? 1 : 0; }
 
 }  // namespace hx

@@ -66,5 +66,7 @@ U8 Status_GetIPReqflag();
 void Resource_Init();
 TResource_TS* Resource_getSelfHandle();
 TResource_TS* Resource_GetHandle(U32 slot);
+// The board's SI standard, the QAM parameter Standard: 0 DVB, 1 ATSC.
+U8 Resource_GetSIMode();
 
 }  // namespace hx
