@@ -171,8 +171,10 @@ U16 ModelBuilder::AddPid(PIDTYPE_E type, U16 owner, const PidSpec& spec) {
             pid.u32TSIndex = es.u32TSIndex;
             pid.u16ChannelID = es.u16ChannelID;
             pid.u16ESPIDIndex = owner;
+            // An ES-level ECM names its ES by the ES's key and carries its own
+            // key where an ES keeps its ECM chain head.
             pid.u16PIDID = es.u16PIDID;
-            pid.u16ESECMPIDIndex = es.u16PIDID;
+            pid.u16ESECMPIDIndex = spec.key;
             model_->pOutputPID[index] = pid;
             AppendPid(model_, es.u16ESECMPIDNumber, es.u16ESECMPIDIndex, last, index);
             return index;

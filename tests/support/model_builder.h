@@ -26,7 +26,7 @@ struct ProgramSpec {
 struct PidSpec {
     U8 sourceSlot = 3;
     U16 sourceChannel = 0;
-    U16 key = 0;       // u16PIDID (for an ES-level ECM: its ES's key)
+    U16 key = 0;       // the input key (an ES-level ECM keeps it in u16ESECMPIDIndex)
     U16 pid = 0x200;   // input and output PID
     U8 streamType = 0x02;
 };
