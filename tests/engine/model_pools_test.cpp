@@ -367,15 +367,17 @@ TEST_F(ModelPoolsTest, KeyIndexGivesTheFirstValidMatchInPoolOrder) {
     ASSERT_EQ(0u, TSP_GetOutputProgramIndexByPID(3, 0, 2, 11, &found));
     EXPECT_EQ(first, found);
 
-    // An ES-level ECM is known by its ES's key.
+    // An ES-level ECM is found by its own key, kept in u16ESECMPIDIndex; its
+    // u16PIDID names its ES and is not compared.
     const U16 es = builder.AddPid(PID_TYPE_ESPID, second, {.key = 0x31});
     const U16 ecm = builder.AddPid(PID_TYPE_ES_ECMPID, es, {.key = 0x77});
-    ASSERT_EQ(0u, TSP_GetOutputPIDIndexByPID(3, 0, 2, 0x31, &found));
-    EXPECT_EQ(es, found) << "the ES comes first in pool order";
+    ASSERT_EQ(0x31, live->pOutputPID[ecm].u16PIDID);
+    ASSERT_EQ(0u, TSP_GetOutputPIDIndexByPID(3, 0, 2, 0x77, &found));
+    EXPECT_EQ(ecm, found);
     live->pOutputPID[es].u16PIDID = 0x32;
     ModelPool_RecordsChanged(live);
     ASSERT_EQ(0u, TSP_GetOutputPIDIndexByPID(3, 0, 2, 0x31, &found));
-    EXPECT_EQ(ecm, found);
+    EXPECT_EQ(0xFFFF, found);
     EXPECT_EQ(0xC0000u, TSP_GetOutputPIDIndexByPID(3, 0, 2, 0x31, nullptr));
 }
 
