@@ -6,8 +6,8 @@ namespace hx {
 
 namespace {
 
-// Slots handed out but never filled pile up only when a caller keeps asking
-// without storing; past this many the index is simply rebuilt.
+// Slots handed out wait here until a lookup takes them in; past this many they
+// are taken in at once, and if most were never filled the index is rebuilt.
 constexpr std::size_t kPendingLimit = 4096;
 
 using KeyMap = std::unordered_map<std::uint64_t, std::vector<U16>>;
@@ -64,7 +64,8 @@ U16 Find(Output_TSInfo* model, ModelPool pool, std::uint64_t key) {
         if (state.keysStale) {
             Rebuild(model, state);
         }
-        AbsorbPending(model, state, pool);
+        AbsorbPending(model, state, ModelPool::Program);
+        AbsorbPending(model, state, ModelPool::Pid);
         const KeyMap& map = MapOf(state, pool);
         const auto entry = map.find(key);
         if (entry == map.end()) {
@@ -161,8 +162,11 @@ void KeyIndex_Pending(Output_TSInfo* model, ModelPool pool, U32 index) {
     }
     std::vector<U16>& pending = PendingOf(state, pool);
     if (pending.size() >= kPendingLimit) {
-        state.keysStale = true;
-        return;
+        AbsorbPending(model, state, pool);
+        if (pending.size() >= kPendingLimit) {
+            state.keysStale = true;
+            return;
+        }
     }
     pending.push_back(static_cast<U16>(index));
 }

@@ -321,10 +321,13 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
         program.u8PMTChangeFlag = 1;
     }
     for (const auto& [index, newPid] : esChanges) {
-        const auto before = std::find_if(saved.es.begin(), saved.es.end(), [&](const auto& entry) {
-            return entry.first == index;
-        });
-        if (before->second != newPid || model->pOutputPID[index].u16PID != newPid) {
+        U16 before = newPid;
+        for (const auto& [savedIndex, savedPid] : saved.es) {
+            if (savedIndex == index) {
+                before = savedPid;
+            }
+        }
+        if (before != newPid || model->pOutputPID[index].u16PID != newPid) {
             model->pOutputPID[index].u16PID = newPid;
             program.u8PMTChangeFlag = 1;
         }
