@@ -46,13 +46,10 @@ void InstallResize(Output_TSInfo* model, Resize& resize) {
     }
 }
 
-}  // namespace
-
-U32 TSP_InitOutputTempTSInfo() {
-    TSP_ModelLock lock;
-    Output_TSInfo* live = TSP_GetTSParam();
-    Output_TSInfo* temp = TSP_GetTempTSParam();
-    Resize resize;
+// Gives every temporary pool the live pool's count: new zero-filled pools
+// where the count differs, all made before any is installed. Which pools were
+// replaced is returned in `resize`.
+U32 ResizeTemporaryToLive(Output_TSInfo* live, Output_TSInfo* temp, Resize& resize) {
     for (std::size_t i = 0; i < 5; ++i) {
         resize.counts[i] = ModelPool_Count(live, kCopied[i]);
         resize.replace[i] = resize.counts[i] != ModelPool_Count(temp, kCopied[i]);
@@ -61,6 +58,19 @@ U32 TSP_InitOutputTempTSInfo() {
         return result;
     }
     InstallResize(temp, resize);
+    return 0;
+}
+
+}  // namespace
+
+U32 TSP_InitOutputTempTSInfo() {
+    TSP_ModelLock lock;
+    Output_TSInfo* live = TSP_GetTSParam();
+    Output_TSInfo* temp = TSP_GetTempTSParam();
+    Resize resize;
+    if (const U32 result = ResizeTemporaryToLive(live, temp, resize); result != 0) {
+        return result;
+    }
     for (std::size_t i = 0; i < 5; ++i) {
         if (!resize.replace[i] && resize.counts[i] != 0) {
             std::memset(ModelPool_Record(temp, kCopied[i], 0), 0, resize.counts[i] * ModelPool_RecordSize(kCopied[i]));
@@ -75,14 +85,9 @@ U32 TSP_CopyOutputTempTSInfo() {
     Output_TSInfo* live = TSP_GetTSParam();
     Output_TSInfo* temp = TSP_GetTempTSParam();
     Resize resize;
-    for (std::size_t i = 0; i < 5; ++i) {
-        resize.counts[i] = ModelPool_Count(live, kCopied[i]);
-        resize.replace[i] = resize.counts[i] != ModelPool_Count(temp, kCopied[i]);
-    }
-    if (const U32 result = AllocateResize(resize); result != 0) {
+    if (const U32 result = ResizeTemporaryToLive(live, temp, resize); result != 0) {
         return result;
     }
-    InstallResize(temp, resize);
     for (std::size_t i = 0; i < 5; ++i) {
         if (resize.counts[i] != 0) {
             std::memcpy(ModelPool_Record(temp, kCopied[i], 0), ModelPool_Record(live, kCopied[i], 0),

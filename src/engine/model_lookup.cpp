@@ -113,34 +113,34 @@ U32 TSP_GetOutputBypassTSIndex(U8 u8SourceSlotID, U16 u16SourceChannelID, U16* p
     return 0;
 }
 
-U32 TSP_GetOutputProgramIndexByPID(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16ProgramID,
-                                   U16* pu16ProgramIndex) {
-    if (pu16ProgramIndex == nullptr) {
+namespace {
+
+// A program or PID of the live model by its key, through the key index.
+U32 LookupByKey(ModelPool pool, std::uint64_t key, U16* index) {
+    if (index == nullptr) {
         return RefuseNull();
     }
     TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTSParam();
-    const std::uint64_t key = ProgramKey(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID);
-    *pu16ProgramIndex = KeyIndex_FindProgram(model, key);
+    *index = pool == ModelPool::Program ? KeyIndex_FindProgram(model, key) : KeyIndex_FindPid(model, key);
 #if defined(HX_SANITIZED)
-    CheckAgainstScan(model, ModelPool::Program, key, *pu16ProgramIndex);
+    CheckAgainstScan(model, pool, key, *index);
 #endif
     return 0;
 }
 
+}  // namespace
+
+U32 TSP_GetOutputProgramIndexByPID(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16ProgramID,
+                                   U16* pu16ProgramIndex) {
+    return LookupByKey(ModelPool::Program, ProgramKey(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID),
+                       pu16ProgramIndex);
+}
+
 U32 TSP_GetOutputPIDIndexByPID(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16PIDID,
                                U16* pu16PIDIndex) {
-    if (pu16PIDIndex == nullptr) {
-        return RefuseNull();
-    }
-    TSP_ModelLock lock;
-    Output_TSInfo* model = TSP_GetTSParam();
-    const std::uint64_t key = PidKey(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16PIDID);
-    *pu16PIDIndex = KeyIndex_FindPid(model, key);
-#if defined(HX_SANITIZED)
-    CheckAgainstScan(model, ModelPool::Pid, key, *pu16PIDIndex);
-#endif
-    return 0;
+    return LookupByKey(ModelPool::Pid, PidKey(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16PIDID),
+                       pu16PIDIndex);
 }
 
 U32 TSP_GetDestInfoByOutTSIndex(U16 u16OutTSIndex, const Output_TSInfo* pstParamTS, U8* pu8SlotID, U16* pu16Channel) {

@@ -376,24 +376,29 @@ U32 TSP_DelOutputPID(U16 u16OutPIDIndex, Output_TSInfo* pstParamTS) {
     return 0;
 }
 
-U32 TSP_DelOutputDescriptor(U16 u16OutDescIndex, Output_TSInfo* pstParamTS) {
-    HX_MODEL_LOCK_REQUIRED_FOR(pstParamTS);
-    if (pstParamTS == nullptr || u16OutDescIndex >= pstParamTS->u32OutputDescriptorNumber) {
-        HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error:pstParamTS[%p],u16InDescIndex[%u]\r\n",
-                  static_cast<void*>(pstParamTS), u16OutDescIndex);
-        return kTspErrInput;
+namespace {
+
+// Unlinks a descriptor record from its stream's chain and frees it; its owner
+// (a program for a program-info loop, else an ES) loses the link and the loop
+// length when it names the record back.
+U32 DelDescriptor(const char* function, U16 index, Output_TSInfo* model, bool programOwner, U32 inputError) {
+    HX_MODEL_LOCK_REQUIRED_FOR(model);
+    if (model == nullptr || index >= model->u32OutputDescriptorNumber) {
+        log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "[%s:%d]Input Error:pstParamTS[%p],u16InDescIndex[%u]\r\n",
+                   function, __LINE__, static_cast<void*>(model), index);
+        return inputError;
     }
-    Output_TSInfo* model = pstParamTS;
     U16 previous = kChainEnd;
-    if (const U32 result = TSP_GetPrevOutputDescIndex(u16OutDescIndex, model, &previous); result != 0) {
-        HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetPrevOutputDescIndex Error:u16OutDescIndex[%u],enErrCode[%08X]\r\n",
-                  u16OutDescIndex, result);
+    if (const U32 result = TSP_GetPrevOutputDescIndex(index, model, &previous); result != 0) {
+        log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                   "[%s:%d]TSP_GetPrevOutputDescIndex Error:u16OutDescIndex[%u],enErrCode[%08X]\r\n", function,
+                   __LINE__, index, result);
         return result;
     }
-    TSDescriptor& descriptor = model->pDescriptor[u16OutDescIndex];
+    TSDescriptor& descriptor = model->pDescriptor[index];
     // The predecessor walk checked the stream index.
     Output_TSStream& ts = model->pOutputTS[descriptor.u16TSIndex];
-    if (CountAtZero(__func__, ts.u16DescriptorNum, "TS", descriptor.u16TSIndex, "DescriptorNum")) {
+    if (CountAtZero(function, ts.u16DescriptorNum, "TS", descriptor.u16TSIndex, "DescriptorNum")) {
         return kTspErrCount;
     }
     if (previous == kChainEnd) {
@@ -401,53 +406,35 @@ U32 TSP_DelOutputDescriptor(U16 u16OutDescIndex, Output_TSInfo* pstParamTS) {
     } else {
         model->pDescriptor[previous].u16NextDescriptorIndex = descriptor.u16NextDescriptorIndex;
     }
-    const U16 owner = descriptor.u16ProgramIndex;
-    ModelPool_FreeRecord(model, ModelPool::Descriptor, u16OutDescIndex);
-    if (owner < model->u32OutputProgramNumber &&
-        model->pOutputProgram[owner].u16ProgramInfoDescriptorIndex == u16OutDescIndex) {
-        model->pOutputProgram[owner].u16ProgramInfoDescriptorIndex = kChainEnd;
-        model->pOutputProgram[owner].u16ProgramInfoLength = 0;
+    const U16 owner = programOwner ? descriptor.u16ProgramIndex : descriptor.u16PIDIndex;
+    ModelPool_FreeRecord(model, ModelPool::Descriptor, index);
+    U16* ownerLink = nullptr;
+    U16* ownerLength = nullptr;
+    if (programOwner && owner < model->u32OutputProgramNumber) {
+        ownerLink = &model->pOutputProgram[owner].u16ProgramInfoDescriptorIndex;
+        ownerLength = &model->pOutputProgram[owner].u16ProgramInfoLength;
+    } else if (!programOwner && owner < model->u32OutputPIDNumber) {
+        ownerLink = &model->pOutputPID[owner].u16ESInfoDescriptorIndex;
+        ownerLength = &model->pOutputPID[owner].u16ESInfoLength;
+    }
+    if (ownerLink != nullptr && *ownerLink == index) {
+        *ownerLink = kChainEnd;
+        *ownerLength = 0;
     } else {
-        LogNoLink(__func__, "Descriptor owner", u16OutDescIndex, owner);
+        LogNoLink(function, "Descriptor owner", index, owner);
     }
     --ts.u16DescriptorNum;
     return 0;
 }
 
+}  // namespace
+
+U32 TSP_DelOutputDescriptor(U16 u16OutDescIndex, Output_TSInfo* pstParamTS) {
+    return DelDescriptor(__func__, u16OutDescIndex, pstParamTS, true, kTspErrInput);
+}
+
 U32 TSP_DelOutputEsDescriptor(U16 u16OutDescIndex, Output_TSInfo* pstParamTS) {
-    HX_MODEL_LOCK_REQUIRED_FOR(pstParamTS);
-    if (pstParamTS == nullptr || u16OutDescIndex >= pstParamTS->u32OutputDescriptorNumber) {
-        HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error:pstParamTS[%p],u16InDescIndex[%u]\r\n",
-                  static_cast<void*>(pstParamTS), u16OutDescIndex);
-        return VK_ERR_TSP_TS_ERROR;
-    }
-    Output_TSInfo* model = pstParamTS;
-    U16 previous = kChainEnd;
-    if (const U32 result = TSP_GetPrevOutputDescIndex(u16OutDescIndex, model, &previous); result != 0) {
-        HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetPrevOutputDescIndex Error:u16OutDescIndex[%u],enErrCode[%08X]\r\n",
-                  u16OutDescIndex, result);
-        return result;
-    }
-    TSDescriptor& descriptor = model->pDescriptor[u16OutDescIndex];
-    Output_TSStream& ts = model->pOutputTS[descriptor.u16TSIndex];
-    if (CountAtZero(__func__, ts.u16DescriptorNum, "TS", descriptor.u16TSIndex, "DescriptorNum")) {
-        return kTspErrCount;
-    }
-    if (previous == kChainEnd) {
-        ts.u16DescriptorIndex = descriptor.u16NextDescriptorIndex;
-    } else {
-        model->pDescriptor[previous].u16NextDescriptorIndex = descriptor.u16NextDescriptorIndex;
-    }
-    const U16 owner = descriptor.u16PIDIndex;
-    ModelPool_FreeRecord(model, ModelPool::Descriptor, u16OutDescIndex);
-    if (owner < model->u32OutputPIDNumber && model->pOutputPID[owner].u16ESInfoDescriptorIndex == u16OutDescIndex) {
-        model->pOutputPID[owner].u16ESInfoDescriptorIndex = kChainEnd;
-        model->pOutputPID[owner].u16ESInfoLength = 0;
-    } else {
-        LogNoLink(__func__, "Descriptor owner", u16OutDescIndex, owner);
-    }
-    --ts.u16DescriptorNum;
-    return 0;
+    return DelDescriptor(__func__, u16OutDescIndex, pstParamTS, false, VK_ERR_TSP_TS_ERROR);
 }
 
 U32 TSP_DelOutputProg(U16 u16OutProgIndex, Output_TSInfo* pstParamTS) {

@@ -1,5 +1,7 @@
 // Removal by input key: the delete orders of the input cards and the single
 // removals they use. See model_remove.h.
+#include <cstdio>
+
 #include "core/err.h"
 #include "engine/model_lock.h"
 #include "engine/model_lookup.h"
@@ -44,9 +46,51 @@ U32 ZeroStream(U16 tsIndex, Output_TSInfo* model, const char* announcement) {
     return 0;
 }
 
-// Pass removal of every PID of one stream chain that came from the source.
-U32 RemoveSourcePids(const char* function, Output_TSInfo* model, U16 tsIndex, const IndexInfoList& list, U8 slot,
-                     U16 sourceChannel, U16 channel, bool emm) {
+// The stream an order names by its destination channel; the order's own
+// code and line when there is none.
+U32 OrderStream(const char* function, U8 slot, U16 channel, U32 missingCode, const char* missing, U16* tsIndex) {
+    if (slot > kMaxSlot) {
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "Input error\r\n\n");
+        return kTspErrInput;
+    }
+    if (const U32 result = TSP_GetOutputTSIndexByTS(channel, tsIndex); result != 0) {
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_GetOutputTSIndexByTS return error\r\n\n");
+        return result;
+    }
+    if (*tsIndex == kChainEnd) {
+        char text[128];
+        std::snprintf(text, sizeof text, missing, *tsIndex);
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s", text);
+        return missingCode;
+    }
+    return 0;
+}
+
+// The program a program or descriptor order names by its input key.
+U32 OrderProgram(const char* function, U8 slot, U16 sourceChannel, U16 channel, U16 programId, U16* programIndex) {
+    if (const U32 result = TSP_GetOutputProgramIndexByPID(slot, sourceChannel, channel, programId, programIndex);
+        result != 0) {
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_GetOutputProgramIndexByPID return error\r\n\n");
+        return result;
+    }
+    if (*programIndex == kChainEnd) {
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "the program being deleted don't exist in outputboard\r\n\n");
+        return kTspErrCount;
+    }
+    return 0;
+}
+
+// Pass removal of every other (or EMM) PID of one stream that came from the source.
+U32 RemoveSourcePids(const char* function, Output_TSInfo* model, U16 tsIndex, U8 slot, U16 sourceChannel,
+                     U16 channel, bool emm) {
+    IndexInfoList list;
+    const U32 walked = emm ? TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list)
+                           : TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list);
+    if (walked != 0) {
+        REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s return error\r\n\n",
+                   emm ? "TSP_GetOutTSEMMPIDIndexList" : "TSP_GetOutTSOtherPIDIndexList");
+        return walked;
+    }
     for (U16 i = 0; i < list.u16IndexListNum; ++i) {
         const U16 index = list.aru16IndexList[i];
         const Output_TSPID& pid = model->pOutputPID[index];
@@ -76,39 +120,21 @@ U32 RemoveSourcePids(const char* function, Output_TSInfo* model, U16 tsIndex, co
 
 U32 TSP_DelTSInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID) {
     TSP_ModelLock lock;
-    if (u8SourceSlotID > kMaxSlot) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");
-        return kTspErrInput;
-    }
     U16 tsIndex = kChainEnd;
-    if (const U32 result = TSP_GetOutputTSIndexByTS(u16ChannelID, &tsIndex); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
+    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrInput,
+                                       "del ts index[%u] is invalid!\r\n\n", &tsIndex);
+        result != 0) {
         return result;
-    }
-    if (tsIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "del ts index[%u] is invalid!\r\n\n", tsIndex);
-        return kTspErrInput;
     }
     Output_TSInfo* model = TSP_GetTSParam();
     IndexInfoList list;
 
-    if (const U32 result = TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSOtherPIDIndexList return error\r\n\n");
-        return result;
-    }
-    if (const U32 result =
-            RemoveSourcePids(__func__, model, tsIndex, list, u8SourceSlotID, u16SourceChannelID, u16ChannelID, false);
-        result != 0) {
-        return result;
-    }
-    if (const U32 result = TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSEMMPIDIndexList return error\r\n\n");
-        return result;
-    }
-    if (const U32 result =
-            RemoveSourcePids(__func__, model, tsIndex, list, u8SourceSlotID, u16SourceChannelID, u16ChannelID, true);
-        result != 0) {
-        return result;
+    for (const bool emm : {false, true}) {
+        if (const U32 result =
+                RemoveSourcePids(__func__, model, tsIndex, u8SourceSlotID, u16SourceChannelID, u16ChannelID, emm);
+            result != 0) {
+            return result;
+        }
     }
 
     if (const U32 result = TSP_GetOutTSNITTableIndexList(tsIndex, model, &list); result != 0) {
@@ -191,31 +217,19 @@ U32 TSP_DelTSInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chann
 
 U32 TSP_DelProgramInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16ProgramID) {
     TSP_ModelLock lock;
-    if (u8SourceSlotID > kMaxSlot) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");
-        return kTspErrInput;
+    U16 tsIndex = kChainEnd;
+    U16 programIndex = kChainEnd;
+    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrCount,
+                                       "the program being deleted don't find ts index\r\n\n", &tsIndex);
+        result != 0) {
+        return result;
+    }
+    if (const U32 result =
+            OrderProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
+        result != 0) {
+        return result;
     }
     const TResource_TS* source = Resource_GetHandle(u8SourceSlotID);
-    U16 tsIndex = kChainEnd;
-    if (const U32 result = TSP_GetOutputTSIndexByTS(u16ChannelID, &tsIndex); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
-        return result;
-    }
-    if (tsIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the program being deleted don't find ts index\r\n\n");
-        return kTspErrCount;
-    }
-    U16 programIndex = kChainEnd;
-    if (const U32 result =
-            TSP_GetOutputProgramIndexByPID(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
-        result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputProgramIndexByPID return error\r\n\n");
-        return result;
-    }
-    if (programIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the program being deleted don't exist in outputboard\r\n\n");
-        return kTspErrCount;
-    }
     Output_TSInfo* model = TSP_GetTSParam();
     IndexInfoList list;
     if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &list); result != 0) {
@@ -269,18 +283,11 @@ U32 TSP_DelProgramInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16
 U32 TSP_DelPIDInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16PIDID,
                           U8 u8PIDFilterFlag) {
     TSP_ModelLock lock;
-    if (u8SourceSlotID > kMaxSlot) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");
-        return kTspErrInput;
-    }
     U16 tsIndex = kChainEnd;
-    if (const U32 result = TSP_GetOutputTSIndexByTS(u16ChannelID, &tsIndex); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
+    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrCount,
+                                       "the pid being deleted don't find ts index\r\n\n", &tsIndex);
+        result != 0) {
         return result;
-    }
-    if (tsIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the pid being deleted don't find ts index\r\n\n");
-        return kTspErrCount;
     }
     U16 pidIndex = kChainEnd;
     if (const U32 result =
@@ -297,6 +304,15 @@ U32 TSP_DelPIDInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chan
     Output_TSPID& pid = model->pOutputPID[pidIndex];
     U32 result = 0;
     const char* remover = nullptr;
+    // ES and ECM records go only on flag 2; any other flag is kept in the record.
+    auto removeOnFlag = [&](const char* name, U32 (*remove)(U16, Output_TSInfo*)) {
+        if (u8PIDFilterFlag == kPidFilterRemove) {
+            remover = name;
+            result = remove(pidIndex, model);
+        } else {
+            pid.u8PIDFilterFlag = u8PIDFilterFlag;
+        }
+    };
     switch (pid.u8PIDType) {
         case PID_TYPE_OTHERPID:
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "delete other pid from input board\r\n\n");
@@ -314,30 +330,15 @@ U32 TSP_DelPIDInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chan
             break;
         case PID_TYPE_ESPID:
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "delete ES pid from input board\r\n\n");
-            if (u8PIDFilterFlag == kPidFilterRemove) {
-                remover = "TSP_DelOneOutputESPID";
-                result = TSP_DelOneOutputESPID(pidIndex, model);
-            } else {
-                pid.u8PIDFilterFlag = u8PIDFilterFlag;
-            }
+            removeOnFlag("TSP_DelOneOutputESPID", TSP_DelOneOutputESPID);
             break;
         case PID_TYPE_PS_ECMPID:
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "delete PS_ECM pid from input board\r\n\n");
-            if (u8PIDFilterFlag == kPidFilterRemove) {
-                remover = "TSP_DelOneOutputPSECMPID";
-                result = TSP_DelOneOutputPSECMPID(pidIndex, model);
-            } else {
-                pid.u8PIDFilterFlag = u8PIDFilterFlag;
-            }
+            removeOnFlag("TSP_DelOneOutputPSECMPID", TSP_DelOneOutputPSECMPID);
             break;
         case PID_TYPE_ES_ECMPID:
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "delete ES_ECM pid from input board\r\n\n");
-            if (u8PIDFilterFlag == kPidFilterRemove) {
-                remover = "TSP_DelOneOutputESECMPID";
-                result = TSP_DelOneOutputESECMPID(pidIndex, model);
-            } else {
-                pid.u8PIDFilterFlag = u8PIDFilterFlag;
-            }
+            removeOnFlag("TSP_DelOneOutputESECMPID", TSP_DelOneOutputESECMPID);
             break;
         default:
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "don't support delete the pid %d type %d so far\r\n\n",
@@ -356,29 +357,17 @@ U32 TSP_DelPIDInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chan
 
 U32 TSP_DelDescriptorInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16ChannelID, U16 u16ProgramID) {
     TSP_ModelLock lock;
-    if (u8SourceSlotID > kMaxSlot) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");
-        return kTspErrInput;
-    }
     U16 tsIndex = kChainEnd;
-    if (const U32 result = TSP_GetOutputTSIndexByTS(u16ChannelID, &tsIndex); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
-        return result;
-    }
-    if (tsIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the program being deleted don't find ts index\r\n\n");
-        return kTspErrCount;
-    }
     U16 programIndex = kChainEnd;
-    if (const U32 result =
-            TSP_GetOutputProgramIndexByPID(u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
+    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrCount,
+                                       "the program being deleted don't find ts index\r\n\n", &tsIndex);
         result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputProgramIndexByPID return error\r\n\n");
         return result;
     }
-    if (programIndex == kChainEnd) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the program being deleted don't exist in outputboard\r\n\n");
-        return kTspErrCount;
+    if (const U32 result =
+            OrderProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
+        result != 0) {
+        return result;
     }
     Output_TSInfo* model = TSP_GetTSParam();
     IndexInfoList list;
