@@ -49,15 +49,12 @@ enum PIDTYPE_E : U32 {
 // Result codes of the output engine.
 constexpr U32 kTspErrInput = 0xC0000;
 constexpr U32 kTspErrNotInChain = 0xC0002;
-constexpr U32 kTspErrShortPayload = 0xC0006;
 constexpr U32 kTspErrRange = 0xC0008;
-constexpr U32 kTspErrNoFreePid = 0xC0009;
 constexpr U32 kTspErrMemory = 0xC0016;
 constexpr U32 kTspErrCount = 0xC0017;
 constexpr U32 kTspErrNoProgram = 0xC0018;
 constexpr U32 kTspErrChannelNumber = 0xC0019;
 constexpr U32 kTspErrViewCount = 0xC0020;
-constexpr U32 kTspErrCommand = 0xC001F;
 
 struct Output_TSStream {
     U32 u32StructVersion;

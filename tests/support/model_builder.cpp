@@ -65,7 +65,7 @@ U16 ModelBuilder::AddStream(U16 channel, U8 slot) {
     return index;
 }
 
-U16 ModelBuilder::AddProgram(U16 ts, const ProgramSpec& spec) {
+U16 ModelBuilder::AddProgram(U16 ts, const ProgramSpec& wanted) {
     const U16 index = FreeProgram(model_);
     U16 last = kChainEnd;
     if (index == kChainEnd || TSP_GetOutTSProgLastIndex(ts, model_, &last) != 0) {
@@ -73,17 +73,17 @@ U16 ModelBuilder::AddProgram(U16 ts, const ProgramSpec& spec) {
     }
     Output_TSStream& stream = model_->pOutputTS[ts];
     Output_TSProgram program{};
-    program.u8SourceSlotID = spec.sourceSlot;
-    program.u16SourceChannelID = spec.sourceChannel;
+    program.u8SourceSlotID = wanted.sourceSlot;
+    program.u16SourceChannelID = wanted.sourceChannel;
     program.u16ChannelID = stream.u16ChannelID;
     program.u8SlotID = stream.u8SlotID;
-    program.u16ProgramID = spec.programId;
-    program.u16OldServiceID = spec.serviceId;
-    program.u16OldPMTPID = spec.pmtPid;
-    program.u16OldPCRPID = spec.pcrPid;
-    program.u16WebChannel = spec.sourceChannel;
+    program.u16ProgramID = wanted.programId;
+    program.u16OldServiceID = wanted.serviceId;
+    program.u16OldPMTPID = wanted.pmtPid;
+    program.u16OldPCRPID = wanted.pcrPid;
+    program.u16WebChannel = wanted.sourceChannel;
     const int nameLength = std::snprintf(reinterpret_cast<char*>(program.aru8ServiceName),
-                                         sizeof program.aru8ServiceName, "Service %u", spec.serviceId);
+                                         sizeof program.aru8ServiceName, "Service %u", wanted.serviceId);
     program.u8ServiceNameLen = static_cast<U8>(nameLength);
     TSP_InitOneOutputTSProgram(&program);
     program.u16TSIndex = ts;
@@ -102,17 +102,17 @@ U16 ModelBuilder::AddProgram(U16 ts, const ProgramSpec& spec) {
     return index;
 }
 
-U16 ModelBuilder::AddPid(PIDTYPE_E type, U16 owner, const PidSpec& spec) {
+U16 ModelBuilder::AddPid(PIDTYPE_E type, U16 owner, const PidSpec& wanted) {
     const U16 index = FreePid(model_);
     if (index == kChainEnd) {
         return kChainEnd;
     }
     Output_TSPID pid{};
-    pid.u8SourceSlotID = spec.sourceSlot;
-    pid.u16SourceChannelID = spec.sourceChannel;
-    pid.u16PIDID = spec.key;
-    pid.u16OldPID = spec.pid;
-    pid.u8StreamType = spec.streamType;
+    pid.u8SourceSlotID = wanted.sourceSlot;
+    pid.u16SourceChannelID = wanted.sourceChannel;
+    pid.u16PIDID = wanted.key;
+    pid.u16OldPID = wanted.pid;
+    pid.u8StreamType = wanted.streamType;
     pid.u8PIDType = static_cast<U8>(type);
     TSP_InitOneOutputTSPID(&pid);
     pid.u32PIDIndex = index;
@@ -174,7 +174,7 @@ U16 ModelBuilder::AddPid(PIDTYPE_E type, U16 owner, const PidSpec& spec) {
             // An ES-level ECM names its ES by the ES's key and carries its own
             // key where an ES keeps its ECM chain head.
             pid.u16PIDID = es.u16PIDID;
-            pid.u16ESECMPIDIndex = spec.key;
+            pid.u16ESECMPIDIndex = wanted.key;
             model_->pOutputPID[index] = pid;
             AppendPid(model_, es.u16ESECMPIDNumber, es.u16ESECMPIDIndex, last, index);
             return index;
