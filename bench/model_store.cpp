@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -244,7 +245,7 @@ bool FreshAndBuilt(benchmark::State& state, InputCards& cards, bool build) {
         return false;
     }
     if (build && !test::CheckModel(*TSP_GetTSParam()).empty()) {
-        fprintf(stderr, "%s", test::DescribeViolations(test::CheckModel(*TSP_GetTSParam())).substr(0, 2000).c_str());
+        std::fprintf(stderr, "%s", test::DescribeViolations(test::CheckModel(*TSP_GetTSParam())).substr(0, 2000).c_str());
         state.SkipWithError("model built broken");
         return false;
     }
