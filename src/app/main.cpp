@@ -1,5 +1,6 @@
 // Process entry of the QAM card's control application.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,10 @@ int main(int argc, char** argv) {
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
-        return 0;
+        // The service threads keep running and logging; leaving without the
+        // static destructors keeps them from logging into torn-down state.
+        std::fflush(stdout);
+        std::_Exit(0);
     }
     hx::Startup_KeepAlive();
 }
