@@ -37,11 +37,10 @@ int main(int argc, char** argv) {
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
-        // The detached threads (LED blinker and monitor, SNMP, ...) run until
-        // the process ends; returning from main would destroy the clock, the
-        // log sinks and the profile under them. Flush and end without that.
-        std::fflush(nullptr);
-        std::quick_exit(0);
+        // The service threads keep running and logging; leaving without the
+        // static destructors keeps them from logging into torn-down state.
+        std::fflush(stdout);
+        std::_Exit(0);
     }
     hx::Startup_KeepAlive();
 }

@@ -1,5 +1,6 @@
 // The apply pipeline: conflict resolution, routing tables to the FPGA, PSI/SI
-// regeneration, model file saved.
+// regeneration, model file saved. Holds the model lock throughout (the
+// pipeline re-enters it when its caller already holds it).
 #pragma once
 
 #include "core/types.h"

@@ -1,5 +1,13 @@
 // Web report records of the output model: the views the web pages, the LED
-// monitor and the SNMP agent read, filled from the live or temporary model.
+// monitor and the SNMP agent read, filled from the live or temporary model,
+// and the edits the web pages send back (engine/web_edit.h).
+//
+// Callers: the HTTP thread (web handlers), the LED monitor, the SNMP agent.
+// Each builder takes the model lock for the time it reads the model.
+//
+// The rate meters of the main FPGA and the 160T status are not read here yet:
+// the bit rates, the overflow flag and the per-PID rates and continuity counts
+// stay 0 until those meters exist.
 #pragma once
 
 #include "core/types.h"
@@ -17,6 +25,15 @@ enum WebPidType : U8 {
     ES_ECM_PID = 5,
     OTHER_PID = 6,
     PAT_TABLE_PID = 7,
+    PMT_TABLE_PID = 8,
+    SDT_TABLE_PID = 9,
+    CAT_TABLE_PID = 10,
+    BAT_TABLE_PID = 11,
+    NIT_TABLE_PID = 12,
+    TDT_TABLE_PID = 13,
+    TOT_TABLE_PID = 14,
+    EIT_TABLE_PID = 15,
+    MGT_TABLE_PID = 16,
     PRIVATE_DATA_PID = 17,
 };
 
@@ -26,6 +43,8 @@ struct Output_WebPIDInfo {
     U16 u16PID;
     U8 u8PIDType;
 };
+
+constexpr U32 kWebEsViews = 20;
 
 struct Output_WebProgramInfo {
     U8 u8ServiceNameLen;
@@ -46,7 +65,7 @@ struct Output_WebProgramInfo {
     U16 u16MajorChannelNum;
     U16 u16MinorChannelNum;
     U16 u8ServiceType;  // 16 bits wide despite its name
-    Output_WebPIDInfo arOutputESInfo[20];
+    Output_WebPIDInfo arOutputESInfo[kWebEsViews];
 };
 
 constexpr U32 kWebProgramViews = 200;
@@ -93,8 +112,24 @@ struct Output_WebTSBitInfo {
     Output_WebPIDBitInfo arPIDBitInfo[kWebPidBitViews];
 };
 
-// Fills the view of the channel's output stream from `model`, after zeroing it.
+// An elementary stream whose PID record carries this filter flag is not shown.
+constexpr U8 kPidFiltered = 1;
+
+// Fills the view of the channel's output stream from `model` (live or
+// temporary), after zeroing it: valid flag 1, or 255 with result 0 when the
+// channel has no stream; pass-through flag 1 with its source, else 255;
+// stream IDs, modulation mode, TDT switch, frequency; the other PIDs (old PID
+// = PID, type 6); every program with its unfiltered elementary streams (old =
+// current values; type 0 for a video stream type, 1 otherwise). A walker's
+// code otherwise.
 U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_TSInfo* pstParamTS);
+// The view of the program with that service ID on the channel's stream of
+// `model`; 0xC0018 when the stream has no such program; 0 with a zeroed view
+// when the channel has no stream.
+U32 TSP_SendProgramInfoToWeb(U16 u16Channel, U16 u16ServiceID, Output_WebProgramInfo* pstWebProgramInfo,
+                             Output_TSInfo* pstParamTS);
+// The PIDs of the channel's stream in the live model, at most 500, sorted by
+// PID, with the records sharing each; u8ValidFlag 255 when there is no stream.
 U32 TSP_SendTSBitInfoToWeb(U16 u16Channel, Output_WebTSBitInfo* pstBitInfo);
 
 }  // namespace hx

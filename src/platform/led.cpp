@@ -11,6 +11,7 @@
 #include "core/err.h"
 #include "core/log.h"
 #include "core/thread_util.h"
+#include "engine/model_lock.h"
 #include "engine/output_model.h"
 #include "platform/board.h"
 #include "platform/fpga_reg.h"
@@ -135,23 +136,29 @@ LedPassDecision LED_DecidePass(std::span<const Output_WebTSInfo* const> views) {
     return decision;
 }
 
-bool LED_MonitorPass(Output_TSInfo* pstModel) {
+bool LED_MonitorPass() {
     const U32 channels = BMN_GetOutputChannelNum();
     std::vector<Output_WebTSInfo> filled(channels);
     std::vector<const Output_WebTSInfo*> views(channels, nullptr);
-    for (U32 channel = 0; channel < channels; ++channel) {
-        U16 streamIndex = kNoStream;
-        if (TSP_GetOutputTSIndexByTS(static_cast<U16>(channel), &streamIndex) != 0) {
-            HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
-            return false;
+    {
+        // The views are filled under the model lock; the decision and the
+        // report to the back board come after it is released.
+        TSP_ModelLock lock;
+        Output_TSInfo* model = TSP_GetTSParam();
+        for (U32 channel = 0; channel < channels; ++channel) {
+            U16 streamIndex = kNoStream;
+            if (TSP_GetOutputTSIndexByTS(static_cast<U16>(channel), &streamIndex) != 0) {
+                HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
+                return false;
+            }
+            if (streamIndex == kNoStream) {
+                continue;
+            }
+            if (TSP_SendTSInfoToWeb(static_cast<U16>(channel), &filled[channel], model) != 0) {
+                HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_TSPROCESS, "TSP_SendTSInfoToWeb return error\r\n\n");
+            }
+            views[channel] = &filled[channel];
         }
-        if (streamIndex == kNoStream) {
-            continue;
-        }
-        if (TSP_SendTSInfoToWeb(static_cast<U16>(channel), &filled[channel], pstModel) != 0) {
-            HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_TSPROCESS, "TSP_SendTSInfoToWeb return error\r\n\n");
-        }
-        views[channel] = &filled[channel];
     }
 
     const LedPassDecision decision = LED_DecidePass(views);
@@ -176,10 +183,9 @@ bool LED_MonitorPass(Output_TSInfo* pstModel) {
 }
 
 void* LED_CtrlParamsRefresh(void*) {
-    Output_TSInfo* model = TSP_GetTSParam();
     FPGA_LEDfresh_Stop();
     FPGA_LEDfresh_WaitEnded();
-    while (LED_MonitorPass(model)) {
+    while (LED_MonitorPass()) {
         TheClock().SleepMicros(kMonitorPeriodMicros);
         if (s_monitorStop.load()) {
             break;

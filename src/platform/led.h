@@ -84,7 +84,7 @@ LedPassDecision LED_DecidePass(std::span<const Output_WebTSInfo* const> views);
 // One pass of the monitor over the live model: gathers the views, decides,
 // sets the LED and reports to the back board (slot 16). False when the output
 // stream lookup failed, which ends the monitor.
-bool LED_MonitorPass(Output_TSInfo* pstModel);
+bool LED_MonitorPass();
 
 // For tests (the card never stops the monitor): ask the monitor to end after
 // its current wait, and wait until it has.

@@ -11,4 +11,6 @@ U32 SIP_Init() {
     return 0;
 }
 
+void SSD_InitBroadcastSI() { HX_STANDIN(LOG_MODULE_SIPROCESS); }
+
 }  // namespace hx

@@ -15,5 +15,7 @@ extern std::mutex SIMutex;
 
 // Starts the tick timer and the SI packet sender thread.
 U32 SIP_Init();
+// Empties the broadcast SI store (under SIMutex).
+void SSD_InitBroadcastSI();
 
 }  // namespace hx
