@@ -21,6 +21,7 @@ MainFpga::MainFpga(const MainFpgaConfig& config)
       led_(config.ledLogPath),
       configPort_(config.configPort),
       uart_([this] { return configPort_.Loaded(); }),
+      fpga160t_(uart_),
       siInsertion_(config.tsFolder) {
     for (RegisterModel* model : std::initializer_list<RegisterModel*>{&identity_, &led_, &uart_, &configPort_, &ipMonitor_,
                                                                       &siInsertion_, &meters_, &rateWords_}) {
