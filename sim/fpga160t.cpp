@@ -1,6 +1,8 @@
 #include "sim/fpga160t.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "core/clock.h"
@@ -34,6 +36,38 @@ void Reseal(std::vector<U8>& frame) {
     PutLe32(frame.data() + crcAt, Common_CRC_Calculate(frame.data() + 4, static_cast<U32>(crcAt - 4), kCrcInitLinks));
 }
 
+std::optional<U32> Lookup(const std::map<U32, U32>& map, U32 key) {
+    const auto it = map.find(key);
+    return it == map.end() ? std::nullopt : std::optional<U32>(it->second);
+}
+
+const char* CommandName(U8 command) {
+    switch (command) {
+        case k160TStart:
+            return "START";
+        case k160TEnd:
+            return "END";
+        case k160TParameters:
+            return "PARAMETERS";
+        case k160TStatus:
+            return "STATUS";
+        case k160TReset9119:
+            return "RESET9119";
+        case k160TWriteFpga:
+            return "WRITEFPGA";
+        case k160TReadFpga:
+            return "READFPGA";
+        case k160TClose9119:
+            return "CLOSE9119";
+        case k160TWrite9119:
+            return "WRITE9119";
+        case k160TRead9119:
+            return "READ9119";
+        default:
+            return "OTHER";
+    }
+}
+
 std::vector<U8> Word(U32 value) {
     std::vector<U8> bytes(4);
     PutLe32(bytes.data(), value);
@@ -42,7 +76,8 @@ std::vector<U8> Word(U32 value) {
 
 }  // namespace
 
-Fpga160T::Fpga160T(Uart160THook& hook) : hook_(hook) {
+Fpga160T::Fpga160T(Uart160THook& hook, std::string logPath)
+    : hook_(hook), logPath_(std::move(logPath)), startMicros_(TheClock().MonotonicMicros()) {
     status_[k160TTemperatureWord] = k160TDefaultTemperature;
     hook_.AttachPeer([this](U8 byte) { Receive(byte); });
 }
@@ -84,6 +119,7 @@ void Fpga160T::Receive(U8 byte) {
         const U32 crc = Common_CRC_Calculate(frame.data() + 4, static_cast<U32>(size - kCrcBytes - 4), kCrcInitLinks);
         if (crc != GetLe32(frame.data() + size - kCrcBytes)) {
             ++dropped_;
+            Log("frame with a bad CRC dropped");
             continue;
         }
         Handle(frame[4], frame[5], std::span<const U8>(frame).subspan(kHeadBytes, length));
@@ -92,6 +128,16 @@ void Fpga160T::Receive(U8 byte) {
 
 void Fpga160T::Handle(U8 sequence, U8 command, std::span<const U8> data) {
     frames_.push_back(Received160TFrame{sequence, command, {data.begin(), data.end()}, TheClock().MonotonicMicros()});
+    char text[96];
+    if (data.size() >= 8) {
+        std::snprintf(text, sizeof text, "seq %3u  %-10s {%u, %u}", sequence, CommandName(command), GetLe32(data.data()),
+                      GetLe32(data.data() + 4));
+    } else if (data.size() >= 4) {
+        std::snprintf(text, sizeof text, "seq %3u  %-10s {%u}", sequence, CommandName(command), GetLe32(data.data()));
+    } else {
+        std::snprintf(text, sizeof text, "seq %3u  %s", sequence, CommandName(command));
+    }
+    Log(text);
     if (burstOpen_ && command != k160TParameters && command != k160TEnd) {
         bursts_.back().interrupted = true;
     }
@@ -139,6 +185,19 @@ void Fpga160T::Handle(U8 sequence, U8 command, std::span<const U8> data) {
     hook_.SendToCard(reply, visibleAt);
 }
 
+void Fpga160T::Log(const char* text) {
+    if (logPath_.empty()) {
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(logPath_).parent_path(), ignored);
+    if (std::FILE* log = std::fopen(logPath_.c_str(), "a")) {
+        const double seconds = static_cast<double>(TheClock().MonotonicMicros() - startMicros_) / 1e6;
+        std::fprintf(log, "%10.3f s  %s\n", seconds, text);
+        std::fclose(log);
+    }
+}
+
 std::optional<std::vector<U8>> Fpga160T::ReplyData(U8 command, std::span<const U8> data) {
     static const std::vector<U8> kAck = {0x00, 0x00, 0x00, 0xFF};
     const bool hasPair = data.size() >= 8;
@@ -181,9 +240,9 @@ std::optional<std::vector<U8>> Fpga160T::ReplyData(U8 command, std::span<const U
             ++dacResets_;
             return kAck;
         case k160TReadFpga:
-            return Word(registers_[address]);
+            return Word(Lookup(registers_, address).value_or(0));
         case k160TRead9119:
-            return Word(dac_[address]);
+            return Word(Lookup(dac_, address).value_or(0));
         case k160TStatus: {
             std::vector<U8> words(status_.size() * 4);
             for (std::size_t i = 0; i < status_.size(); ++i) {
@@ -238,8 +297,7 @@ U32 Fpga160T::DroppedFrames() {
 
 std::optional<U32> Fpga160T::Register(U32 address) {
     std::lock_guard lock(mutex_);
-    const auto it = registers_.find(address);
-    return it == registers_.end() ? std::nullopt : std::optional<U32>(it->second);
+    return Lookup(registers_, address);
 }
 
 void Fpga160T::SetRegister(U32 address, U32 value) {
@@ -249,8 +307,7 @@ void Fpga160T::SetRegister(U32 address, U32 value) {
 
 std::optional<U32> Fpga160T::DacRegister(U32 address) {
     std::lock_guard lock(mutex_);
-    const auto it = dac_.find(address);
-    return it == dac_.end() ? std::nullopt : std::optional<U32>(it->second);
+    return Lookup(dac_, address);
 }
 
 void Fpga160T::SetDacRegister(U32 address, U32 value) {

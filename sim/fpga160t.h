@@ -19,7 +19,9 @@
 //   - anything else gets no answer.
 // It keeps what it was sent for tests to read: every frame, every burst
 // (START ... END) with its pairs, the merged parameter map, its registers and
-// the DAC's. Tests make it misbehave for the next n frames or for one command
+// the DAC's; and appends one line per frame to a text log ("sim/160t.log" in
+// the data root on the simulated board): the seconds since it was created,
+// the sequence, the command and its {address, value}. Tests make it misbehave for the next n frames or for one command
 // (ReplyFault), and can hold the card's transmit FIFO full.
 //
 // It runs inside the card's register writes (under g_reg_mutex) and never
@@ -33,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/types.h"
@@ -98,8 +101,9 @@ struct Burst160T {
 
 class Fpga160T {
 public:
-    // Attaches itself to the hook as its peer.
-    explicit Fpga160T(Uart160THook& hook);
+    // Attaches itself to the hook as its peer. `logPath`: real path of the
+    // frame log; empty keeps none.
+    explicit Fpga160T(Uart160THook& hook, std::string logPath = {});
     Fpga160T(const Fpga160T&) = delete;
     Fpga160T& operator=(const Fpga160T&) = delete;
 
@@ -136,10 +140,13 @@ public:
 
 private:
     void Handle(U8 sequence, U8 command, std::span<const U8> data);
+    void Log(const char* text);
     std::optional<std::vector<U8>> ReplyData(U8 command, std::span<const U8> data);
     ReplyFault TakeFault(U8 command);
 
     Uart160THook& hook_;
+    const std::string logPath_;
+    const std::uint64_t startMicros_;
     std::mutex mutex_;
     std::vector<U8> input_;
     std::vector<Received160TFrame> frames_;

@@ -39,11 +39,12 @@ struct MainFpgaConfig {
     U32 slotNumber = 0;
     ConfigPortFaults configPort;
     std::string ledLogPath;   // real path; empty keeps no LED log
+    std::string fpga160tLogPath;  // real path; empty keeps no 160T frame log
     std::string tsFolder;     // real path of the SI packet files
 };
 
 // The run profile's board: its slot and logic version, its bitstream fault,
-// "sim/led.log" and "sim/ts" in the data root.
+// "sim/led.log", "sim/160t.log" and "sim/ts" in the data root.
 MainFpgaConfig MainFpgaConfig_FromProfile();
 
 struct RegisterWrite {

@@ -81,17 +81,13 @@ static_assert(offsetof(TParameter_QAM, Standard) == 164 * 8);
 static_assert(offsetof(TParameter_QAM, InsertPSIEnable) == 165 * 8);
 static_assert(offsetof(TParameter_QAM, Res) == kQamUsedPairs * 8);
 
-// The table as its 795 pairs in table order, and back.
+// The table as its 795 pairs in table order (the order the 160T and the
+// parameter file know).
 using QamPairs = std::array<Parameter_Common, kQamPairs>;
 inline QamPairs QAM_PairsOf(const TParameter_QAM& table) {
     QamPairs pairs;
     std::memcpy(pairs.data(), &table, sizeof table);
     return pairs;
-}
-inline TParameter_QAM QAM_TableOf(const QamPairs& pairs) {
-    TParameter_QAM table;
-    std::memcpy(&table, pairs.data(), sizeof table);
-    return table;
 }
 
 enum QamMode : U32 { MODE_QAMA = 0, MODE_QAMB = 1, MODE_QAMC = 2 };

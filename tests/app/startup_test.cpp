@@ -123,6 +123,10 @@ TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
         EXPECT_NE(std::string::npos, output.find(echo.str())) << channel;
     }
     EXPECT_EQ(std::string::npos, output.find("Recv Ack Error")) << "the simulated 160T acknowledged everything";
+    const std::string frames = env.ReadText("/sim/160t.log");
+    EXPECT_NE(std::string::npos, frames.find("START")) << frames;
+    EXPECT_NE(std::string::npos, frames.find("seq 199  END")) << frames;
+    EXPECT_NE(std::string::npos, frames.find("WRITEFPGA  {275, 65280}\n")) << frames;
     EXPECT_NE(std::string::npos, output.find("[INFO][SYS]"));
     EXPECT_TRUE(std::filesystem::exists(env.Path("/vandik_data/logSetting.config")));
 }

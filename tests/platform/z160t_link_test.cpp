@@ -259,6 +259,9 @@ TEST(LinkLoadTest, CommandsTimeOutBeforeTheLoadAndSucceedAfterIt) {
     EXPECT_EQ(6u, value);
     EXPECT_EQ(VK_160TUART_SUCCESS, Z160T_UartComm_GetState());
     EXPECT_EQ(45u, Z160T_Get_Status()->u32Temperature.load());
+    const std::string log = env.ReadText("/sim/160t.log");
+    EXPECT_NE(std::string::npos, log.find("seq   2  WRITEFPGA  {5, 6}\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("seq   0  STATUS\n")) << log;
 }
 
 TEST_F(LinkTest, AReadReplyWithoutADataWordFails) {
