@@ -2,13 +2,19 @@
 
 #include "core/standin.h"
 #include "engine/model_pools.h"
+#include "platform/ip_monitor.h"
+#include "platform/qam_defaults.h"
 
 namespace hx {
 
 U32 PARAMS_Init() {
-    // No parameter file is read yet: both output models start empty, as after
-    // a factory reset, so every later user finds their pools.
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "stand-in, output models set to factory state\n");
+    // No parameter file is read yet: the board starts as a card without one
+    // does, from factory settings. Both output models start empty, so every
+    // later user finds their pools, and the QAM set and the IP monitor take
+    // their defaults, so the start-up send to the 160T carries a usable set.
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "stand-in, output models and QAM parameters set to factory state\n");
+    QAM160T_Init_Parmeter(GetQAMPara_Handle());
+    Init_IPMonitor_Parmeter(GetQAMIPMonitor_Handle());
     return TSP_FactoryOutputTSInfo();
 }
 

@@ -101,7 +101,7 @@ TEST(ResourceLayout, RefusesAnyOtherLength) {
     EXPECT_FALSE(Resource_Parse({}));
 }
 
-class StatusTest : public BoardStateTest {
+class BoardStatusTest : public BoardStateTest {
 protected:
     void SetSlotRegister(U32 value) {
         EditProfile([&](RunProfile& profile) { profile.simSlotId = value; });
@@ -109,7 +109,7 @@ protected:
     }
 };
 
-TEST_F(StatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
+TEST_F(BoardStatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
     struct Case {
         U32 registerValue;
         U32 slot;
@@ -126,7 +126,7 @@ TEST_F(StatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
     }
 }
 
-TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
+TEST_F(BoardStatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
     EditProfile([](RunProfile& profile) { profile.simHardwareVersion = 5; });
     SetSlotRegister(5);
     Status_Init();
@@ -149,7 +149,7 @@ TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
     EXPECT_THAT(self->au8Mac, ElementsAreArray({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
 }
 
-TEST_F(StatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
+TEST_F(BoardStatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
     SetSlotRegister(5);
     Status_Init();
     Resource_Init();
@@ -159,7 +159,7 @@ TEST_F(StatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
     EXPECT_EQ(Resource_getSelfHandle()->u32SoftVersion, kDefaultSoftVersion);
 }
 
-TEST_F(StatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissing) {
+TEST_F(BoardStatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissing) {
     env_.WriteText(kShippedVersionPath, R"({"BigVerNum": 2, "MinVerNum": 7})");
     U32 version = 0;
     EXPECT_EQ(Resource_GetSoftVersion(&version), 1u);
@@ -167,7 +167,7 @@ TEST_F(StatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissin
     EXPECT_EQ(env_.ReadText(kUpgradeVersionPath), env_.ReadText(kShippedVersionPath));
 }
 
-TEST_F(StatusTest, SoftwareVersionFailures) {
+TEST_F(BoardStatusTest, SoftwareVersionFailures) {
     U32 version = 77;
     EXPECT_EQ(Resource_GetSoftVersion(nullptr), 0u);
     EXPECT_EQ(Resource_GetSoftVersion(&version), 0u);  // no file at all
@@ -322,7 +322,7 @@ TEST_F(DeleteChannelSupportTest, WalksTheUserInterfaceSlotsOfTheChassis) {
     EXPECT_EQ(Resource_IsAllBoardSupportDelChannelProg(), 1);
 }
 
-TEST_F(StatusTest, CustomerVariantFollowsTheRunProfile) {
+TEST_F(BoardStatusTest, CustomerVariantFollowsTheRunProfile) {
     EXPECT_EQ(IsQuenlorCustom(), 0);
     EditProfile([](RunProfile& profile) { profile.customVariant = true; });
     EXPECT_EQ(IsQuenlorCustom(), 1);
