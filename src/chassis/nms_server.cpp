@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -371,6 +372,10 @@ S32 HandleAcceptConnection(int nSocket, NMSConn* pstConn, S32 /*nType*/) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "accept failed.\n");
         return static_cast<S32>(kNmsErrAccept);
     }
+    // A reply goes out as two sends (head, then result); without this the
+    // result waits for the client's delayed acknowledgement of the head.
+    const int on = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     pstConn->nSocket = client;
     return 0;
 }
