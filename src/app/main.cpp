@@ -1,5 +1,6 @@
 // Process entry of the QAM card's control application.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,10 @@ int main(int argc, char** argv) {
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
-        return 0;
+        // The service threads are detached and still running: end without
+        // destroying the globals they use (log sinks, clock, profile).
+        std::fflush(nullptr);
+        std::_Exit(0);
     }
     hx::Startup_KeepAlive();
 }
