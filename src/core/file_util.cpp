@@ -56,7 +56,12 @@ void ReachStep(AtomicWriteStep step, const std::string& path) {
     }
 }
 
-std::string TemporaryPrefix(const std::filesystem::path& target) { return "." + target.filename().string() + "."; }
+std::string TemporaryPrefix(const std::filesystem::path& target) {
+    std::string prefix = ".";
+    prefix += target.filename().string();
+    prefix += '.';
+    return prefix;
+}
 
 }  // namespace
 
