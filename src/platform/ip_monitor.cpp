@@ -36,6 +36,7 @@ void Init_IPMonitor_Parmeter(QAM_IPMonitorPara* pstIPMonitor) {
     pstIPMonitor->u16DestPort = 1234;
     pstIPMonitor->u32DestIPAddr = 0xE30A145A;  // 227.10.20.90
     pstIPMonitor->u16IP1MaxRate = 40;
+    pstIPMonitor->u8Mac1LicFlag = 0;
     pstIPMonitor->u16PSIInterval = 100;
 }
 

@@ -17,9 +17,9 @@ namespace hx {
 
 constexpr U16 kIPMonitorSourcePort = 1234;
 
-// The defaults: off, channel 0, 227.10.20.90:1234, 40 Mbit/s, PSI interval
-// 100 ms; the second MAC, its flag and the eth1 address stay as they are.
-// Neither sends nor saves. Null logs and does nothing.
+// The defaults: off, channel 0, 227.10.20.90:1234, 40 Mbit/s, second-MAC
+// flag off, PSI interval 100 ms; the second MAC and the eth1 address stay as
+// they are. Neither sends nor saves. Null logs and does nothing.
 void Init_IPMonitor_Parmeter(QAM_IPMonitorPara* pstIPMonitor);
 inline void Init_IPMonitor_Parmeter() { Init_IPMonitor_Parmeter(GetQAMIPMonitor_Handle()); }
 

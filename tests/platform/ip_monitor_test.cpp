@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "board_state_fixture.h"
+#include "chassis/param_store.h"
+#include "core/file_util.h"
 
 namespace hx::test {
 namespace {
@@ -19,11 +21,18 @@ using ::testing::HasSubstr;
 
 class IPMonitorTest : public BoardStateTest {
 protected:
-    // The save went to the parameter store: its file, or its call while the
-    // store is still a stand-in.
-    bool Saved() {
-        return std::filesystem::exists(env_.Path("/vandik_data/HX_QAM.conf")) ||
-               env_.Console().find("PARAMS_SetIPMonitorParams") != std::string::npos;
+    // True when the parameter file holds `settings` as its IP monitor record.
+    bool Saved(const QAM_IPMonitorPara& settings) {
+        const auto bytes = File_ReadAll(env_.Path(kQamParamFilePath));
+        if (!bytes || bytes->size() != kQamParamFileSize) {
+            return false;
+        }
+        QamParamFileBytes image{};
+        std::copy(bytes->begin(), bytes->end(), image.begin());
+        const QAM_IPMonitorPara saved = QamParams_Parse(image).st_IPMonitorParams.stIPMonitorParams;
+        return saved.u8Enable == settings.u8Enable && saved.u8Channel == settings.u8Channel &&
+               saved.u16DestPort == settings.u16DestPort && saved.u32DestIPAddr == settings.u32DestIPAddr &&
+               saved.u16IP1MaxRate == settings.u16IP1MaxRate && saved.u32IP1 == settings.u32IP1;
     }
     static QAM_IPMonitorPara Enabled(U32 group, U16 port, U8 channel, U16 rate) {
         QAM_IPMonitorPara settings{};
@@ -55,7 +64,7 @@ TEST_F(IPMonitorTest, DefaultsKeepTheSecondPortIdentity) {
     EXPECT_EQ(settings.u32DestIPAddr, 0xE30A145Au);
     EXPECT_EQ(settings.u16IP1MaxRate, 40);
     EXPECT_EQ(settings.u16PSIInterval, 100);
-    EXPECT_EQ(settings.u8Mac1LicFlag, 0x5A);
+    EXPECT_EQ(settings.u8Mac1LicFlag, 0);
     EXPECT_EQ(settings.u32IP1, 0x5A5A5A5Au);
     EXPECT_TRUE(std::all_of(std::begin(settings.aru8Mac1), std::end(settings.aru8Mac1), [](U8 b) { return b == 0x5A; }));
 
@@ -108,7 +117,7 @@ TEST_F(IPMonitorTest, DefaultGroupIsProgrammed) {
     EXPECT_EQ(DestinationMac(), "01:00:5E:0A:14:5A");
     EXPECT_EQ(output.strobes, 2u);
     EXPECT_EQ(output.unknownModes, 0u);
-    EXPECT_TRUE(Saved());
+    EXPECT_TRUE(Saved(settings));
 }
 
 TEST_F(IPMonitorTest, GroupWithHighSecondOctetKeepsAMulticastMac) {
@@ -129,13 +138,13 @@ TEST_F(IPMonitorTest, SwitchingOffStopsTheOutputAndIsSaved) {
     EXPECT_EQ(WriteSequence(Fpga(), [&] { EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u); }), expected);
     EXPECT_TRUE(Output().stopped);
     EXPECT_EQ(Output().strobes, 0u);
-    EXPECT_TRUE(Saved());
+    EXPECT_TRUE(Saved(settings)) << "switched off, it stays off after a restart";
 }
 
 TEST_F(IPMonitorTest, NullSettingsAreRefused) {
     EXPECT_EQ(SetQAM_IPMonitor(nullptr), 4u);
     EXPECT_THAT(env_.Console(), HasSubstr("Input Para is NULL"));
-    EXPECT_FALSE(Saved());
+    EXPECT_FALSE(std::filesystem::exists(env_.Path(kQamParamFilePath)));
 }
 
 }  // namespace
