@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "core/run_profile.h"
+#include "sim/chassis/sim_chassis.h"
 #include "sim/sim_back_board.h"
 
 int main(int argc, char** argv) {
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
     // On a PC the chassis's back board is simulated; it has to answer on the
     // serial line before start-up asks it for the network settings.
     hx::SimBackBoard_Start();
+    hx::SimChassis_Start();
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
