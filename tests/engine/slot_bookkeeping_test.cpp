@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "chassis/ipcomm.h"
+#include "support/ipcomm_recorder.h"
 #include "core/run_profile.h"
 #include "engine/output_model.h"
 #include "engine/slot_bookkeeping.h"
 #include "platform/resource.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
-#include "support/sim_board.h"
-#include "support/test_env.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
@@ -108,6 +107,7 @@ protected:
 
     test::TestEnvironment env;
     std::optional<test::SimBoard> board;
+    test::ChassisPeers peers;
     test::ScopedSharedModels models;
 };
 
@@ -167,10 +167,11 @@ TEST_F(SlotBookkeepingTest, ClearCommandGoesOnceToEachFeedingSlotButOurOwn) {
     EXPECT_EQ((std::vector<std::pair<U32, U32>>{{3, 266}, {5, 266}, {12, 266}}),
               SlotsAndCommands(IPComm_TakeRecordedSends()));
 
-    IPComm_FailNextSends(1539, 1);
+    peers.chassis().Refuse(3, true);
     EXPECT_EQ(1539u, TSP_SendClearCmd());
     EXPECT_EQ((std::vector<std::pair<U32, U32>>{{5, 266}, {12, 266}}), SlotsAndCommands(IPComm_TakeRecordedSends()))
         << "the other slots are still told";
+    peers.chassis().Refuse(3, false);
 }
 
 TEST_F(SlotBookkeepingTest, UnpluggedSourceIsClearedLocallyPluggedOneIsNotified) {
@@ -237,8 +238,9 @@ TEST_F(SlotBookkeepingTest, ChannelStatusBytesAreSentOnlyWhenOneChanges) {
         TSP_ModelLock lock;
         TSP_GetTSParam()->pOutputTS[ModelLookup_StreamOfChannel(TSP_GetTSParam(), 4)].u8BypassFlag = 0;
     }
-    IPComm_FailNextSends(1539, 1);
+    peers.chassis().Refuse(16, true);
     EXPECT_EQ(1539u, TSP_UpdateResourceInfo());
+    peers.chassis().Refuse(16, false);
 }
 
 }  // namespace
