@@ -71,14 +71,15 @@ std::vector<U8> DescriptorBytes(const dvbpsi_descriptor_t& descriptor) {
 
 // What the next merge and parse must be able to hold again.
 U32 CheckEditedSection(const char* function, const std::vector<U8>& section, std::optional<NitLayout>& layout) {
+    // The bytes are the truth: a 12-bit field that overflowed no longer tells.
+    if (section.size() - 3 > kMergedMaxLength) {
+        EDIT_LOG(function, "NIT section_length[%zu] over %u\n", section.size() - 3, kMergedMaxLength);
+        return kTspErrRange;
+    }
     layout = SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
     if (!layout || layout->bytes != section.size()) {
         EDIT_LOG(function, "edited NIT section is malformed\n");
         return kTspErrInput;
-    }
-    if (layout->bytes - 3 > kMergedMaxLength) {
-        EDIT_LOG(function, "NIT section_length[%u] over %u\n", layout->bytes - 3, kMergedMaxLength);
-        return kTspErrRange;
     }
     if (layout->networkLength > kNitDescriptorBytes || layout->entries.size() > kNitEntries) {
         EDIT_LOG(function, "NIT network loop[%u] or entries[%zu] out of range\n", layout->networkLength,
