@@ -64,8 +64,10 @@ std::optional<std::pair<std::size_t, std::size_t>> FindDescriptor(const std::vec
 }
 
 std::vector<U8> DescriptorBytes(const dvbpsi_descriptor_t& descriptor) {
-    std::vector<U8> bytes = {descriptor.i_tag, descriptor.i_length};
-    bytes.insert(bytes.end(), descriptor.auc_data, descriptor.auc_data + descriptor.i_length);
+    std::vector<U8> bytes(kDescriptorHeaderBytes + descriptor.i_length);
+    bytes[0] = descriptor.i_tag;
+    bytes[1] = descriptor.i_length;
+    std::memcpy(bytes.data() + kDescriptorHeaderBytes, descriptor.auc_data, descriptor.i_length);
     return bytes;
 }
 

@@ -44,6 +44,8 @@ bool s_carouselReady = false;
 // Lowest entries that may be free; every free entry lies at or above them.
 U16 s_recordSearchStart = 0;
 U16 s_tableSearchStart = 0;
+// Last table of each stream's chain, so queueing appends without a walk.
+std::array<U16, kSiStreamHeads> s_streamTail;
 // The continuity counter the next packet on (channel, PID) carries.
 std::array<std::array<U8, kSiPidCount>, kSiChannels> s_continuity{};
 
@@ -53,6 +55,7 @@ TSPacketInfo_t s_arstTimePacketInfo[kSiTimeSlots];
 void ResetCarouselLocked() {
     std::memset(&s_arstSIPacket, 0, sizeof s_arstSIPacket);
     std::fill(std::begin(s_arstSIPacket.aru16OutTSSIInfo), std::end(s_arstSIPacket.aru16OutTSSIInfo), kSiEnd);
+    s_streamTail.fill(kSiEnd);
     s_arstSIPacket.u8SendInterval = 1;
     s_recordSearchStart = 0;
     s_tableSearchStart = 0;
@@ -281,11 +284,10 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
     table.u8OverOneSectionTotalNum = static_cast<U8>(otherSections);
     table.u8PacketNum = static_cast<U8>(total);
     table.u8SendFlag = 1;
-    U16* link = &carousel.aru16OutTSSIInfo[u16OutTSIndex];
-    for (U16 steps = 0; *link != kSiEnd && steps < kSiTables; ++steps) {
-        link = &carousel.arstSIInfo[*link].stList.u16NextIndex;
-    }
-    *link = newTable;
+    U16& tail = s_streamTail[u16OutTSIndex];
+    (tail == kSiEnd ? carousel.aru16OutTSSIInfo[u16OutTSIndex] : carousel.arstSIInfo[tail].stList.u16NextIndex) =
+        newTable;
+    tail = newTable;
     carousel.u16SIInfoNum = static_cast<U16>(carousel.u16SIInfoNum + 1);
     carousel.u16TSPacketNum = static_cast<U16>(carousel.u16TSPacketNum + total);
     s_tableSearchStart = static_cast<U16>(newTable + 1);
@@ -354,6 +356,7 @@ U32 SSD_DelOneBroadcastSI(U16 u16OutTSIndex) {
         tableIndex = next;
     }
     carousel.aru16OutTSSIInfo[u16OutTSIndex] = kSiEnd;
+    s_streamTail[u16OutTSIndex] = kSiEnd;
     return 0;
 }
 
