@@ -19,6 +19,7 @@
 #include "platform/fpga_reg.h"
 #include "si/si_packet.h"
 #include "support/model_builder.h"
+#include "support/psi_sections.h"
 
 namespace {
 
@@ -60,25 +61,10 @@ const BenchBoard& PowerOn() {
     return board;
 }
 
-// A long-form section of `bytes` bytes with its CRC.
-std::vector<U8> Section(U8 tableId, U16 extension, U8 number, U8 last, std::size_t bytes) {
-    std::vector<U8> section(bytes, 0x5A);
-    const std::size_t length = bytes - 3;
-    section[0] = tableId;
-    section[1] = static_cast<U8>(0xB0 | (length >> 8));
-    section[2] = static_cast<U8>(length);
-    PutBe16(&section[3], extension);
-    section[5] = 0xC1;
-    section[6] = number;
-    section[7] = last;
-    PutBe32(&section[bytes - 4], Common_CRC_Calculate(section.data(), static_cast<U32>(bytes - 4), kCrcInitMpeg2));
-    return section;
-}
-
 // `records` records as one-packet tables (PMT-sized sections) spread over the streams.
 void Fill(U32 records) {
     const auto& streams = PowerOn().streams();
-    const std::vector<U8> pmt = Section(0x02, 1, 0, 0, 120);
+    const std::vector<U8> pmt = test::LongSection(0x02, 1, 0, 0, 120);
     for (U32 i = 0; i < records; ++i) {
         SSD_AddBroadcastSI(pmt.data(), static_cast<U16>(pmt.size()), streams[i % streams.size()],
                            static_cast<U16>(0x100 + i / streams.size()));
@@ -119,15 +105,15 @@ BENCHMARK(BM_Refill)->Arg(100)->Arg(250)->Arg(500)->Arg(1000)->Arg(2000)->Arg(30
 // three-section NIT and an SDT of 31 or 32 services; 500 PMTs.
 void FillApplyModel() {
     const auto& streams = PowerOn().streams();
-    const std::vector<U8> pat = Section(0x00, 1, 0, 0, 12 + 4 * 32);
-    const std::vector<U8> cat = Section(0x01, 0xFFFF, 0, 0, 24);
+    const std::vector<U8> pat = test::LongSection(0x00, 1, 0, 0, 12 + 4 * 32);
+    const std::vector<U8> cat = test::LongSection(0x01, 0xFFFF, 0, 0, 24);
     std::vector<U8> nit;
     for (U8 number = 0; number < 3; ++number) {
-        const auto s = Section(0x40, 1, number, 2, 300);
+        const auto s = test::LongSection(0x40, 1, number, 2, 300);
         nit.insert(nit.end(), s.begin(), s.end());
     }
-    const std::vector<U8> sdt = Section(0x42, 1, 0, 0, 15 + 32 * 30);
-    const std::vector<U8> pmt = Section(0x02, 1, 0, 0, 60);
+    const std::vector<U8> sdt = test::LongSection(0x42, 1, 0, 0, 15 + 32 * 30);
+    const std::vector<U8> pmt = test::LongSection(0x02, 1, 0, 0, 60);
     for (U16 ts : streams) {
         SSD_AddBroadcastSI(pat.data(), static_cast<U16>(pat.size()), ts, 0);
         SSD_AddBroadcastSI(cat.data(), static_cast<U16>(cat.size()), ts, 1);

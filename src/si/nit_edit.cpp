@@ -121,6 +121,15 @@ std::optional<NitEntryView> Entry(const NitLayout& layout, U32 index) {
     return layout.entries[index];
 }
 
+// Descriptor `index` of an entry's loop, or nullopt (also for no entry).
+std::optional<std::pair<std::size_t, std::size_t>> EntryDescriptor(const std::vector<U8>& section,
+                                                                   const std::optional<NitEntryView>& entry, U32 index) {
+    if (!entry) {
+        return std::nullopt;
+    }
+    return FindDescriptor(section, entry->offset + kEntryHeaderBytes, entry->descriptorsLength, index);
+}
+
 }  // namespace
 
 U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing& missing, const NitSectionEdit& edit) {
@@ -269,9 +278,7 @@ U32 TSP_EditOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDescIn
     return NIT_EditTemporary(__func__, u16Channel, {false, kTspErrRange, 0}, [&](std::vector<U8>& section) {
         const NitLayout layout = *SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
         const auto entry = Entry(layout, u32NITTSIndex);
-        const auto found = entry ? FindDescriptor(section, entry->offset + kEntryHeaderBytes, entry->descriptorsLength,
-                                                  u32NITTSDescIndex)
-                                 : std::nullopt;
+        const auto found = EntryDescriptor(section, entry, u32NITTSDescIndex);
         if (!found) {
             EDIT_LOG("TSP_EditOneTSDescOfNIT", "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
             return kTspErrRange;
@@ -293,9 +300,7 @@ U32 TSP_DeleteOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDesc
     return NIT_EditTemporary(__func__, u16Channel, {false, kNitErrNothingDone, 0}, [&](std::vector<U8>& section) {
         const NitLayout layout = *SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
         const auto entry = Entry(layout, u32NITTSIndex);
-        const auto found = entry ? FindDescriptor(section, entry->offset + kEntryHeaderBytes, entry->descriptorsLength,
-                                                  u32NITTSDescIndex)
-                                 : std::nullopt;
+        const auto found = EntryDescriptor(section, entry, u32NITTSDescIndex);
         if (!found) {
             EDIT_LOG("TSP_DeleteOneTSDescOfNIT", "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
             return kNitErrNothingDone;

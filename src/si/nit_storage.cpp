@@ -1,5 +1,6 @@
 #include "si/nit_storage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -40,10 +41,17 @@ U16 LiveStreamOfChannel(U32 channel) {
     return index;
 }
 
-// Walks a stream's NIT chain in the live model, checking each record's section
-// fits its record; calls `each` with every section.
+// Walks the NIT chain of a channel's stream in the live model, checking each
+// record's section fits its record; calls `each` with every section. The
+// caller holds the model lock.
 template <typename Each>
-U32 ForEachLiveNITSection(U16 tsIndex, const char* function, Each each) {
+U32 ForEachLiveNITSection(U32 channel, const char* function, Each each) {
+    const U16 tsIndex = LiveStreamOfChannel(channel);
+    if (tsIndex == kChainEnd) {
+        log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%ld:%s:%d channel[%u] has no output TS\n", Log_ThreadId(),
+                   function, __LINE__, channel);
+        return VK_ERR_SIP_NIT_NO_EXIST;
+    }
     const Output_TSInfo* model = TSP_GetTSParam();
     IndexInfoList list{};
     if (const U32 result = TSP_GetOutTSNITTableIndexList(tsIndex, model, &list); result != 0) {
@@ -72,6 +80,29 @@ U32 ForEachLiveNITSection(U16 tsIndex, const char* function, Each each) {
         }
     }
     return 0;
+}
+
+// The whole NIT sections at the start of an imported buffer: they run while
+// the byte there is 0x40; one over 1,024 bytes or running past the buffer
+// ends the walk and refuses the import.
+struct ImportWalk {
+    U32 sections = 0;
+    U32 bytes = 0;  // of the whole sections; where the refused one starts
+    bool refused = false;
+};
+
+ImportWalk WalkImport(const U8* buffer, U32 length) {
+    ImportWalk walk;
+    while (walk.bytes < length && buffer[walk.bytes] == kNitTableId) {
+        const U32 left = length - walk.bytes;
+        if (left < 3 || SIP_SectionBytes(buffer + walk.bytes) > std::min<U32>(left, kSectionMaxBytes)) {
+            walk.refused = true;
+            break;
+        }
+        walk.bytes += SIP_SectionBytes(buffer + walk.bytes);
+        ++walk.sections;
+    }
+    return walk;
 }
 
 }  // namespace
@@ -212,10 +243,16 @@ U32 TSP_ConstructOutputTSByAddNITTable(U8* u8Buffer, U16 u16Number, U16 u16Lengt
 }
 
 BOOL TSP_IsNITTableChangedByUser(U16 u16OutTSIndex) {
+    return TSP_IsTableChainChangedByUser(TableChainHead::Nit, u16OutTSIndex);
+}
+
+BOOL TSP_IsTableChainChangedByUser(TableChainHead enHead, U16 u16OutTSIndex) {
     TSP_ModelLock lock;
     const Output_TSInfo* model = TSP_GetTSParam();
     IndexInfoList list{};
-    if (TSP_GetOutTSNITTableIndexList(u16OutTSIndex, model, &list) != 0) {
+    const U32 walked = enHead == TableChainHead::Nit ? TSP_GetOutTSNITTableIndexList(u16OutTSIndex, model, &list)
+                                                     : TSP_GetOutTSTOTTableIndexList(u16OutTSIndex, model, &list);
+    if (walked != 0) {
         return HX_FALSE;
     }
     for (U16 i = 0; i < list.u16IndexListNum; ++i) {
@@ -365,13 +402,8 @@ U32 TSP_GetExportNITLength(U32 nChannel, U16* pu16Length) {
     }
     *pu16Length = 0;
     TSP_ModelLock lock;
-    const U16 tsIndex = LiveStreamOfChannel(nChannel);
-    if (tsIndex == kChainEnd) {
-        NIT_LOG("channel[%u] has no output TS\n", nChannel);
-        return VK_ERR_SIP_NIT_NO_EXIST;
-    }
     U32 total = 0;
-    const U32 result = ForEachLiveNITSection(tsIndex, __func__, [&](const U8*, U16 bytes) {
+    const U32 result = ForEachLiveNITSection(nChannel, __func__, [&](const U8*, U16 bytes) {
         total += bytes;
         if (total > kNitBufBytes) {
             NIT_LOG("NIT of channel[%u] over %u bytes\n", nChannel, kNitBufBytes);
@@ -390,13 +422,8 @@ U32 TSP_GetExportNITBuf(U32 nChannel, U8* pOutBuf, U16 u16BufLen) {
         return kTspErrInput;
     }
     TSP_ModelLock lock;
-    const U16 tsIndex = LiveStreamOfChannel(nChannel);
-    if (tsIndex == kChainEnd) {
-        NIT_LOG("channel[%u] has no output TS\n", nChannel);
-        return VK_ERR_SIP_NIT_NO_EXIST;
-    }
     U32 written = 0;
-    return ForEachLiveNITSection(tsIndex, __func__, [&](const U8* section, U16 bytes) {
+    return ForEachLiveNITSection(nChannel, __func__, [&](const U8* section, U16 bytes) {
         if (written + bytes > u16BufLen) {
             NIT_LOG("NIT of channel[%u] longer than the buffer of %u bytes\n", nChannel, u16BufLen);
             return kTspErrRange;
@@ -408,15 +435,7 @@ U32 TSP_GetExportNITBuf(U32 nChannel, U8* pOutBuf, U16 u16BufLen) {
 }
 
 U32 TSP_GetImportNITSectionCnt(const U8* pNITBuf, U32 u32Length) {
-    U32 count = 0;
-    for (U32 offset = 0; pNITBuf != nullptr && offset < u32Length && pNITBuf[offset] == kNitTableId;) {
-        if (u32Length - offset < 3 || SIP_SectionBytes(pNITBuf + offset) > u32Length - offset) {
-            break;
-        }
-        offset += SIP_SectionBytes(pNITBuf + offset);
-        ++count;
-    }
-    return count;
+    return pNITBuf == nullptr ? 0 : WalkImport(pNITBuf, u32Length).sections;
 }
 
 U32 TSP_AddNITByImport(U32 nChannel, const U8* pNITBuf, U32 u32Length) {
@@ -424,25 +443,13 @@ U32 TSP_AddNITByImport(U32 nChannel, const U8* pNITBuf, U32 u32Length) {
         NIT_LOG("Input Error,nChannel[%u]\n", nChannel);
         return kTspErrInput;
     }
-    // Sections from the start while the byte there is 0x40; trailing bytes of
-    // another kind end the NIT, a section running past the buffer refuses it.
-    U32 length = 0;
-    while (length < u32Length && pNITBuf[length] == kNitTableId) {
-        if (u32Length - length < 3) {
-            NIT_LOG("NIT section at [%u] runs past the buffer of %u bytes\n", length, u32Length);
-            return kTspErrRange;
-        }
-        const U16 sectionLength = SIP_Length12(pNITBuf + length + 1);
-        if (sectionLength > kSectionMaxLength) {
-            NIT_LOG("NIT section_length[%u] over %u\n", sectionLength, kSectionMaxLength);
-            return kTspErrRange;
-        }
-        if (sectionLength + 3u > u32Length - length) {
-            NIT_LOG("NIT section at [%u] runs past the buffer of %u bytes\n", length, u32Length);
-            return kTspErrRange;
-        }
-        length += sectionLength + 3u;
+    const ImportWalk walk = WalkImport(pNITBuf, u32Length);
+    if (walk.refused) {
+        NIT_LOG("NIT section at [%u] over %u bytes or past the buffer of %u bytes\n", walk.bytes, kSectionMaxBytes,
+                u32Length);
+        return kTspErrRange;
     }
+    const U32 length = walk.bytes;
     TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, static_cast<U16>(nChannel));

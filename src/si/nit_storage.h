@@ -74,6 +74,8 @@ U32 TSP_ConstructNIT(U32 u32OutputTsIndex);
 // True when a record of the stream's NIT chain in the live model was set by
 // the user (web or import), so the routing tables do not pass the input's.
 BOOL TSP_IsNITTableChangedByUser(U16 u16OutTSIndex);
+// The same for the stream's NIT or TOT chain.
+BOOL TSP_IsTableChainChangedByUser(TableChainHead enHead, U16 u16OutTSIndex);
 
 // Version and network_id of a channel's NIT in the temporary model (an empty
 // NIT with that network_id is created first when there is none); the stream's
@@ -110,7 +112,7 @@ U32 TSP_GetExportNITLength(U32 nChannel, U16* pu16Length);
 U32 TSP_GetExportNITBuf(U32 nChannel, U8* pOutBuf, U16 u16BufLen);
 
 // Whole sections at the start of an imported buffer: counted while the byte
-// there is 0x40 and the section lies inside the buffer.
+// there is 0x40 and the section, of at most 1,024 bytes, lies inside the buffer.
 U32 TSP_GetImportNITSectionCnt(const U8* pNITBuf, U32 u32Length);
 // The buffer's sections become the channel's NIT in the temporary model,
 // marked user-changed; a buffer not starting with 0x40 leaves no NIT. 0xC0000

@@ -29,7 +29,6 @@ constexpr U32 kSipErrInput = 0xD0000;
 constexpr U32 kSipErrBound = 0xD0002;
 constexpr U32 kSipErrMergeOverrun = 0xC0006;
 constexpr U32 kSipErrMergeTooLong = 0xC0008;
-constexpr U32 kSipErrAlloc = 0xC0025;
 
 constexpr U8 kNitTableId = 0x40;
 constexpr U8 kTdtTableId = 0x70;

@@ -138,6 +138,31 @@ bool FindFree(Entry (&pool)[N], U16 start, std::size_t wanted, std::vector<U16>&
     return found.size() == wanted;
 }
 
+// Calls onRecord for every record of every table of a stream's chain, then
+// afterTable for the table; both may clear what they are given. Bounded by
+// the pool sizes, so a damaged chain ends instead of looping.
+template <typename OnRecord, typename AfterTable>
+void WalkStreamLocked(U16 stream, OnRecord onRecord, AfterTable afterTable) {
+    SIPacket_t& carousel = s_arstSIPacket;
+    U16 tableIndex = carousel.aru16OutTSSIInfo[stream];
+    for (U16 tables = 0; tableIndex < kSiTables && tables < kSiTables; ++tables) {
+        SIPacketInfo_t& table = carousel.arstSIInfo[tableIndex];
+        if (table.stList.u8ValidFlag != 1) {
+            break;
+        }
+        const U16 nextTable = table.stList.u16NextIndex;
+        U16 recordIndex = table.u16TSPacketIndex;
+        for (U8 n = 0, count = table.u8PacketNum; n < count && recordIndex < kSiRecords; ++n) {
+            TSPacketInfo_t& record = carousel.arstTSPacket[recordIndex];
+            const U16 nextRecord = record.stList.u16NextIndex;
+            onRecord(table, record, recordIndex);
+            recordIndex = nextRecord;
+        }
+        afterTable(table, tableIndex);
+        tableIndex = nextTable;
+    }
+}
+
 void SendTimeSlots() {
     std::lock_guard lock(SIMutex);
     for (TSPacketInfo_t& slot : s_arstTimePacketInfo) {
@@ -297,30 +322,22 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
 
 void SSD_SendBroadcastSI() {
     EnsureCarouselLocked();
-    SIPacket_t& carousel = s_arstSIPacket;
     for (U16 head = 0; head < kSiStreamHeads; ++head) {
-        U16 tableIndex = carousel.aru16OutTSSIInfo[head];
-        for (U16 tables = 0; tableIndex < kSiTables && tables < kSiTables; ++tables) {
-            SIPacketInfo_t& table = carousel.arstSIInfo[tableIndex];
-            if (table.stList.u8ValidFlag != 1) {
-                break;
-            }
-            U16 recordIndex = table.u16TSPacketIndex;
-            for (U8 n = 0; n < table.u8PacketNum && recordIndex < kSiRecords; ++n) {
-                TSPacketInfo_t& record = carousel.arstTSPacket[recordIndex];
+        WalkStreamLocked(
+            head,
+            [](SIPacketInfo_t& table, TSPacketInfo_t& record, U16) {
                 const U8 otherSections = static_cast<U8>(record.aru32TSPacket[1] >> 8);
                 const U8 ordinal = static_cast<U8>(record.aru32TSPacket[1]);
                 if (otherSections == 0 || table.u16SISendSection % (otherSections + 1) == ordinal) {
                     SendRecordLocked(record.aru32TSPacket);
                 }
-                recordIndex = record.stList.u16NextIndex;
-            }
-            table.u16SISendSection = static_cast<U16>(table.u16SISendSection + 1);
-            if (table.u16SISendSection > table.u8OverOneSectionTotalNum) {
-                table.u16SISendSection = 0;
-            }
-            tableIndex = table.stList.u16NextIndex;
-        }
+            },
+            [](SIPacketInfo_t& table, U16) {
+                table.u16SISendSection = static_cast<U16>(table.u16SISendSection + 1);
+                if (table.u16SISendSection > table.u8OverOneSectionTotalNum) {
+                    table.u16SISendSection = 0;
+                }
+            });
     }
 }
 
@@ -332,29 +349,20 @@ U32 SSD_DelOneBroadcastSI(U16 u16OutTSIndex) {
     std::lock_guard lock(SIMutex);
     EnsureCarouselLocked();
     SIPacket_t& carousel = s_arstSIPacket;
-    U16 tableIndex = carousel.aru16OutTSSIInfo[u16OutTSIndex];
-    for (U16 tables = 0; tableIndex < kSiTables && tables < kSiTables; ++tables) {
-        SIPacketInfo_t& table = carousel.arstSIInfo[tableIndex];
-        if (table.stList.u8ValidFlag != 1) {
-            break;
-        }
-        U16 recordIndex = table.u16TSPacketIndex;
-        for (U8 n = 0; n < table.u8PacketNum && recordIndex < kSiRecords; ++n) {
-            TSPacketInfo_t& record = carousel.arstTSPacket[recordIndex];
-            const U16 next = record.stList.u16NextIndex;
+    WalkStreamLocked(
+        u16OutTSIndex,
+        [&](SIPacketInfo_t&, TSPacketInfo_t& record, U16 index) {
             if (record.stList.u8ValidFlag == 1) {
                 carousel.u16TSPacketNum = static_cast<U16>(carousel.u16TSPacketNum - 1);
             }
             record = {};
-            s_recordSearchStart = std::min(s_recordSearchStart, recordIndex);
-            recordIndex = next;
-        }
-        const U16 next = table.stList.u16NextIndex;
-        table = {};
-        carousel.u16SIInfoNum = static_cast<U16>(carousel.u16SIInfoNum - 1);
-        s_tableSearchStart = std::min(s_tableSearchStart, tableIndex);
-        tableIndex = next;
-    }
+            s_recordSearchStart = std::min(s_recordSearchStart, index);
+        },
+        [&](SIPacketInfo_t& table, U16 index) {
+            table = {};
+            carousel.u16SIInfoNum = static_cast<U16>(carousel.u16SIInfoNum - 1);
+            s_tableSearchStart = std::min(s_tableSearchStart, index);
+        });
     carousel.aru16OutTSSIInfo[u16OutTSIndex] = kSiEnd;
     s_streamTail[u16OutTSIndex] = kSiEnd;
     return 0;

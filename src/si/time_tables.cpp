@@ -165,18 +165,7 @@ U32 TSP_ConstructTOT() {
 }
 
 BOOL TSP_IsTOTTableChangedByUser(U16 u16OutTSIndex) {
-    TSP_ModelLock lock;
-    const Output_TSInfo* model = TSP_GetTSParam();
-    IndexInfoList list{};
-    if (TSP_GetOutTSTOTTableIndexList(u16OutTSIndex, model, &list) != 0) {
-        return HX_FALSE;
-    }
-    for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-        if (model->pOutputTable[list.aru16IndexList[i]].u8IsChangedByUser == 1) {
-            return HX_TRUE;
-        }
-    }
-    return HX_FALSE;
+    return TSP_IsTableChainChangedByUser(TableChainHead::Tot, u16OutTSIndex);
 }
 
 U32 TSP_GetTOTTableInfo(U16 u16Channel, TOTTable_t* pstTOTTable) {

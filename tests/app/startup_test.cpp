@@ -116,6 +116,9 @@ TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     EXPECT_LT(banner, fail);
     EXPECT_LT(fail, snmp);
     EXPECT_NE(std::string::npos, output.find("[INFO][SYS]"));
+    EXPECT_NE(std::string::npos, output.find("Timer create successfully!"));
+    EXPECT_NE(std::string::npos, output.find("SIPacket create successfully!"));
+    EXPECT_FALSE(std::filesystem::exists(env.Path("/sim/ts"))) << "no output stream, no SI packet";
     EXPECT_TRUE(std::filesystem::exists(env.Path("/vandik_data/logSetting.config")));
 }
 
