@@ -19,8 +19,8 @@ constexpr U16 kEntryHeaderBytes = 6;
 
 #define SIP_LOG(fmt, ...) HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, fmt __VA_OPT__(, ) __VA_ARGS__)
 
-// Appends one section of `table`'s network descriptors (when `withNetwork`)
-// and the given entries, returning its size. The caller has sized `out`.
+// Writes one NIT section from its raw network loop and entries at `out` and
+// returns its size; the caller has made room for it.
 U16 WriteNitSection(U8* out, U16 networkId, U8 version, U8 number, U8 last, const U8* network, U16 networkLength,
                     const U8* entries, U16 entriesLength) {
     const U16 sectionLength = static_cast<U16>(kNitEmptyLength + networkLength + entriesLength);
