@@ -130,6 +130,9 @@ TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     EXPECT_NE(std::string::npos, frames.find("seq 199  END")) << frames;
     EXPECT_NE(std::string::npos, frames.find("WRITEFPGA  {275, 65280}\n")) << frames;
     EXPECT_NE(std::string::npos, output.find("[INFO][SYS]"));
+    EXPECT_NE(std::string::npos, output.find("Timer create successfully!"));
+    EXPECT_NE(std::string::npos, output.find("SIPacket create successfully!"));
+    EXPECT_FALSE(std::filesystem::exists(env.Path("/sim/ts"))) << "no output stream, no SI packet";
     EXPECT_TRUE(std::filesystem::exists(env.Path("/vandik_data/logSetting.config")));
 
     // The only errors of a first start are the parameter store's notes that
