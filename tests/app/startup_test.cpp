@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -98,18 +99,9 @@ TEST(StartupTest, BannerLinesCarryTheProgramPrefix) {
 // files and takes the simulated back board's loopback settings.
 TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     test::TestEnvironment env(false);
-    const std::string command = std::string(HX_QAM_BINARY) + " --data-root " + env.root().string() +
-                                " --once --http-port 0 --nms-port 0 --snmp-port 0 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, pipe);
-    std::string output;
-    std::array<char, 4096> chunk{};
-    while (std::size_t got = std::fread(chunk.data(), 1, chunk.size(), pipe)) {
-        output.append(chunk.data(), got);
-    }
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(0, WEXITSTATUS(status)) << output;
+    int status = -1;
+    const std::string output = test::RunProgramOnce(HX_QAM_BINARY, env, status);
+    EXPECT_EQ(0, status) << output;
 
     std::size_t at = 0;
     for (const char* milestone : {"DTV-HX (product Ltd.) ", "PSCONFIG Download 160T Firmware Sucess.", "ChangeParamNum = 197",
