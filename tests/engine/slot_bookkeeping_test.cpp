@@ -11,6 +11,7 @@
 #include "core/run_profile.h"
 #include "engine/output_model.h"
 #include "engine/slot_bookkeeping.h"
+#include "platform/chassis_info.h"
 #include "platform/resource.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
@@ -40,6 +41,7 @@ protected:
         SetProfile(profile);
         board.emplace();  // the slot register answers from the profile
         Status_Init();
+        Status_SetSubBoardPlugStatus(0xFFFF);  // every slot holds a board
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
         }
@@ -49,7 +51,7 @@ protected:
     }
 
     void TearDown() override {
-        SlotBookkeeping_SetPlugQuery(nullptr);
+        ChassisInfo_Reset();
         IPComm_FailNextSends(0);
         IPComm_TakeRecordedSends();
         g_DelDestChannelNum.store(0);
@@ -176,7 +178,7 @@ TEST_F(SlotBookkeepingTest, ClearCommandGoesOnceToEachFeedingSlotButOurOwn) {
 
 TEST_F(SlotBookkeepingTest, UnpluggedSourceIsClearedLocallyPluggedOneIsNotified) {
     BuildModel({3, 5, kOwnSlot, 3});
-    SlotBookkeeping_SetPlugQuery([](U8 slot) { return slot != 3; });
+    Status_SetSubBoardPlugStatus(static_cast<U16>(0xFFFF & ~(1u << 3)));  // slot 3 is empty
     ASSERT_EQ(0u, TSP_SendDelDestChannelNumToInputBoard(1));
     const std::vector<IPCommRecordedSend> sends = IPComm_TakeRecordedSends();
     std::vector<IPCommRecordedSend> notices;
@@ -203,7 +205,7 @@ TEST_F(SlotBookkeepingTest, AFailedNoticeEndsTheWalkUncounted) {
     EXPECT_EQ(0, g_DelDestChannelNum.load());
 
     // Slot 16 is told even when the chassis reports no board there.
-    SlotBookkeeping_SetPlugQuery([](U8) { return false; });
+    Status_SetSubBoardPlugStatus(0);  // no board anywhere
     ASSERT_EQ(0u, TSP_SendDelDestChannelNumToInputBoard(1));
     std::vector<std::pair<U32, U32>> notices;
     for (const auto& sent : SlotsAndCommands(IPComm_TakeRecordedSends())) {
