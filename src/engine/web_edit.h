@@ -13,7 +13,8 @@
 // ATSC channel numbers are carried by no table with a change flag.
 //
 // PID changes go through TSP_CheckOutputPidConflict. Results: 0; 0x30024 a
-// service ID clash and 0x30017 a PID clash (both with the conflict flag set);
+// service ID clash or a service ID of 0, which marks the NIT in a PAT, and
+// 0x30017 a PID clash (both with the conflict flag set);
 // 0xC0000 bad input; 0xC0018 no such stream or program; 0xC0019 an ATSC
 // channel number above 1023 or used twice; 0xC0020 a view whose program,
 // other-PID or elementary-stream count differs from the model's.
