@@ -12,6 +12,7 @@ MainFpgaConfig MainFpgaConfig_FromProfile() {
     config.slotNumber = profile.simSlotId;
     config.configPort.failLoads = profile.simBitstreamFails;
     config.ledLogPath = ResolvePath("/sim/led.log");
+    config.fpga160tLogPath = ResolvePath("/sim/160t.log");
     config.tsFolder = ResolvePath("/sim/ts");
     return config;
 }
@@ -21,6 +22,7 @@ MainFpga::MainFpga(const MainFpgaConfig& config)
       led_(config.ledLogPath),
       configPort_(config.configPort),
       uart_([this] { return configPort_.Loaded(); }),
+      fpga160t_(uart_, config.fpga160tLogPath),
       siInsertion_(config.tsFolder) {
     for (RegisterModel* model : std::initializer_list<RegisterModel*>{&identity_, &led_, &uart_, &configPort_, &ipMonitor_,
                                                                       &siInsertion_, &meters_, &rateWords_}) {

@@ -2,10 +2,10 @@
 //
 // 65,536 registers that keep what is written, with the behaviour of the blocks
 // the card application relies on handed to models (sim/*_model.h): identity
-// (0, 16), the LED (18), the 160T UART hook (32-43), the 160T configuration
-// port (192-196), the IP monitor (523, 524, 544-547, 565, 845), the SI
-// insertion buffer (801-804), the meters (833-841) and the rate words (864,
-// 865, 868-870). An optional write log keeps every write with its TheClock()
+// (0, 16), the LED (18), the 160T UART hook (32-43) with the simulated 160T
+// behind it (sim/fpga160t.h), the 160T configuration port (192-196), the IP
+// monitor (523, 524, 544-547, 565, 845), the SI insertion buffer (801-804),
+// the meters (833-841) and the rate words (864, 865, 868-870). An optional write log keeps every write with its TheClock()
 // time, for tests that check sequences and waits.
 //
 // As the window's back end it is reached one word at a time under g_reg_mutex;
@@ -23,6 +23,7 @@
 
 #include "platform/register_bus.h"
 #include "sim/config_port_model.h"
+#include "sim/fpga160t.h"
 #include "sim/identity_model.h"
 #include "sim/ip_monitor_model.h"
 #include "sim/led_model.h"
@@ -38,11 +39,12 @@ struct MainFpgaConfig {
     U32 slotNumber = 0;
     ConfigPortFaults configPort;
     std::string ledLogPath;   // real path; empty keeps no LED log
+    std::string fpga160tLogPath;  // real path; empty keeps no 160T frame log
     std::string tsFolder;     // real path of the SI packet files
 };
 
 // The run profile's board: its slot and logic version, its bitstream fault,
-// "sim/led.log" and "sim/ts" in the data root.
+// "sim/led.log", "sim/160t.log" and "sim/ts" in the data root.
 MainFpgaConfig MainFpgaConfig_FromProfile();
 
 struct RegisterWrite {
@@ -70,6 +72,7 @@ public:
     IdentityModel& identity() { return identity_; }
     LedModel& led() { return led_; }
     Uart160THook& uart() { return uart_; }
+    Fpga160T& fpga160t() { return fpga160t_; }
     ConfigPortModel& configPort() { return configPort_; }
     IpMonitorModel& ipMonitor() { return ipMonitor_; }
     SiInsertionModel& siInsertion() { return siInsertion_; }
@@ -88,6 +91,7 @@ private:
     LedModel led_;
     ConfigPortModel configPort_;
     Uart160THook uart_;
+    Fpga160T fpga160t_;
     IpMonitorModel ipMonitor_;
     SiInsertionModel siInsertion_;
     MeterModel meters_;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/clock.h"
 #include "platform/fpga_reg.h"
 
 namespace hx::sim {
@@ -23,13 +24,14 @@ void Uart160THook::Write(U32 index, U32 value) {
                 transmitByte_ = value;
                 break;
             case kRegUartTransmitPush:
-                if (pushStrobe_.Rises(value) && peer_ && Loaded()) {
+                if (pushStrobe_.Rises(value) && peer_ && Loaded() && !transmitFull_) {
                     peer = peer_;
                     byte = static_cast<U8>(transmitByte_);
                 }
                 break;
             case kRegUartReceivePop:
-                if (popStrobe_.Rises(value) && !toCard_.empty()) {
+                if (popStrobe_.Rises(value) && !toCard_.empty() &&
+                    toCard_.front().visibleAtMicros <= TheClock().MonotonicMicros()) {
                     toCard_.pop_front();
                 }
                 break;
@@ -48,14 +50,19 @@ void Uart160THook::Write(U32 index, U32 value) {
 }
 
 std::optional<U32> Uart160THook::Read(U32 index) {
+    if (index != kRegUartReceiveEmpty && index != kRegUartReceiveByte && index != kRegUartTransmitFull) {
+        return std::nullopt;
+    }
+    const std::uint64_t now = TheClock().MonotonicMicros();
     std::lock_guard lock(mutex_);
+    const bool visible = !toCard_.empty() && toCard_.front().visibleAtMicros <= now;
     switch (index) {
         case kRegUartReceiveEmpty:
-            return toCard_.empty() ? 1u : 0u;
+            return visible ? 0u : 1u;
         case kRegUartReceiveByte:
-            return toCard_.empty() ? 0u : toCard_.front();
+            return visible ? toCard_.front().byte : 0u;
         case kRegUartTransmitFull:
-            return 0u;
+            return transmitFull_ ? 1u : 0u;
         default:
             return std::nullopt;
     }
@@ -66,12 +73,19 @@ void Uart160THook::AttachPeer(Peer peer) {
     peer_ = std::move(peer);
 }
 
-void Uart160THook::SendToCard(std::span<const U8> bytes) {
+void Uart160THook::SendToCard(std::span<const U8> bytes, std::uint64_t visibleAtMicros) {
     if (!Loaded()) {
         return;
     }
     std::lock_guard lock(mutex_);
-    toCard_.insert(toCard_.end(), bytes.begin(), bytes.end());
+    for (U8 byte : bytes) {
+        toCard_.push_back(QueuedByte{byte, visibleAtMicros});
+    }
+}
+
+void Uart160THook::HoldTransmitFull(bool full) {
+    std::lock_guard lock(mutex_);
+    transmitFull_ = full;
 }
 
 std::size_t Uart160THook::PendingToCard() {

@@ -4,8 +4,10 @@
 // The card sends a byte by writing 42 and pulsing 41; the hook hands it to the
 // attached peer. The peer answers with SendToCard; the card sees 37 bit 0
 // clear while bytes wait, reads the next one from 35 and pops it by pulsing
-// 34. The transmit side never fills (43 reads 0). A pulse of 33 empties the
-// receive side.
+// 34. A pulse of 33 empties the receive side. A reply may be given a time
+// (TheClock()) before which the card does not see it, the way a slow 160T
+// answers late. The transmit side only fills when a test holds it full (43
+// reads 1; a byte pushed then is lost).
 //
 // The link is silent until the 160T is loaded (the `loaded` predicate, the
 // configuration port's state on the simulated board): before that, bytes in
@@ -15,6 +17,7 @@
 // not touch the register window itself; SendToCard is safe to call from it.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -35,8 +38,12 @@ public:
     std::optional<U32> Read(U32 index) override;
 
     void AttachPeer(Peer peer);
-    void SendToCard(std::span<const U8> bytes);
+    // Queues bytes for the card; they become visible once TheClock() has
+    // reached `visibleAtMicros` (0: at once), in order behind earlier bytes.
+    void SendToCard(std::span<const U8> bytes, std::uint64_t visibleAtMicros = 0);
+    // Bytes queued for the card, visible or not yet.
     std::size_t PendingToCard();
+    void HoldTransmitFull(bool full);
 
 private:
     bool Loaded() const { return !loaded_ || loaded_(); }
@@ -48,7 +55,12 @@ private:
     Strobe pushStrobe_;
     Strobe popStrobe_;
     Strobe resetStrobe_;
-    std::deque<U8> toCard_;
+    bool transmitFull_ = false;
+    struct QueuedByte {
+        U8 byte;
+        std::uint64_t visibleAtMicros;
+    };
+    std::deque<QueuedByte> toCard_;
 };
 
 }  // namespace hx::sim

@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {
-        // The service threads keep running and logging; leaving without the
-        // static destructors keeps them from logging into torn-down state.
-        std::fflush(stdout);
+        // The service threads are detached and still running: end without
+        // destroying the globals they use (log sinks, clock, profile).
+        std::fflush(nullptr);
         std::_Exit(0);
     }
     hx::Startup_KeepAlive();

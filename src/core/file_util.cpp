@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 
@@ -47,23 +48,65 @@ bool WriteFully(int fd, const U8* data, std::size_t length) {
     return true;
 }
 
+std::atomic<AtomicWriteHook> g_atomicWriteHook{nullptr};
+
+void ReachStep(AtomicWriteStep step, const std::string& path) {
+    if (const AtomicWriteHook hook = g_atomicWriteHook.load(std::memory_order_acquire)) {
+        hook(step, path.c_str());
+    }
+}
+
+std::string TemporaryPrefix(const std::filesystem::path& target) {
+    std::string prefix = ".";
+    prefix += target.filename().string();
+    prefix += '.';
+    return prefix;
+}
+
 }  // namespace
+
+void File_SetAtomicWriteHook(AtomicWriteHook hook) { g_atomicWriteHook.store(hook, std::memory_order_release); }
+
+std::size_t File_RemoveStaleTemporaries(const std::string& path) {
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    const std::string prefix = TemporaryPrefix(target);
+    constexpr std::size_t kSuffixLength = 6;  // mkstemp's XXXXXX
+    std::size_t removed = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + kSuffixLength && name.starts_with(prefix) &&
+            unlink(entry.path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
 
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data) {
     const std::filesystem::path target(path);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    // A hidden name in the same folder, so the rename stays on one file system.
-    std::string hidden = ".";
-    hidden += target.filename().string();
-    hidden += ".XXXXXX";
-    std::string temporary = (folder / hidden).string();
+    std::string temporary = (folder / (TemporaryPrefix(target) + "XXXXXX")).string();
 
     FileDescriptor file(mkstemp(temporary.data()));
     if (file.get() < 0) {
         return false;
     }
-    const bool written = WriteFully(file.get(), data.data(), data.size()) && fchmod(file.get(), 0644) == 0 &&
-                         fsync(file.get()) == 0;
+    ReachStep(AtomicWriteStep::TemporaryCreated, path);
+    const std::size_t half = data.size() / 2;
+    bool written = WriteFully(file.get(), data.data(), half);
+    if (written) {
+        ReachStep(AtomicWriteStep::HalfWritten, path);
+        written = WriteFully(file.get(), data.data() + half, data.size() - half);
+    }
+    if (written) {
+        ReachStep(AtomicWriteStep::FullyWritten, path);
+        written = fchmod(file.get(), 0644) == 0 && fsync(file.get()) == 0;
+    }
+    if (written) {
+        ReachStep(AtomicWriteStep::Synced, path);
+    }
     const int fd = file.release();
     if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
         const int savedErrno = errno;
@@ -71,6 +114,7 @@ bool File_WriteAtomic(const std::string& path, std::span<const U8> data) {
         errno = savedErrno;
         return false;
     }
+    ReachStep(AtomicWriteStep::Renamed, path);
     // The rename itself must reach storage too, or a power cut can bring the
     // old name back.
     FileDescriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

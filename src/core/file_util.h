@@ -24,6 +24,18 @@ namespace hx {
 // as it was) when any step fails; errno tells which.
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data);
 
+// A crash can leave the temporary file of a write behind (".<name>.XXXXXX"
+// beside the target). It is never read; a writer that serialises its saves of
+// one file removes such leftovers before it writes again. Returns how many it
+// removed.
+std::size_t File_RemoveStaleTemporaries(const std::string& path);
+
+// Test only: the points of File_WriteAtomic at which a power-loss test stops
+// the process. The hook runs in the writing thread; null turns it off.
+enum class AtomicWriteStep { TemporaryCreated, HalfWritten, FullyWritten, Synced, Renamed };
+using AtomicWriteHook = void (*)(AtomicWriteStep step, const char* path);
+void File_SetAtomicWriteHook(AtomicWriteHook hook);
+
 // Reads the whole file, or nullopt when it cannot be opened or read.
 std::optional<std::vector<U8>> File_ReadAll(const std::string& path);
 

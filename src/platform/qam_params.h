@@ -5,9 +5,15 @@
 // the addresses are a contract with the 160T and with the parameter file, so
 // the struct's bytes are the file layout (checked below). The live records
 // live for the whole process and are reached through the getters.
+//
+// The tables have no lock of their own: whoever copies, edits and applies
+// them holds the QAM apply lock (platform/qam_apply.h) across the whole edit.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 
 #include "core/types.h"
 
@@ -53,11 +59,36 @@ struct TParameter_QAM {
     Parameter_Common InsertPSIEnable[kQamChannelSlots];
     Parameter_Common Res[598];
 };
-static_assert(sizeof(TParameter_QAM) == 6360);
+static_assert(sizeof(Parameter_Common) == 8);
+static_assert(sizeof(TParameter_QAM) == 6360 && sizeof(TParameter_QAM) == kQamPairs * sizeof(Parameter_Common));
+static_assert(std::is_trivially_copyable_v<TParameter_QAM>);
+static_assert(offsetof(TParameter_QAM, MaxChannel) == 1 * 8);
+static_assert(offsetof(TParameter_QAM, PowerLevel) == 3 * 8);
+static_assert(offsetof(TParameter_QAM, Attenuation) == 6 * 8);
 static_assert(offsetof(TParameter_QAM, Mode) == 7 * 8);
+static_assert(offsetof(TParameter_QAM, Constellation) == 11 * 8);
+static_assert(offsetof(TParameter_QAM, SymbolRate) == 15 * 8);
+static_assert(offsetof(TParameter_QAM, Bandwidth) == 19 * 8);
+static_assert(offsetof(TParameter_QAM, MaxRate) == 23 * 8);
 static_assert(offsetof(TParameter_QAM, ChannelEnable) == 27 * 8);
+static_assert(offsetof(TParameter_QAM, Frequency) == 59 * 8);
+static_assert(offsetof(TParameter_QAM, Interleaver) == 91 * 8);
+static_assert(offsetof(TParameter_QAM, Scale) == 123 * 8);
+static_assert(offsetof(TParameter_QAM, ChannelTable) == 155 * 8);
+static_assert(offsetof(TParameter_QAM, CheckBitrateEnable) == 157 * 8);
+static_assert(offsetof(TParameter_QAM, SingleMode) == 163 * 8);
 static_assert(offsetof(TParameter_QAM, Standard) == 164 * 8);
+static_assert(offsetof(TParameter_QAM, InsertPSIEnable) == 165 * 8);
 static_assert(offsetof(TParameter_QAM, Res) == kQamUsedPairs * 8);
+
+// The table as its 795 pairs in table order (the order the 160T and the
+// parameter file know).
+using QamPairs = std::array<Parameter_Common, kQamPairs>;
+inline QamPairs QAM_PairsOf(const TParameter_QAM& table) {
+    QamPairs pairs;
+    std::memcpy(pairs.data(), &table, sizeof table);
+    return pairs;
+}
 
 enum QamMode : U32 { MODE_QAMA = 0, MODE_QAMB = 1, MODE_QAMC = 2 };
 

@@ -2,6 +2,7 @@
 // slot, the clear-output and delete-channel notices, the channel status bytes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "platform/resource.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
+#include "support/sim_board.h"
+#include "support/test_env.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -35,6 +39,7 @@ protected:
         RunProfile profile = Profile();
         profile.simSlotId = kOwnSlot;
         SetProfile(profile);
+        board.emplace();  // the slot register answers from the profile
         Status_Init();
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
@@ -102,6 +107,7 @@ protected:
     }
 
     test::TestEnvironment env;
+    std::optional<test::SimBoard> board;
     test::ScopedSharedModels models;
 };
 

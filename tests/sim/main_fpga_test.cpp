@@ -43,8 +43,8 @@ TEST(MainFpgaTest, IdentityRegistersComeFromTheProfileAndIgnoreWrites) {
 TEST(MainFpgaTest, ModelsAnswerThroughTheBoard) {
     test::TestEnvironment env;
     MainFpga fpga(MainFpgaConfig_FromProfile());
-    EXPECT_EQ(1u, fpga.Read(kRegUartReceiveEmpty)) << "no 160T model: the receive side stays empty";
-    EXPECT_EQ(0u, fpga.Read(kRegUartTransmitFull)) << "and the transmit side never fills";
+    EXPECT_EQ(1u, fpga.Read(kRegUartReceiveEmpty)) << "the 160T is not loaded: the receive side stays empty";
+    EXPECT_EQ(0u, fpga.Read(kRegUartTransmitFull)) << "and the transmit side is free";
     fpga.meters().SetChannelCounts(4, 10, 20);
     fpga.Write(kRegChannelMeterChannel, 4);
     EXPECT_EQ(10u, fpga.Read(kRegChannelMeterConfigured));

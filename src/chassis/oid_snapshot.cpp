@@ -1,0 +1,13 @@
+#include "chassis/oid_snapshot.h"
+
+#include "core/err.h"
+#include "core/standin.h"
+
+namespace hx {
+
+U32 OIDDATA_Recovery() {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+    return VK_ERR_FAILURE;  // no snapshot
+}
+
+}  // namespace hx

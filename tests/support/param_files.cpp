@@ -1,0 +1,74 @@
+#include "support/param_files.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/run_profile.h"
+#include "platform/ip_monitor.h"
+#include "platform/qam_defaults.h"
+
+namespace hx::test {
+
+void ResetParameterState() {
+    PARAMS_GetParametersSem();
+    g_stCurPE = ST_VK_PARAMS{};
+    PARAMS_FreeParametersSem();
+    std::memset(GetQAMPara_Handle(), 0, sizeof(TParameter_QAM));
+    std::memset(GetQAMIPMonitor_Handle(), 0, sizeof(QAM_IPMonitorPara));
+}
+
+void ApplyMarks(TParameter_QAM& qam, QAM_IPMonitorPara& monitor, MarkedSettings marks) {
+    qam.Frequency[0].value = marks.frequency0;
+    monitor.u16DestPort = marks.destPort;
+}
+
+int LiveMarks(const std::vector<MarkedSettings>& candidates) {
+    const U32 frequency = GetQAMPara_Handle()->Frequency[0].value;
+    const U16 port = GetQAMIPMonitor_Handle()->u16DestPort;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const bool qamMatches = candidates[i].frequency0 == frequency;
+        const bool monitorMatches = candidates[i].destPort == port;
+        if (qamMatches && monitorMatches) {
+            return static_cast<int>(i);
+        }
+        if (qamMatches || monitorMatches) {
+            return -2;
+        }
+    }
+    return -1;
+}
+
+void WriteMarkedQamFile(MarkedSettings marks) {
+    TParameter_QAM qam{};
+    QAM_IPMonitorPara monitor{};
+    QAM160T_Init_Parmeter(&qam);
+    Init_IPMonitor_Parmeter(&monitor);
+    ApplyMarks(qam, monitor, marks);
+    ST_VK_PARAMS params{};
+    params.u32StructStartTag = kParamsStartTag;
+    params.u32StructVersionIndex = kParamsVersion;
+    params.st_QAMParams.u32StructStartTag = kQamSectionTag;
+    params.st_QAMParams.u32StructEndTag = kSectionEndTag;
+    params.st_QAMParams.stQAM160TParams = qam;
+    params.st_IPMonitorParams.u32StructStartTag = kIPMonitorTag;
+    params.st_IPMonitorParams.u32StructEndTag = kSectionEndTag;
+    params.st_IPMonitorParams.stIPMonitorParams = monitor;
+    params.u32StructEndTag = kSectionEndTag;
+    PARAMS_ParametersSave(&params);
+}
+
+std::vector<U8> ReadBytes(const std::string& logical) {
+    std::ifstream in(ResolvePath(logical), std::ios::binary);
+    return std::vector<U8>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::string& logical, const std::vector<U8>& bytes) {
+    std::ofstream out(ResolvePath(logical), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& logical) { return std::filesystem::exists(ResolvePath(logical)); }
+
+}  // namespace hx::test
