@@ -85,30 +85,30 @@ bool Occupies(PIDTYPE_E type, U16 value) {
 
 enum class View { Resolution, WholeStream };
 
-// Whether an entry is left out of the map of a record of `type` on stream of
-// packets `packets`: the record itself and its own stream of packets, except
-// that during resolution a PCR gives way only to a PCR or an ES.
-bool LeftOut(const Entry& entry, PIDTYPE_E type, std::uint64_t packets, View view) {
-    if (entry.packets != packets) {
-        return false;
-    }
-    if (entry.type == PID_TYPE_PCRPID && view == View::Resolution) {
-        return type == PID_TYPE_PCRPID || type == PID_TYPE_ESPID;
-    }
-    return true;
-}
+// Whether an entry is left out of the map of a record on stream of packets
+// `packets`: the record itself and every record of its stream of packets,
+// whatever their kinds, so records of one stream never clash (a PCR that
+// still counted against a PMT or ECM of its own stream would push that record
+// away on every run, never settling).
+bool LeftOut(const Entry& entry, std::uint64_t packets) { return entry.packets == packets; }
 
 // Whether an entry takes a record's new PID with it: the PMT only itself; a
-// PCR or an ES every PCR and ES of its stream of packets; an ECM, EMM or
-// other PID the records of its own kind on its stream of packets.
-bool MovesWith(const Entry& entry, PIDTYPE_E type, U16 record, std::uint64_t packets) {
+// PCR or an ES every PCR and ES of its stream of packets, but for a PCR of
+// 0x1FFF, which says the program has none (it moves only when it is the
+// record itself); an ECM, EMM or other PID the records of its own kind on its
+// stream of packets.
+bool MovesWith(const Output_TSInfo* model, const Entry& entry, PIDTYPE_E type, U16 record, std::uint64_t packets) {
     if (entry.packets != packets) {
         return false;
     }
     switch (type) {
         case PID_TYPE_PMTPID: return entry.type == PID_TYPE_PMTPID && entry.record == record;
         case PID_TYPE_PCRPID:
-        case PID_TYPE_ESPID: return entry.type == PID_TYPE_PCRPID || entry.type == PID_TYPE_ESPID;
+        case PID_TYPE_ESPID:
+            if (entry.type == PID_TYPE_PCRPID) {
+                return (type == PID_TYPE_PCRPID && entry.record == record) || ValueOf(model, entry) != kNullPid;
+            }
+            return entry.type == PID_TYPE_ESPID;
         default: return entry.type == type;
     }
 }
@@ -229,8 +229,7 @@ U32 VisibleLimit(const StreamEntries& stream, const PidMuxInfo_t& info) {
     }
 }
 
-void BuildMap(const StreamEntries& stream, const Output_TSInfo* model, const PidMuxInfo_t& info, U32 limit, View view,
-              U8* map) {
+void BuildMap(const StreamEntries& stream, const Output_TSInfo* model, const PidMuxInfo_t& info, U32 limit, U8* map) {
     std::memset(map, 0, kPidUseListSize);
     if (AtscMode()) {
         map[kAtscBasePid] = 1;
@@ -238,7 +237,7 @@ void BuildMap(const StreamEntries& stream, const Output_TSInfo* model, const Pid
     const std::uint64_t packets = PacketStreamOf(info);
     for (U32 i = 0; i < limit; ++i) {
         const Entry& entry = stream.entries[i];
-        if (LeftOut(entry, info.ePidType, packets, view)) {
+        if (LeftOut(entry, packets)) {
             continue;
         }
         const U16 value = ValueOf(model, entry);
@@ -310,7 +309,7 @@ public:
     void Exclude(const Entry& record) {
         for (const auto& [packets, i] : SamePackets(record.packets)) {
             const Entry& entry = stream_.entries[i];
-            if (i < shown_ && LeftOut(entry, record.type, record.packets, View::Resolution)) {
+            if (i < shown_ && LeftOut(entry, record.packets)) {
                 const U16 value = ValueOf(model_, entry);
                 if (Occupies(entry.type, value)) {
                     ++excluded_[value];
@@ -332,7 +331,7 @@ public:
     void Move(const Entry& record, U16 pid) {
         for (const auto& [packets, i] : SamePackets(record.packets)) {
             const Entry& entry = stream_.entries[i];
-            if (!MovesWith(entry, record.type, record.record, record.packets)) {
+            if (!MovesWith(model_, entry, record.type, record.record, record.packets)) {
                 continue;
             }
             const bool visible = i < shown_;
@@ -449,7 +448,7 @@ U32 UseList(const PidMuxInfo_t* info, U16 ts, U16 length, const Output_TSInfo* m
         return result;
     }
     const U32 limit = view == View::Resolution ? VisibleLimit(stream, *info) : static_cast<U32>(stream.entries.size());
-    BuildMap(stream, model, *info, limit, view, list);
+    BuildMap(stream, model, *info, limit, list);
     return 0;
 }
 
@@ -488,7 +487,7 @@ U32 TSP_ModifyOutputTSNewPid(const PidMuxInfo_t* pstPidMuxInfo, U16 u16OutTSInde
     }
     const std::uint64_t packets = PacketStreamOf(*pstPidMuxInfo);
     for (const Entry& entry : stream.entries) {
-        if (MovesWith(entry, pstPidMuxInfo->ePidType, pstPidMuxInfo->u16OutPutOffest, packets)) {
+        if (MovesWith(pstParamTS, entry, pstPidMuxInfo->ePidType, pstPidMuxInfo->u16OutPutOffest, packets)) {
             ApplyNewPid(pstParamTS, entry, u16NewPid);
         }
     }

@@ -167,6 +167,8 @@ U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag) {
             return kErrPidConflict;
         }
         if (result != 0) {
+            // Other PIDs written before this one would stay half an edit.
+            ReloadTemporaryModel();
             return result;
         }
     }
@@ -317,6 +319,7 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
             return kErrPidConflict;
         }
         if (result != 0) {
+            RestorePids(model, programIndex, saved);
             return result;
         }
     }
