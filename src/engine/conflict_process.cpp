@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <ranges>
+#include <span>
 #include <vector>
 
 #include "core/log.h"
@@ -348,7 +348,7 @@ public:
 private:
     using Keyed = std::pair<std::uint64_t, U32>;
 
-    std::ranges::subrange<std::vector<Keyed>::const_iterator> SamePackets(std::uint64_t packets) const {
+    std::span<const Keyed> SamePackets(std::uint64_t packets) const {
         const auto [first, last] = std::equal_range(byPackets_.begin(), byPackets_.end(), Keyed{packets, 0},
                                                     [](const Keyed& a, const Keyed& b) { return a.first < b.first; });
         return {first, last};

@@ -24,12 +24,15 @@
 //     earlier gives way), EMM and other PIDs see all programs, EMMs before
 //     them, and other PIDs also the other PIDs before them.
 //   - a stream of packets is one source slot, source channel and input PID;
-//     its records never clash with each other and are renumbered together.
+//     its records, whatever their kinds, never clash with each other (so a
+//     second run changes nothing), and a renumbered record takes along the
+//     records of its stream that move with it: a PCR or ES the PCRs and ESs,
+//     an ECM, EMM or other PID those of its own kind.
 //   - program and EMM records never keep 0x0000-0x001F or 0x1FFF, which carry
 //     the PSI/SI tables and null packets; other PIDs keep such values (they
 //     carry passed-through tables) unless another record holds them. A PCR
-//     of 0x1FFF means the program has none and never clashes. In ATSC mode
-//     0x1FFB (the PSIP base PID) is always taken.
+//     of 0x1FFF means the program has none: it never clashes and never moves
+//     with an ES. In ATSC mode 0x1FFB (the PSIP base PID) is always taken.
 //   - ATSC channel numbers: programs last to first; one whose pair is above
 //     1023 or held by another program takes the first pair no program holds
 //     (none: 0xC0019); each program's u16ChannelTSID becomes its stream's

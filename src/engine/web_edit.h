@@ -28,8 +28,8 @@ namespace hx {
 // Stream edit: service IDs unique among the view's programs; every changed
 // other PID checked (a clash reloads the whole temporary model from the live
 // one, as does a refused one); then the IDs, modulation mode, TDT switch and
-// each program's service
-// ID and names, the program found by the view's old service ID.
+// each program's service ID and names, the program found by the view's old
+// service ID.
 U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag);
 // Program edit: the program found by the view's old service ID; service ID,
 // ATSC numbers, service type, PMT, PCR and elementary PIDs (matched by their

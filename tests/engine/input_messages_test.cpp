@@ -16,8 +16,10 @@
 #include "engine/output_model.h"
 #include "platform/resource.h"
 #include "sim/input_card_messages.h"
+#include "support/input_card_model.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
+#include "support/resolution_checker.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -593,6 +595,28 @@ TEST_F(InputMessageTest, EveryDeleteOrderAsAMessage) {
     EXPECT_EQ(kTspErrInput, Send(IPCOMM_DEL_TS, InputCard_EncodeDeleteStreams(std::vector<DeleteStreamOrder>{
                                                     {.channel = 9}, {.channel = 3}})));
     EXPECT_NE(kChainEnd, StreamOf(3));
+}
+
+// The benchmarks' model end to end: built by messages, resolved, emptied by
+// delete orders.
+TEST_F(InputMessageTest, AWholeModelFromThreeSourcesBuildsResolvesAndGoes) {
+    for (U8 slot : {3, 5, 7}) {
+        Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
+    }
+    const test::InputCardModel model = test::MakeInputCardModel(96);
+    ASSERT_EQ(0u, test::SendInputCardMessages(model.build));
+    EXPECT_EQ("", Violations());
+    EXPECT_EQ(6u, Chain(TSP_GetOutTSProgIndexList, StreamOf(15)).size());
+    ASSERT_EQ(0u, TSP_ConflictProcess());
+    EXPECT_EQ("", test::DescribeViolations(test::CheckResolved(*Live(), false)));
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(0u, test::SendInputCardMessages(model.remove));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ("", Violations());
+    for (U32 i = 0; i < Live()->u32OutputTSNumber; ++i) {
+        EXPECT_NE(kRecordValid, Live()->pOutputTS[i].u8ValidFlag) << i;
+    }
+    Resource_GetHandle(7)->u8MuxPIDEnable = 0;
 }
 
 }  // namespace
