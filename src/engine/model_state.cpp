@@ -6,8 +6,9 @@ namespace hx {
 
 namespace {
 
-// Slots handed out wait here until a lookup takes them in; past this many they
-// are taken in at once, and if most were never filled the index is rebuilt.
+// Slots handed out wait here until a lookup takes them in once they are
+// filled; past this many the filled ones are taken in at once and repeats of
+// the unfilled ones dropped.
 constexpr std::size_t kPendingLimit = 4096;
 
 using KeyMap = std::unordered_map<std::uint64_t, std::vector<U16>>;
@@ -35,7 +36,8 @@ void Rebuild(Output_TSInfo* model, ModelEngineState& state) {
     for (ModelPool pool : {ModelPool::Program, ModelPool::Pid}) {
         KeyMap& map = MapOf(state, pool);
         map.clear();
-        PendingOf(state, pool).clear();
+        // A slot handed out but not filled yet joins the index once it is.
+        std::erase_if(PendingOf(state, pool), [&](U16 index) { return ModelPool_IsValid(model, pool, index); });
         const U32 count = ModelPool_Count(model, pool);
         for (U32 index = 0; index < count; ++index) {
             if (ModelPool_IsValid(model, pool, index)) {
@@ -156,17 +158,19 @@ void KeyIndex_Pending(Output_TSInfo* model, ModelPool pool, U32 index) {
     if (pool != ModelPool::Program && pool != ModelPool::Pid) {
         return;
     }
+    // Recorded even while the index is stale: a rebuild before the slot is
+    // filled must not lose it.
     ModelEngineState& state = EngineState(model);
-    if (state.keysStale) {
-        return;
-    }
     std::vector<U16>& pending = PendingOf(state, pool);
     if (pending.size() >= kPendingLimit) {
-        AbsorbPending(model, state, pool);
-        if (pending.size() >= kPendingLimit) {
-            state.keysStale = true;
-            return;
+        if (!state.keysStale) {
+            AbsorbPending(model, state, pool);
         }
+        // What is left are slots handed out and never filled; the finders hand
+        // out the same free slots again, so keeping each once bounds the list
+        // by the pool.
+        std::sort(pending.begin(), pending.end());
+        pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
     }
     pending.push_back(static_cast<U16>(index));
 }

@@ -125,6 +125,12 @@ U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag) {
     }
     const U16 programViews = std::min<U16>(view.u16ProgramNum, kWebProgramViews);
     for (U16 i = 0; i < programViews; ++i) {
+        if (view.arOutputProInfo[i].u16ServiceID == 0) {
+            *pu8ConflictFlag = 1;
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Channel[%u] ServiceID[0] marks the NIT\r\n\n",
+                   view.u16Channel);
+            return kErrServiceIdConflict;
+        }
         for (U16 j = 0; j < i; ++j) {
             if (view.arOutputProInfo[i].u16ServiceID == view.arOutputProInfo[j].u16ServiceID) {
                 *pu8ConflictFlag = 1;
@@ -161,6 +167,8 @@ U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag) {
             return kErrPidConflict;
         }
         if (result != 0) {
+            // Other PIDs written before this one would stay half an edit.
+            ReloadTemporaryModel();
             return result;
         }
     }
@@ -227,6 +235,11 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Channel[%u],ServiceID[%u] program don't exist\r\n\n", u16Channel,
                view.u16OldServiceID);
         return kTspErrNoProgram;
+    }
+    if (view.u16ServiceID == 0) {
+        *pu8ConflictFlag = 1;
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Channel[%u] ServiceID[0] marks the NIT\r\n\n", u16Channel);
+        return kErrServiceIdConflict;
     }
     for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
         const Output_TSProgram& other = model->pOutputProgram[programs.aru16IndexList[i]];
@@ -306,6 +319,7 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
             return kErrPidConflict;
         }
         if (result != 0) {
+            RestorePids(model, programIndex, saved);
             return result;
         }
     }

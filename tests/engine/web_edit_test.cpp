@@ -305,5 +305,79 @@ TEST_F(WebViewTest, ProgramEditRefusals) {
     EXPECT_EQ(0xC0020u, TSP_ModifyTSInfoByWeb(stream.get(), &conflict)) << "other-PID count differs";
 }
 
+TEST_F(WebViewTest, PidClashesAreRefusedAndUndone) {
+    // A pending stream edit in the temporary model, then an other PID onto the
+    // first program's video: the whole temporary model is the live one again.
+    {
+        TSP_ModelLock lock;
+        TSP_GetTempTSParam()->pOutputTS[ts].u16TransportStreamID = 99;
+    }
+    auto view = TempView();
+    view->arOutputPIDInfo[0].u16PID = 0x102;
+    U8 conflict = 0;
+    EXPECT_EQ(kErrPidConflict, TSP_ModifyTSInfoByWeb(view.get(), &conflict));
+    EXPECT_EQ(1, conflict);
+    {
+        TSP_ModelLock lock;
+        EXPECT_EQ(0x700, TSP_GetTempTSParam()->pOutputPID[other].u16PID);
+        EXPECT_EQ(TSP_GetTSParam()->pOutputTS[ts].u16TransportStreamID,
+                  TSP_GetTempTSParam()->pOutputTS[ts].u16TransportStreamID);
+    }
+
+    // A program edit whose PCR would go and whose audio clashes: both put back.
+    Output_WebProgramInfo program{};
+    {
+        TSP_ModelLock lock;
+        ASSERT_EQ(0u, TSP_SendProgramInfoToWeb(kChannel, 101, &program, TSP_GetTempTSParam()));
+    }
+    program.u16PCRPID = 0x190;
+    program.arOutputESInfo[1].u16PID = 0x122;  // the third program's video
+    conflict = 0;
+    EXPECT_EQ(kErrPidConflict, TSP_ModifyProgramInfoByWeb(kChannel, &program, &conflict));
+    EXPECT_EQ(1, conflict);
+    TSP_ModelLock lock;
+    const Output_TSInfo* temp = TSP_GetTempTSParam();
+    EXPECT_EQ(0x111, temp->pOutputProgram[programs[1]].u16PCRPID);
+    EXPECT_EQ(0x111, temp->pOutputPID[temp->pOutputProgram[programs[1]].u16PCRIndex].u16PID);
+    EXPECT_EQ(0x113, temp->pOutputPID[audio[1]].u16PID);
+}
+
+TEST_F(WebViewTest, APidOfTheSameStreamOfPacketsIsAccepted) {
+    Output_WebProgramInfo program{};
+    {
+        // The second program's audio carries the same input PID of the same
+        // source as the first program's.
+        TSP_ModelLock lock;
+        TSP_GetTempTSParam()->pOutputPID[audio[1]].u16OldPID = 0x103;
+        ASSERT_EQ(0u, TSP_SendProgramInfoToWeb(kChannel, 101, &program, TSP_GetTempTSParam()));
+    }
+    program.arOutputESInfo[1].u16PID = 0x103;
+    U8 conflict = 0;
+    ASSERT_EQ(0u, TSP_ModifyProgramInfoByWeb(kChannel, &program, &conflict));
+    TSP_ModelLock lock;
+    EXPECT_EQ(0x103, TSP_GetTempTSParam()->pOutputPID[audio[1]].u16PID);
+}
+
+TEST_F(WebViewTest, ServiceIdZeroAndTablePidsAreRefused) {
+    auto view = TempView();
+    view->arOutputProInfo[1].u16ServiceID = 0;
+    U8 conflict = 0;
+    EXPECT_EQ(kErrServiceIdConflict, TSP_ModifyTSInfoByWeb(view.get(), &conflict));
+    EXPECT_EQ(1, conflict);
+    Output_WebProgramInfo program = TempView()->arOutputProInfo[1];
+    program.u16ServiceID = 0;
+    conflict = 0;
+    EXPECT_EQ(kErrServiceIdConflict, TSP_ModifyProgramInfoByWeb(kChannel, &program, &conflict));
+    EXPECT_EQ(1, conflict);
+    program = TempView()->arOutputProInfo[1];
+    program.u16PCRPID = 0x190;
+    program.arOutputESInfo[0].u16PID = 0x10;  // the NIT's PID
+    EXPECT_EQ(0xC0000u, TSP_ModifyProgramInfoByWeb(kChannel, &program, &conflict));
+    TSP_ModelLock lock;
+    EXPECT_EQ(101, TSP_GetTempTSParam()->pOutputProgram[programs[1]].u16ServiceID);
+    EXPECT_EQ(0x111, TSP_GetTempTSParam()->pOutputProgram[programs[1]].u16PCRPID) << "put back";
+    EXPECT_EQ(0x112, TSP_GetTempTSParam()->pOutputPID[video[1]].u16PID);
+}
+
 }  // namespace
 }  // namespace hx

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 
 namespace hx::test {
 
@@ -108,16 +109,16 @@ private:
     }
 
     void CheckStreams() {
-        std::vector<int> channelOwner(65536, -1);
+        // Few streams: a map, not a table of every channel (the fuzz targets
+        // run the checker after every message).
+        std::map<U16, U32> channelOwner;
         for (U32 t = 0; t < model_.u32OutputTSNumber; ++t) {
             const Output_TSStream& ts = model_.pOutputTS[t];
             if (ts.u8ValidFlag != kRecordValid) {
                 continue;
             }
-            if (channelOwner[ts.u16ChannelID] >= 0) {
-                Report("TS[%u] shares channel %u with TS[%d]", t, ts.u16ChannelID, channelOwner[ts.u16ChannelID]);
-            } else {
-                channelOwner[ts.u16ChannelID] = static_cast<int>(t);
+            if (const auto [owner, added] = channelOwner.emplace(ts.u16ChannelID, t); !added) {
+                Report("TS[%u] shares channel %u with TS[%u]", t, ts.u16ChannelID, owner->second);
             }
             CheckPrograms(t, ts);
             PidChain("other PIDs", t, ts.u16OtherPIDNum, ts.u16OtherPIDIndex, PID_TYPE_OTHERPID,

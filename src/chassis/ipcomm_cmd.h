@@ -1,0 +1,59 @@
+// Command codes of the inter-board protocol (the 16-bit u16CMD of a packet
+// header): what the dispatcher of the inter-board server switches on and what
+// this board puts in the packets it sends.
+//
+// A plain list, used by the dispatcher, the output engine's configuration
+// entry and the senders; no state.
+#pragma once
+
+#include "core/types.h"
+
+namespace hx {
+
+enum IPCOMM_CMD : U16 {
+    IPCOMM_NONE_CMD = 0,
+    IPCOMM_SUCCESS_CMD = 1,
+    IPCOMM_DATA_ERROR = 2,
+    IPCOMM_SEND_RESOUR = 257,
+    IPCOMM_SEND_DATA = 258,
+    IPCOMM_SEND_TS = 259,
+    IPCOMM_SEND_PROGRAM = 260,
+    IPCOMM_SEND_PID = 261,
+    IPCOMM_DEL_TS = 262,
+    IPCOMM_DEL_PROGRAM = 263,
+    IPCOMM_SEND_OVER = 264,
+    IPCOMM_CLEAR_INPUT = 265,
+    IPCOMM_CLEAR_OUTPUT = 266,
+    IPCOMM_CHANGE_PROGRAM = 267,
+    IPCOMM_CHANGE_PID = 268,
+    IPCOMM_PROG_SET_DESCRAMBLE = 269,
+    IPCOMM_DEL_SCR = 270,
+    IPCOMM_SEND_TSP_MUX_PROCESS = 271,
+    IPCOMM_SEND_NIT_TABLE = 273,
+    IPCOMM_DEL_PID = 274,
+    IPCOMM_MONITOR_PID = 275,
+    IPCOMM_SEND_EITINFO = 278,
+    IPCOMM_SEND_EITINFO_OVER = 279,
+    IPCOMM_SEND_DESCRIPTOR = 288,
+    IPCOMM_DEL_DESCRIPTOR = 289,
+    IPCOMM_SEND_SUBPLUGFLAG = 513,
+    IPCOMM_SEND_IP = 514,
+    IPCOMM_SEND_INDSTATUS = 515,
+    IPCOMM_SEND_BACKUPPARA = 516,
+    IPCOMM_SEND_EXPORTPARA = 517,
+    IPCOMM_SEND_SYS_INFO = 518,
+    IPCOMM_REPORT_ALARM = 519,
+    IPCOMM_REPORT_SUBSTATUS = 520,
+    IPCOMM_ALARM_REPORT = 521,
+    IPCOMM_ALARM_CONFIG = 522,
+    IPCOMM_CHECK_SUBBOARD_STATUS = 523,
+    IPCOMM_USER_AUTHORITY_CONFIG = 524,
+    IPCOMM_SEND_DEL_DESTCHANNEL = 2068,
+    IPCOMM_SEND_UPGRADE = 3841,
+    IPCOMM_REQ_REBOOT = 3842,
+    IPCOMM_FTP_UPGRADE = 3843,
+    IPCOMM_SEND_IPERF3_TO_SUBB = 3846,
+    IPCOMM_SEND_PROCESS_UPGRADE = 3847,
+};
+
+}  // namespace hx

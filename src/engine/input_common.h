@@ -1,0 +1,67 @@
+// Helpers the input-message handlers share: the entry checks of a counted
+// handler, copying a record out of a message, the field checks that refuse a
+// message before anything changes, and finding where an append goes. Private
+// to the engine; every caller holds the model lock.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "core/log.h"
+#include "engine/model_records.h"
+
+namespace hx {
+
+// Lines that name the public handler, not the helper that logs them.
+#define INPUT_LOG(level, function, fmt, ...)                                                                    \
+    ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (function), __LINE__ \
+                     __VA_OPT__(, ) __VA_ARGS__)
+
+// Highest values the routing words and tables hold.
+constexpr U32 kMaxSourceStream = 1023;
+constexpr U32 kMaxInputPid = 0x1FFF;
+constexpr U32 kMaxNameLength = 32;
+
+// Null records, N = 0 (0xC0000) or fewer bytes than N records (0xC0006), the
+// product taken in 32 bits. 0 when the records are there.
+U32 Input_CheckCounted(const char* function, const U8* records, U16 number, U32 length, std::size_t recordSize,
+                       const char* kind);
+
+// Record `index` of a message, copied into a zeroed local record: after the
+// count byte records are unaligned, so the buffer is never cast.
+template <typename Record>
+Record Input_Read(const U8* records, U16 index) {
+    Record record{};
+    std::memcpy(&record, records + static_cast<std::size_t>(index) * sizeof(Record), sizeof(Record));
+    return record;
+}
+
+// Collects the field checks of one message; every failed check logs the
+// record and the field, so one message can report several.
+class RecordChecks {
+public:
+    explicit RecordChecks(const char* function) : function_(function) {}
+
+    void AtMost(U16 record, const char* field, U32 value, U32 limit);
+    bool Passed() const { return passed_; }
+
+private:
+    const char* function_;
+    bool passed_ = true;
+};
+
+using ChainWalker = U32 (*)(U16, const Output_TSInfo*, IndexInfoList*);
+
+// Where a record appended to the chain of `owner` goes: the chain's last
+// member, or 0xFFFF when the chain is empty. A walker failure passes up
+// (logged with the walker's name); a chain already holding `limit` members
+// gives 0xC0008, since one more would make every later walk of it fail.
+U32 Input_AppendPoint(const char* function, ChainWalker walker, const char* walkerName, U16 owner,
+                      const Output_TSInfo* model, U32 limit, U16* last);
+
+// Walker limits: a walk returns at most 300 entries; the descriptor walker and
+// the input path's ES-level ECM walker stop one short of that.
+constexpr U32 kChainLimit = kIndexListSize;
+constexpr U32 kShortChainLimit = kIndexListSize - 1;
+
+}  // namespace hx
