@@ -1,8 +1,36 @@
 #include "si/si_regeneration.h"
 
+#include <cstring>
+#include <memory>
+
+#include "core/log.h"
 #include "engine/output_model.h"
+#include "platform/resource.h"
+#include "si/nit_storage.h"
+#include "si/psi_assembly.h"
+#include "si/psi_tables.h"
+#include "si/si_packet.h"
 
 namespace hx {
+
+namespace {
+
+const Output_TSStream* Stream(U16 index) {
+    const Output_TSInfo* model = TSP_GetTSParam();
+    if (index >= model->u32OutputTSNumber || model->pOutputTS[index].u8ValidFlag != kRecordValid) {
+        return nullptr;
+    }
+    return &model->pOutputTS[index];
+}
+
+U32 Queue(const U8* buffer, U32 length, U16 stream, U16 pid) {
+    if (length == 0) {
+        return 0;
+    }
+    return SSD_AddBroadcastSI(buffer, static_cast<U16>(length), stream, pid);
+}
+
+}  // namespace
 
 bool IsPSITableInOtherPID(U16 u16OutTSIndex, U16 u16PID) {
     TSP_ModelLock lock;
@@ -17,6 +45,217 @@ bool IsPSITableInOtherPID(U16 u16OutTSIndex, U16 u16PID) {
         }
     }
     return false;
+}
+
+void TSP_ClearAllSIInfo() { SSD_InitBroadcastSI(); }
+
+U32 TSP_MuxOutputAllSI() {
+    TSP_ModelLock lock;
+    TSP_ClearAllSIInfo();
+    const Output_TSInfo* model = TSP_GetTSParam();
+    for (U32 i = 0; i < model->u32OutputTSNumber; ++i) {
+        const Output_TSStream& stream = model->pOutputTS[i];
+        if (stream.u8ValidFlag == kRecordValid && stream.u8BypassFlag != 1) {
+            TSP_MuxTsSIProc(static_cast<U16>(i));
+        }
+    }
+    return 0;
+}
+
+U32 TSP_MuxTsSIProc(U16 u16OutTSIndex) {
+    TSP_ModelLock lock;
+    const auto buffer = std::make_unique<U8[]>(kSiConstructBytes);
+    struct Step {
+        const char* name;
+        U32 (*run)(U16, U8*);
+    };
+    static const Step steps[] = {
+        {"TSP_ConstructPAT", TSP_ConstructPAT},
+        {"TSP_ConstructCAT", TSP_ConstructCAT},
+        {"TSP_ConstructNIT", [](U16 ts, U8*) { return TSP_ConstructNIT(ts); }},
+        {"TSP_ConstructSDT", TSP_ConstructSDT},
+        {"TSP_ConstructPMTs", TSP_ConstructPMT},
+        {"TSP_ConstructPSIP", TSP_ConstructPSIP},
+    };
+    U32 first = 0;
+    for (const Step& step : steps) {
+        std::memset(buffer.get(), 0, kSiConstructBytes);
+        const U32 rc = step.run(u16OutTSIndex, buffer.get());
+        if (rc != 0) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s OutTSIndex:%d  fail\n", step.name, u16OutTSIndex);
+            if (first == 0) {
+                first = rc;
+            }
+        }
+    }
+    return first;
+}
+
+U32 TSP_ConstructPAT(U16 u16OutTSIndex, U8* pu8Buffer) {
+    TSP_ModelLock lock;
+    const Output_TSStream* stream = Stream(u16OutTSIndex);
+    if (stream == nullptr || pu8Buffer == nullptr) {
+        return kSipErrInput;
+    }
+    if (IsPSITableInOtherPID(u16OutTSIndex, kPatPid)) {
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "OutTSIndex:%d  exist PAT in other pid\n", u16OutTSIndex);
+        return 0;
+    }
+    if (stream->u16ProgramNum == 0 || stream->u8PATGenerate != 1) {
+        return 0;
+    }
+    PATTable_t table;
+    U32 length = 0;
+    if (const U32 rc = TSP_GetPATInfo(u16OutTSIndex, &table); rc != 0) {
+        return rc;
+    }
+    if (const U32 rc = SIP_ConstructPATSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
+        return rc;
+    }
+    return Queue(pu8Buffer, length, u16OutTSIndex, kPatPid);
+}
+
+U32 TSP_ConstructCAT(U16 u16OutTSIndex, U8* pu8Buffer) {
+    TSP_ModelLock lock;
+    const Output_TSStream* stream = Stream(u16OutTSIndex);
+    if (stream == nullptr || pu8Buffer == nullptr) {
+        return kSipErrInput;
+    }
+    if (IsPSITableInOtherPID(u16OutTSIndex, kCatPid) || Resource_GetSIMode() != kRegenModeDvb ||
+        stream->u16EMMPIDNumber == 0 || stream->u8CATGenerate != 1) {
+        return 0;
+    }
+    CATTable_t table;
+    U32 length = 0;
+    if (const U32 rc = TSP_GetCATInfo(u16OutTSIndex, &table); rc != 0) {
+        return rc;
+    }
+    if (table.vecDescriptors.empty()) {
+        return 0;
+    }
+    if (const U32 rc = SIP_ConstructCATSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
+        return rc;
+    }
+    return Queue(pu8Buffer, length, u16OutTSIndex, kCatPid);
+}
+
+U32 TSP_ConstructSDT(U16 u16OutTSIndex, U8* pu8Buffer) {
+    TSP_ModelLock lock;
+    const Output_TSStream* stream = Stream(u16OutTSIndex);
+    if (stream == nullptr || pu8Buffer == nullptr) {
+        return kSipErrInput;
+    }
+    if (IsPSITableInOtherPID(u16OutTSIndex, kSdtPid) && stream->u8IsSDTChangedByUser != 1) {
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "OutTSIndex:%d exist SDT in other PID and not changed\n",
+               u16OutTSIndex);
+        return 0;
+    }
+    if (Resource_GetSIMode() != kRegenModeDvb || stream->u16ProgramNum == 0 || stream->u8SDTGenerate != 1) {
+        return 0;
+    }
+    SDTTable_t table;
+    U32 length = 0;
+    if (const U32 rc = TSP_GetSDTInfo(u16OutTSIndex, &table); rc != 0) {
+        return rc;
+    }
+    if (const U32 rc = SIP_ConstructSDTSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
+        return rc;
+    }
+    return Queue(pu8Buffer, length, u16OutTSIndex, kSdtPid);
+}
+
+U32 TSP_ConstructPMTForProg(U16 u16ProgramIndex, U8* pu8Buffer, U32* pu32Length) {
+    if (pu8Buffer == nullptr || pu32Length == nullptr) {
+        return kSipErrInput;
+    }
+    *pu32Length = 0;
+    std::memset(pu8Buffer, 0, kSiConstructBytes);
+    PMTTable_t table;
+    if (const U32 rc = TSP_GetPMTInfo(u16ProgramIndex, &table); rc != 0) {
+        return rc;
+    }
+    return SIP_ConstructPMTSections(&table, pu8Buffer, kSiConstructBytes, pu32Length);
+}
+
+U32 TSP_ConstructPMT(U16 u16OutTSIndex, U8* pu8Buffer) {
+    TSP_ModelLock lock;
+    const Output_TSInfo* model = TSP_GetTSParam();
+    const Output_TSStream* stream = Stream(u16OutTSIndex);
+    if (pu8Buffer == nullptr) {
+        return kSipErrInput;
+    }
+    U8 slot = 0;
+    U16 channel = 0;
+    if (stream == nullptr || TSP_GetDestInfoByOutTSIndex(u16OutTSIndex, model, &slot, &channel) != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetDestInfoByOutTSIndex return error\r\n\n");
+        return kTspErrInput;
+    }
+    if (stream->u16ProgramNum == 0 || stream->u8PMTGenerate != 1) {
+        return 0;
+    }
+    IndexInfoList programs{};
+    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSProgIndexList return error\r\n\n");
+        return rc;
+    }
+    for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
+        const U16 programIndex = programs.aru16IndexList[i];
+        const Output_TSProgram& program = model->pOutputProgram[programIndex];
+        IndexInfoList ecms{};
+        if (TSP_GetOutProgPSECMPIDIndexList(programIndex, model, &ecms) == 0 && ecms.u16IndexListNum == 1 &&
+            model->pOutputPID[ecms.aru16IndexList[0]].u16PID == program.u16PMTPID) {
+            continue;
+        }
+        if (IsPSITableInOtherPID(u16OutTSIndex, program.u16PMTPID)) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "OutTSIndex:%d  exist PMT %d in other pid\n", u16OutTSIndex,
+                   program.u16PMTPID);
+            continue;
+        }
+        U32 length = 0;
+        TSP_ConstructPMTForProg(programIndex, pu8Buffer, &length);
+        Queue(pu8Buffer, length, u16OutTSIndex, program.u16PMTPID);
+    }
+    return 0;
+}
+
+U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
+    TSP_ModelLock lock;
+    const Output_TSStream* stream = Stream(u16OutTSIndex);
+    if (stream == nullptr || pu8Buffer == nullptr) {
+        return kSipErrInput;
+    }
+    if (Resource_GetSIMode() != kRegenModeAtsc || (stream->u8VCTGenerate != 1 && stream->u8MGTGenerate != 1)) {
+        return 0;
+    }
+    VCTTable_t vct;
+    std::vector<U8> vctBytes;
+    if (stream->u8VCTGenerate == 1) {
+        if (const U32 rc = TSP_GetVCTInfo(u16OutTSIndex, &vct); rc != 0) {
+            return rc;
+        }
+        vctBytes.resize(kSiConstructBytes);
+        U32 length = 0;
+        if (const U32 rc = SIP_ConstructVCTSections(&vct, vctBytes.data(), kSiConstructBytes, &length); rc != 0) {
+            return rc;
+        }
+        vctBytes.resize(length);
+    }
+    MGTTable_t mgt;
+    mgt.u8VersionNumber = static_cast<U8>(stream->u8PATVersionNumber & 0x1F);
+    mgt.u8ProtocolVersion = 0;
+    if (!vctBytes.empty()) {
+        mgt.vecTables.push_back({stream->u32VCTType != 0 ? kMgtTypeTvct : kMgtTypeCvct, kPsipPid,
+                                 vct.u8VersionNumber, static_cast<U32>(vctBytes.size())});
+    }
+    U32 mgtLength = 0;
+    if (const U32 rc = SIP_ConstructMGTSections(&mgt, pu8Buffer, kSiConstructBytes, &mgtLength); rc != 0) {
+        return rc;
+    }
+    if (mgtLength + vctBytes.size() > kSiConstructBytes) {
+        return kSipErrBound;
+    }
+    std::memcpy(pu8Buffer + mgtLength, vctBytes.data(), vctBytes.size());
+    return Queue(pu8Buffer, mgtLength + static_cast<U32>(vctBytes.size()), u16OutTSIndex, kPsipPid);
 }
 
 }  // namespace hx

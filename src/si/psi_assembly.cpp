@@ -1,0 +1,266 @@
+#include "si/psi_assembly.h"
+
+#include <algorithm>
+
+#include "core/common_fun.h"
+#include "engine/output_model.h"
+#include "si/ca_descriptor.h"
+
+namespace hx {
+
+namespace {
+
+using Bytes = std::vector<U8>;
+
+// The version to build with; a raised flag moves it once and is cleared.
+U8 TakeVersion(U8& version, U8& changeFlag) {
+    if (changeFlag == 1) {
+        version = static_cast<U8>((version + 1) % 32);
+        changeFlag = 0;
+    }
+    return static_cast<U8>(version & 0x1F);
+}
+
+const Output_TSStream* LiveStream(const Output_TSInfo* model, U16 index) {
+    if (model == nullptr || index >= model->u32OutputTSNumber || model->pOutputTS[index].u8ValidFlag != kRecordValid) {
+        return nullptr;
+    }
+    return &model->pOutputTS[index];
+}
+
+// A loop kept inline up to 188 bytes, in a descriptor record beyond.
+Bytes StoredLoop(const Output_TSInfo* model, const U8* inlineBytes, U16 length, U16 descriptorIndex) {
+    if (length <= kInlineLoopSize) {
+        return Bytes(inlineBytes, inlineBytes + length);
+    }
+    if (descriptorIndex >= model->u32OutputDescriptorNumber ||
+        model->pDescriptor[descriptorIndex].u8ValidFlag != kRecordValid) {
+        return {};
+    }
+    const U8* bytes = model->pDescriptor[descriptorIndex].u8DescriptorInfo;
+    return Bytes(bytes, bytes + std::min<U16>(length, kDescriptorLoopSize));
+}
+
+// Calls visit(tag, body, bodyLength) for each whole descriptor of the loop.
+template <typename Visit>
+void ForEachDescriptor(const Bytes& loop, Visit visit) {
+    for (std::size_t at = 0; at + 2 <= loop.size();) {
+        const std::size_t bytes = 2u + loop[at + 1];
+        if (at + bytes > loop.size()) {
+            return;
+        }
+        visit(loop.data() + at, bytes);
+        at += bytes;
+    }
+}
+
+// The loop with its CA descriptors dropped or pointed at the output ECM PIDs.
+Bytes RewriteCaDescriptors(const Output_TSInfo* model, const Bytes& loop, bool descrambled, const IndexInfoList& ecms) {
+    Bytes out;
+    ForEachDescriptor(loop, [&](const U8* descriptor, std::size_t bytes) {
+        if (descriptor[0] != kCaDescriptorTag) {
+            out.insert(out.end(), descriptor, descriptor + bytes);
+            return;
+        }
+        if (descrambled || bytes < 6) {
+            return;
+        }
+        const U16 caSystem = GetBe16(descriptor + 2);
+        const U16 caPid = static_cast<U16>(GetBe16(descriptor + 4) & 0x1FFF);
+        for (U16 i = 0; i < ecms.u16IndexListNum; ++i) {
+            const Output_TSPID& ecm = model->pOutputPID[ecms.aru16IndexList[i]];
+            if (ecm.u16OldPID == caPid && ecm.u16CASID == caSystem) {
+                const std::size_t at = out.size();
+                out.insert(out.end(), descriptor, descriptor + bytes);
+                PutBe16(&out[at + 4], static_cast<U16>((descriptor[4] & 0xE0) << 8 | (ecm.u16PID & 0x1FFF)));
+                return;
+            }
+        }
+    });
+    return out;
+}
+
+}  // namespace
+
+U32 TSP_GetPATInfo(U16 u16OutTSIndex, PATTable_t* pstTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    const Output_TSStream* stream = LiveStream(model, u16OutTSIndex);
+    if (pstTable == nullptr || stream == nullptr) {
+        return kSipErrInput;
+    }
+    IndexInfoList programs{};
+    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+        return rc;
+    }
+    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    *pstTable = PATTable_t{};
+    pstTable->u16TransportStreamID = live.u16TransportStreamID;
+    pstTable->u8VersionNumber = TakeVersion(live.u8PATVersionNumber, live.u8PATChangeFlag);
+    for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
+        const Output_TSProgram& program = model->pOutputProgram[programs.aru16IndexList[i]];
+        pstTable->vecPrograms.push_back({program.u16ServiceID, program.u16PMTPID});
+    }
+    return 0;
+}
+
+U32 TSP_GetCATInfo(U16 u16OutTSIndex, CATTable_t* pstTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    if (pstTable == nullptr || LiveStream(model, u16OutTSIndex) == nullptr) {
+        return kSipErrInput;
+    }
+    IndexInfoList emms{};
+    if (const U32 rc = TSP_GetOutTSEMMPIDIndexList(u16OutTSIndex, model, &emms); rc != 0) {
+        return rc;
+    }
+    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    *pstTable = CATTable_t{};
+    pstTable->u8VersionNumber = TakeVersion(live.u8CATVersionNumber, live.u8CATChangeFlag);
+    for (U16 i = 0; i < emms.u16IndexListNum; ++i) {
+        const Output_TSPID& emm = model->pOutputPID[emms.aru16IndexList[i]];
+        Bytes& loop = pstTable->vecDescriptors;
+        const std::size_t at = loop.size();
+        loop.resize(at + 6);
+        loop[at] = kCaDescriptorTag;
+        loop[at + 1] = 4;
+        PutBe16(&loop[at + 2], emm.u16CASID);
+        PutBe16(&loop[at + 4], static_cast<U16>(0xE000 | (emm.u16PID & 0x1FFF)));
+    }
+    return 0;
+}
+
+U32 TSP_GetPMTInfo(U16 u16ProgramIndex, PMTTable_t* pstTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    if (pstTable == nullptr || u16ProgramIndex >= model->u32OutputProgramNumber ||
+        model->pOutputProgram[u16ProgramIndex].u8ValidFlag != kRecordValid) {
+        return kSipErrInput;
+    }
+    Output_TSProgram& program = model->pOutputProgram[u16ProgramIndex];
+    IndexInfoList programEcms{};
+    IndexInfoList streams{};
+    if (const U32 rc = TSP_GetOutProgPSECMPIDIndexList(u16ProgramIndex, model, &programEcms); rc != 0) {
+        return rc;
+    }
+    if (const U32 rc = TSP_GetOutProgESPIDIndexList(u16ProgramIndex, model, &streams); rc != 0) {
+        return rc;
+    }
+    const bool descrambled = program.u8CIFlag == 1;
+    *pstTable = PMTTable_t{};
+    pstTable->u16ProgramNumber = program.u16ServiceID;
+    pstTable->u8VersionNumber = TakeVersion(program.u8PMTVersionNumber, program.u8PMTChangeFlag);
+    pstTable->u16PCRPID = program.u16PCRPID;
+    pstTable->vecProgramInfo = RewriteCaDescriptors(
+        model,
+        StoredLoop(model, program.aru8ProgramInfo, program.u16ProgramInfoLength, program.u16ProgramInfoDescriptorIndex),
+        descrambled, programEcms);
+    for (U16 i = 0; i < streams.u16IndexListNum; ++i) {
+        const U16 esIndex = streams.aru16IndexList[i];
+        const Output_TSPID& es = model->pOutputPID[esIndex];
+        if (es.u8PIDFilterFlag == 1) {
+            continue;
+        }
+        IndexInfoList esEcms{};
+        if (const U32 rc = TSP_GetOutESECMPIDIndexList(esIndex, model, &esEcms); rc != 0) {
+            return rc;
+        }
+        PMTStream_t entry;
+        entry.u8StreamType = es.u8StreamType;
+        entry.u16PID = es.u16PID;
+        entry.vecESInfo = RewriteCaDescriptors(
+            model, StoredLoop(model, es.aru8ESInfo, es.u16ESInfoLength, es.u16ESInfoDescriptorIndex), descrambled,
+            esEcms);
+        pstTable->vecStreams.push_back(std::move(entry));
+    }
+    return 0;
+}
+
+U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    if (pstTable == nullptr || LiveStream(model, u16OutTSIndex) == nullptr) {
+        return kSipErrInput;
+    }
+    IndexInfoList programs{};
+    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+        return rc;
+    }
+    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    *pstTable = SDTTable_t{};
+    pstTable->u16TransportStreamID = live.u16TransportStreamID;
+    pstTable->u16OriginalNetworkID = live.u16OriginalNetworkID;
+    pstTable->u8VersionNumber = TakeVersion(live.u8SDTVersionNumber, live.u8SDTChangeFlag);
+    for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
+        const Output_TSProgram& program = model->pOutputProgram[programs.aru16IndexList[i]];
+        SDTService_t service;
+        service.u16ServiceID = program.u16ServiceID;
+        service.u8EITScheduleFlag = program.u8EITScheduleFlag;
+        service.u8EITPresentFollowingFlag = program.u8EITPresentFollowingFlag;
+        service.u8RunningStatus = program.u8RunningStatus;
+        service.u8FreeCAMode = program.u8FreeCAMode;
+        const U8 providerLength = std::min<U8>(program.u8ServiceProviderLen, sizeof program.aru8ServiceProvider);
+        const U8 nameLength = std::min<U8>(program.u8ServiceNameLen, sizeof program.aru8ServiceName);
+        Bytes& loop = service.vecDescriptors;
+        loop = {kServiceDescriptorTag, static_cast<U8>(3 + providerLength + nameLength), program.u8ServiceType,
+                providerLength};
+        loop.insert(loop.end(), program.aru8ServiceProvider, program.aru8ServiceProvider + providerLength);
+        loop.push_back(nameLength);
+        loop.insert(loop.end(), program.aru8ServiceName, program.aru8ServiceName + nameLength);
+        const Bytes stored =
+            StoredLoop(model, program.aru8SDTInfo, program.u16SDTInfoLength, program.u16SDTInfoDescriptorIndex);
+        ForEachDescriptor(stored, [&loop](const U8* descriptor, std::size_t bytes) {
+            if (descriptor[0] != kServiceDescriptorTag) {
+                loop.insert(loop.end(), descriptor, descriptor + bytes);
+            }
+        });
+        pstTable->vecServices.push_back(std::move(service));
+    }
+    return 0;
+}
+
+U32 TSP_GetVCTInfo(U16 u16OutTSIndex, VCTTable_t* pstTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    if (pstTable == nullptr || LiveStream(model, u16OutTSIndex) == nullptr) {
+        return kSipErrInput;
+    }
+    IndexInfoList programs{};
+    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+        return rc;
+    }
+    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    *pstTable = VCTTable_t{};
+    pstTable->u8TableId = live.u32VCTType != 0 ? kTvctTableId : kCvctTableId;
+    pstTable->u16TransportStreamID = live.u16TransportStreamID;
+    pstTable->u8VersionNumber = TakeVersion(live.u8SDTVersionNumber, live.u8SDTChangeFlag);
+    for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
+        const U16 programIndex = programs.aru16IndexList[i];
+        const Output_TSProgram& program = model->pOutputProgram[programIndex];
+        VCTChannel_t channel;
+        const U8 nameLength = std::min<U8>(program.u8ServiceNameLen, kVctShortNameUnits);
+        Common_ConvertASCToUTF16(program.aru8ServiceName, nameLength, channel.aru8ShortName);
+        channel.u16MajorChannelNumber = program.u16MajorChannelNum;
+        channel.u16MinorChannelNumber = program.u16MinorChannelNum;
+        channel.u8ModulationMode = program.u8ModulationMode;
+        channel.u16ChannelTSID = program.u16ChannelTSID;
+        channel.u16ProgramNumber = program.u16ServiceID;
+        channel.u8ServiceType = program.u8ServiceType;
+        channel.u16SourceId = program.u16SourceId;
+        channel.u16PCRPID = program.u16PCRPID;
+        IndexInfoList streams{};
+        if (const U32 rc = TSP_GetOutProgESPIDIndexList(programIndex, model, &streams); rc != 0) {
+            return rc;
+        }
+        for (U16 s = 0; s < streams.u16IndexListNum; ++s) {
+            const Output_TSPID& es = model->pOutputPID[streams.aru16IndexList[s]];
+            if (es.u8PIDFilterFlag != 1) {
+                channel.vecStreams.push_back({es.u8StreamType, es.u16PID});
+            }
+        }
+        pstTable->vecChannels.push_back(std::move(channel));
+    }
+    return 0;
+}
+
+}  // namespace hx

@@ -1,0 +1,34 @@
+// Table assembly: fills the PSI/SI table records (si/psi_tables.h) of one
+// output stream or program from the live output model.
+//
+// Versions: a table whose change flag is raised is built with its version + 1
+// (mod 32) and the flag is cleared in the live model, so each raised flag
+// moves the version once. The VCT follows the SDT's version and flag, since
+// no SDT is built in ATSC mode.
+//
+// PMTs leave out elementary streams whose PID filter flag is set. Their CA
+// descriptors (0x09) are dropped when the program is descrambled through a
+// CAM (u8CIFlag 1); otherwise CA_PID becomes the output PID of the ECM
+// record with that input PID and CA system (the program's ECMs for the
+// program loop, the ES's ECMs for its ES loop), and a descriptor without one
+// is dropped. Stored loops come from input cards: a descriptor running past
+// its loop ends the loop there.
+//
+// Callers: the SI regeneration, under the model lock (taken again here).
+// Codes: 0xD0000 null record, a stream or program index out of range or not
+// in use; the walkers' codes.
+#pragma once
+
+#include "core/types.h"
+#include "si/psi_tables.h"
+
+namespace hx {
+
+U32 TSP_GetPATInfo(U16 u16OutTSIndex, PATTable_t* pstTable);
+U32 TSP_GetCATInfo(U16 u16OutTSIndex, CATTable_t* pstTable);
+U32 TSP_GetPMTInfo(U16 u16ProgramIndex, PMTTable_t* pstTable);
+U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable);
+// The table_id (TVCT or CVCT) is taken from the stream's u32VCTType.
+U32 TSP_GetVCTInfo(U16 u16OutTSIndex, VCTTable_t* pstTable);
+
+}  // namespace hx
