@@ -14,6 +14,7 @@ MainFpgaConfig MainFpgaConfig_FromProfile() {
     config.ledLogPath = ResolvePath("/sim/led.log");
     config.fpga160tLogPath = ResolvePath("/sim/160t.log");
     config.tsFolder = ResolvePath("/sim/ts");
+    config.routingPath = ResolvePath("/sim/routing.txt");
     return config;
 }
 
@@ -23,9 +24,10 @@ MainFpga::MainFpga(const MainFpgaConfig& config)
       configPort_(config.configPort),
       uart_([this] { return configPort_.Loaded(); }),
       fpga160t_(uart_, config.fpga160tLogPath),
-      siInsertion_(config.tsFolder) {
+      siInsertion_(config.tsFolder),
+      routing_(config.routingPath) {
     for (RegisterModel* model : std::initializer_list<RegisterModel*>{&identity_, &led_, &uart_, &configPort_, &ipMonitor_,
-                                                                      &siInsertion_, &meters_, &rateWords_}) {
+                                                                      &siInsertion_, &meters_, &rateWords_, &routing_}) {
         Attach(*model);
     }
 }

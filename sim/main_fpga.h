@@ -5,7 +5,8 @@
 // (0, 16), the LED (18), the 160T UART hook (32-43) with the simulated 160T
 // behind it (sim/fpga160t.h), the 160T configuration port (192-196), the IP
 // monitor (523, 524, 544-547, 565, 845), the SI insertion buffer (801-804),
-// the meters (833-841) and the rate words (864, 865, 868-870). An optional write log keeps every write with its TheClock()
+// the meters (833-841), the rate words (864, 865, 868-870) and the routing
+// tables (768-772). An optional write log keeps every write with its TheClock()
 // time, for tests that check sequences and waits.
 //
 // As the window's back end it is reached one word at a time under g_reg_mutex;
@@ -29,6 +30,7 @@
 #include "sim/led_model.h"
 #include "sim/meter_model.h"
 #include "sim/rate_word_model.h"
+#include "sim/routing_model.h"
 #include "sim/si_insertion_model.h"
 #include "sim/uart160t_hook.h"
 
@@ -41,6 +43,7 @@ struct MainFpgaConfig {
     std::string ledLogPath;   // real path; empty keeps no LED log
     std::string fpga160tLogPath;  // real path; empty keeps no 160T frame log
     std::string tsFolder;     // real path of the SI packet files
+    std::string routingPath;  // real path of the decoded routing tables; empty keeps none
 };
 
 // The run profile's board: its slot and logic version, its bitstream fault,
@@ -78,6 +81,7 @@ public:
     SiInsertionModel& siInsertion() { return siInsertion_; }
     MeterModel& meters() { return meters_; }
     RateWordModel& rateWords() { return rateWords_; }
+    RoutingModel& routing() { return routing_; }
 
 private:
     void Attach(RegisterModel& model);
@@ -96,6 +100,7 @@ private:
     SiInsertionModel siInsertion_;
     MeterModel meters_;
     RateWordModel rateWords_;
+    RoutingModel routing_;
 
     std::atomic<bool> logging_{false};
     std::mutex logMutex_;
