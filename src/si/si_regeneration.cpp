@@ -254,7 +254,9 @@ U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (mgtLength + vctBytes.size() > kSiConstructBytes) {
         return kSipErrBound;
     }
-    std::memcpy(pu8Buffer + mgtLength, vctBytes.data(), vctBytes.size());
+    if (!vctBytes.empty()) {
+        std::memcpy(pu8Buffer + mgtLength, vctBytes.data(), vctBytes.size());
+    }
     return Queue(pu8Buffer, mgtLength + static_cast<U32>(vctBytes.size()), u16OutTSIndex, kPsipPid);
 }
 
