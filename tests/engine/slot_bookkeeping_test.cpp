@@ -132,7 +132,7 @@ TEST_F(SlotBookkeepingTest, ClearingOneSlotLeavesTheOtherSlotsRecords) {
     EXPECT_EQ(2, sends[0].data[88 + 1]);
     EXPECT_EQ(0, sends[0].data[88 + 2]);
     const std::string console = env.Console();
-    EXPECT_NE(std::string::npos, console.find("TSP_MuxProcess"));
+    EXPECT_NE(std::string::npos, console.find("TSP_BuildOutputLUT")) << "the apply ran";
     EXPECT_NE(std::string::npos, console.find("IPComm_SendEITInfo"));
     EXPECT_NE(std::string::npos, console.find("PARAMS_TSPParametersSave"));
 
