@@ -1,13 +1,16 @@
 // A whole apply, end to end: a model of three channels goes through the apply
 // pipeline, the SI sender runs on virtual ticks, and each channel's packet
-// file is read back with libdvbpsi.
+// file is read back with libdvbpsi, in DVB and in ATSC mode.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "engine/mux_process.h"
 #include "nit_fixture.h"
 #include "psi_decoder.h"
 #include "si/nit_storage.h"
 #include "si/si_fixture.h"
+#include "si/time_tables.h"
 
 namespace hx {
 namespace {
@@ -15,6 +18,15 @@ namespace {
 using test::ModelBuilder;
 using test::PidSpec;
 using test::ProgramSpec;
+
+constexpr U16 kChannels[] = {0, 5, 9};
+
+std::vector<U8> WithCrc(std::vector<U8> section) {
+    const U32 crc = Common_CRC(section, kCrcInitMpeg2);
+    section.resize(section.size() + 4);
+    PutBe32(&section[section.size() - 4], crc);
+    return section;
+}
 
 class ApplyEndToEndTest : public test::SiBoardTest {
 protected:
@@ -24,25 +36,36 @@ protected:
             ASSERT_TRUE(SIPacket_ServiceStep(sender));
         }
     }
-    SIPacketSenderState sender;
-};
 
-TEST_F(ApplyEndToEndTest, EveryChannelCarriesTheTablesOfItsModel) {
-    constexpr U16 kChannels[] = {0, 5, 9};
-    {
+    void StoreChain(Output_TSInfo* model, U16 ts, U16 channel, const std::vector<U8>& sections, U8 tableId,
+                    U8 tableType, TableChainHead head) {
+        std::vector<TSTable> records;
+        ASSERT_TRUE(TSP_SectionsToRecords(sections.data(), static_cast<U32>(sections.size()), tableId, tableType, 1,
+                                          channel, ts, records));
+        ASSERT_EQ(TSP_ReplaceTableChain(model, ts, head, records), 0u);
+    }
+
+    // Per channel: two programs (video carrying the PCR, audio), an EMM, a
+    // two-section user NIT and a stored TOT.
+    void BuildModel() {
         TSP_ModelLock lock;
         Output_TSInfo* model = TSP_GetTSParam();
         ModelBuilder builder(model);
         for (U16 channel : kChannels) {
             const U16 ts = builder.AddStream(channel);
             model->pOutputTS[ts].u16TransportStreamID = static_cast<U16>(0x100 + channel);
+            model->pOutputTS[ts].u16OriginalNetworkID = 0x31;
             for (U16 n = 1; n <= 2; ++n) {
                 const U16 base = static_cast<U16>(0x100 * n);
                 const U16 program = builder.AddProgram(
                     ts, ProgramSpec{.sourceChannel = channel, .programId = n, .serviceId = n, .pmtPid = base,
                                     .pcrPid = static_cast<U16>(base + 1)});
+                model->pOutputProgram[program].u16MajorChannelNum = static_cast<U16>(10 + channel);
+                model->pOutputProgram[program].u16MinorChannelNum = n;
+                model->pOutputProgram[program].u16SourceId = static_cast<U16>(100 * channel + n);
                 builder.AddPid(PID_TYPE_PCRPID, program,
-                               PidSpec{.sourceChannel = channel, .key = static_cast<U16>(10 * n), .pid = static_cast<U16>(base + 1)});
+                               PidSpec{.sourceChannel = channel, .key = static_cast<U16>(10 * n),
+                                       .pid = static_cast<U16>(base + 1)});
                 builder.AddPid(PID_TYPE_ESPID, program,
                                PidSpec{.sourceChannel = channel, .key = static_cast<U16>(10 * n + 1),
                                        .pid = static_cast<U16>(base + 1), .streamType = 0x02});
@@ -50,43 +73,112 @@ TEST_F(ApplyEndToEndTest, EveryChannelCarriesTheTablesOfItsModel) {
                                PidSpec{.sourceChannel = channel, .key = static_cast<U16>(10 * n + 2),
                                        .pid = static_cast<U16>(base + 2), .streamType = 0x04});
             }
-            const U16 emm = builder.AddPid(PID_TYPE_EMMPID, ts, PidSpec{.sourceChannel = channel, .key = 99, .pid = 0x300});
+            const U16 emm =
+                builder.AddPid(PID_TYPE_EMMPID, ts, PidSpec{.sourceChannel = channel, .key = 99, .pid = 0x300});
             model->pOutputPID[emm].u16CASID = 0x0B00;
-            // A user NIT of two sections.
-            std::vector<U8> sections = test::NitSection(0x31, 3, 0, 1, {}, test::Entries({4}));
+            std::vector<U8> nit = test::NitSection(0x31, 3, 0, 1, {}, test::Entries({4}));
             const std::vector<U8> second = test::NitSection(0x31, 3, 1, 1, {}, test::Entries({6}));
-            sections.insert(sections.end(), second.begin(), second.end());
-            std::vector<TSTable> records;
-            ASSERT_TRUE(TSP_SectionsToRecords(sections.data(), static_cast<U32>(sections.size()), kNitTableId,
-                                              kNitTableType, 1, channel, ts, records));
-            ASSERT_EQ(TSP_ReplaceTableChain(model, ts, TableChainHead::Nit, records), 0u);
+            nit.insert(nit.end(), second.begin(), second.end());
+            StoreChain(model, ts, channel, nit, kNitTableId, kNitTableType, TableChainHead::Nit);
             model->pOutputTS[ts].u8NITGenerate = 1;
+            const std::vector<U8> tot = WithCrc({0x73, 0x70, 0x1A, 0xE0, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x0F, 0x58,
+                                                 0x0D, 'G', 'B', 'R', 0x02, 0x01, 0x00, 0xE0, 0x00, 0x00, 0x00, 0x00,
+                                                 0x00, 0x00});
+            StoreChain(model, ts, channel, tot, kTotTableId, kTotTableType, TableChainHead::Tot);
+            model->pOutputTS[ts].u8TOTGenerate = 1;
         }
     }
+
+    test::PsiDecoder& Decode(U16 channel) {
+        decoder = std::make_unique<test::PsiDecoder>();
+        decoder->WatchPmt(0x100, 1);
+        decoder->WatchPmt(0x200, 2);
+        decoder->Push(Output(channel));
+        return *decoder;
+    }
+
+    void ExpectPmts(const test::PsiDecoder& d) {
+        ASSERT_EQ(d.pmts.size(), 2u);
+        for (U16 n = 1; n <= 2; ++n) {
+            const test::DecodedPmt& pmt = d.pmts[n - 1];
+            EXPECT_EQ(pmt.program, n);
+            EXPECT_EQ(pmt.pcrPid, 0x100 * n + 1);
+            EXPECT_EQ(pmt.streams, (std::vector<std::pair<U8, U16>>{{0x02, static_cast<U16>(0x100 * n + 1)},
+                                                                    {0x04, static_cast<U16>(0x100 * n + 2)}}));
+        }
+    }
+
+    SIPacketSenderState sender;
+    std::unique_ptr<test::PsiDecoder> decoder;
+};
+
+TEST_F(ApplyEndToEndTest, DvbChannelsCarryTheTablesOfTheirModel) {
+    BuildModel();
     ASSERT_EQ(TSP_MuxProcess(), 0u);
-    Step(1, 160);  // the TDT goes out at tick 150
+    Step(1, 160);  // TDT and TOT go out at tick 150
 
     for (U16 channel : kChannels) {
         SCOPED_TRACE(channel);
-        test::PsiDecoder decoder;
-        decoder.WatchPmt(0x100, 1);
-        decoder.WatchPmt(0x200, 2);
-        decoder.Push(Output(channel));
-        EXPECT_TRUE(decoder.Problems().empty()) << decoder.Problems().front();
-        EXPECT_GE(decoder.pats, 1);
-        ASSERT_EQ(decoder.pmts.size(), 2u);
-        EXPECT_EQ(decoder.pmts[0].program, 1);
-        EXPECT_EQ(decoder.pmts[0].pcrPid, 0x101);
-        EXPECT_EQ(decoder.pmts[1].program, 2);
-        EXPECT_EQ(decoder.pmts[1].pcrPid, 0x201);
-        EXPECT_GT(decoder.PacketsOn(1), 0u) << "CAT";
-        EXPECT_GT(decoder.PacketsOn(17), 0u) << "SDT";
-        EXPECT_EQ(decoder.PacketsOn(0x1FFB), 0u);
-        ASSERT_GE(decoder.nits.size(), 1u);
-        EXPECT_EQ(decoder.nits[0].networkId, 0x31);
-        EXPECT_EQ(decoder.nits[0].entries.size(), 2u);
-        ASSERT_GE(decoder.times.size(), 1u);
-        EXPECT_EQ(decoder.times[0].tableId, kTdtTableId);
+        const test::PsiDecoder& d = Decode(channel);
+        EXPECT_TRUE(d.Problems().empty()) << d.Problems().front();
+        EXPECT_GE(d.pats, 1);
+        ExpectPmts(d);
+        ASSERT_GE(d.cats.size(), 1u);
+        EXPECT_EQ(d.cats[0], (std::vector<test::RawDescriptor>{{0x09, {0x0B, 0x00, 0xE3, 0x00}}}));
+        ASSERT_GE(d.sdts.size(), 1u);
+        EXPECT_EQ(d.sdts[0].transportStreamId, 0x100 + channel);
+        EXPECT_EQ(d.sdts[0].originalNetworkId, 0x31);
+        ASSERT_EQ(d.sdts[0].services.size(), 2u);
+        for (U16 n = 1; n <= 2; ++n) {
+            const auto& service = d.sdts[0].services[n - 1];
+            EXPECT_EQ(service.serviceId, n);
+            ASSERT_GE(service.descriptors.size(), 1u);
+            EXPECT_EQ(service.descriptors[0].tag, 0x48);
+            const std::string name = "Service " + std::to_string(n);
+            const auto& body = service.descriptors[0].data;
+            EXPECT_EQ(std::string(body.end() - static_cast<std::ptrdiff_t>(name.size()), body.end()), name);
+        }
+        ASSERT_GE(d.nits.size(), 1u);
+        EXPECT_EQ(d.nits[0].networkId, 0x31);
+        EXPECT_EQ(d.nits[0].entries.size(), 2u);
+        bool tdt = false;
+        bool tot = false;
+        for (const auto& time : d.times) {
+            tdt = tdt || time.tableId == kTdtTableId;
+            tot = tot || time.tableId == kTotTableId;
+        }
+        EXPECT_TRUE(tdt);
+        EXPECT_TRUE(tot);
+        EXPECT_EQ(d.PacketsOn(kPsipPid), 0u);
+    }
+}
+
+TEST_F(ApplyEndToEndTest, AtscChannelsCarryPsipInsteadOfDvbTables) {
+    SetAtsc(true);
+    BuildModel();
+    ASSERT_EQ(TSP_MuxProcess(), 0u);
+    Step(1, 20);
+
+    for (U16 channel : kChannels) {
+        SCOPED_TRACE(channel);
+        const test::PsiDecoder& d = Decode(channel);
+        EXPECT_TRUE(d.Problems().empty()) << d.Problems().front();
+        EXPECT_GE(d.pats, 1);
+        ExpectPmts(d);
+        EXPECT_EQ(d.PacketsOn(1) + d.PacketsOn(16) + d.PacketsOn(17) + d.PacketsOn(20), 0u)
+            << "no CAT, NIT, SDT, TDT or TOT";
+        ASSERT_GE(d.mgts.size(), 1u);
+        ASSERT_EQ(d.mgts[0].size(), 1u);
+        EXPECT_EQ(d.mgts[0][0].pid, kPsipPid);
+        ASSERT_GE(d.vcts.size(), 1u);
+        ASSERT_EQ(d.vcts[0].channels.size(), 2u);
+        for (U16 n = 1; n <= 2; ++n) {
+            const test::DecodedVctChannel& vc = d.vcts[0].channels[n - 1];
+            EXPECT_EQ(vc.program, n);
+            EXPECT_EQ(vc.minor, n);
+            EXPECT_EQ(vc.sourceId, 100 * channel + n);
+        }
+        EXPECT_GE(d.stts.size(), 1u);
     }
 }
 

@@ -3,7 +3,11 @@
 extern "C" {
 #include <dvbpsi/dvbpsi.h>
 #include <dvbpsi/descriptor.h>
+#include <dvbpsi/atsc_mgt.h>
 #include <dvbpsi/atsc_stt.h>
+#include <dvbpsi/atsc_vct.h>
+#include <dvbpsi/cat.h>
+#include <dvbpsi/sdt.h>
 #include <dvbpsi/demux.h>
 #include <dvbpsi/nit.h>
 #include <dvbpsi/pat.h>
@@ -33,7 +37,7 @@ std::vector<RawDescriptor> Descriptors(const dvbpsi_descriptor_t* first) {
 struct PsiDecoder::Handle {
     PsiDecoder* owner = nullptr;
     dvbpsi_t* dvbpsi = nullptr;
-    enum class Kind { Pat, Pmt, Demux } kind = Kind::Demux;
+    enum class Kind { Pat, Pmt, Cat, Demux } kind = Kind::Demux;
     U16 pid = 0;
 
     ~Handle() {
@@ -43,6 +47,7 @@ struct PsiDecoder::Handle {
         switch (kind) {
             case Kind::Pat: dvbpsi_pat_detach(dvbpsi); break;
             case Kind::Pmt: dvbpsi_pmt_detach(dvbpsi); break;
+            case Kind::Cat: dvbpsi_cat_detach(dvbpsi); break;
             case Kind::Demux: dvbpsi_DetachDemux(dvbpsi); break;
         }
         dvbpsi_delete(dvbpsi);
@@ -59,8 +64,44 @@ struct PsiDecoder::Handle {
     }
 
     static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
-        static_cast<Handle*>(data)->owner->pmts.push_back({pmt->i_program_number, pmt->i_pcr_pid});
+        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}};
+        for (const dvbpsi_pmt_es_t* es = pmt->p_first_es; es != nullptr; es = es->p_next) {
+            decoded.streams.emplace_back(es->i_type, es->i_pid);
+        }
+        static_cast<Handle*>(data)->owner->pmts.push_back(std::move(decoded));
         dvbpsi_pmt_delete(pmt);
+    }
+
+    static void OnCat(void* data, dvbpsi_cat_t* cat) {
+        static_cast<Handle*>(data)->owner->cats.push_back(Descriptors(cat->p_first_descriptor));
+        dvbpsi_cat_delete(cat);
+    }
+
+    static void OnSdt(void* data, dvbpsi_sdt_t* sdt) {
+        DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}};
+        for (const dvbpsi_sdt_service_t* s = sdt->p_first_service; s != nullptr; s = s->p_next) {
+            decoded.services.push_back({s->i_service_id, Descriptors(s->p_first_descriptor)});
+        }
+        static_cast<Handle*>(data)->owner->sdts.push_back(std::move(decoded));
+        dvbpsi_sdt_delete(sdt);
+    }
+
+    static void OnMgt(void* data, dvbpsi_atsc_mgt_t* mgt) {
+        std::vector<DecodedMgtTable> tables;
+        for (const dvbpsi_atsc_mgt_table_t* t = mgt->p_first_table; t != nullptr; t = t->p_next) {
+            tables.push_back({t->i_table_type, t->i_table_type_pid, t->i_number_bytes});
+        }
+        static_cast<Handle*>(data)->owner->mgts.push_back(std::move(tables));
+        dvbpsi_atsc_DeleteMGT(mgt);
+    }
+
+    static void OnVct(void* data, dvbpsi_atsc_vct_t* vct) {
+        DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}};
+        for (const dvbpsi_atsc_vct_channel_t* c = vct->p_first_channel; c != nullptr; c = c->p_next) {
+            decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id});
+        }
+        static_cast<Handle*>(data)->owner->vcts.push_back(std::move(decoded));
+        dvbpsi_atsc_DeleteVCT(vct);
     }
 
     static void OnNit(void* data, dvbpsi_nit_t* nit) {
@@ -93,6 +134,10 @@ struct PsiDecoder::Handle {
             case 0x70:
             case 0x73: dvbpsi_tot_attach(handle, tableId, extension, OnTime, data); break;
             case 0xCD: dvbpsi_atsc_AttachSTT(handle, tableId, extension, OnStt, data); break;
+            case 0x42: dvbpsi_sdt_attach(handle, tableId, extension, OnSdt, data); break;
+            case 0xC7: dvbpsi_atsc_AttachMGT(handle, tableId, extension, OnMgt, data); break;
+            case 0xC8:
+            case 0xC9: dvbpsi_atsc_AttachVCT(handle, tableId, extension, OnVct, data); break;
             default: break;
         }
     }
@@ -120,6 +165,10 @@ PsiDecoder::Handle& PsiDecoder::HandleFor(U16 pid) {
     if (pid == 0) {
         auto handle = make(Handle::Kind::Pat);
         dvbpsi_pat_attach(handle->dvbpsi, Handle::OnPat, handle.get());
+        list.push_back(std::move(handle));
+    } else if (pid == 1) {
+        auto handle = make(Handle::Kind::Cat);
+        dvbpsi_cat_attach(handle->dvbpsi, Handle::OnCat, handle.get());
         list.push_back(std::move(handle));
     } else if (auto programs = pmtPrograms_.find(pid); programs != pmtPrograms_.end()) {
         for (U16 program : programs->second) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/types.h"
@@ -56,6 +57,31 @@ struct DecodedStt {
 struct DecodedPmt {
     U16 program = 0;
     U16 pcrPid = 0;
+    std::vector<std::pair<U8, U16>> streams;  // stream type, PID
+};
+struct DecodedSdtService {
+    U16 serviceId = 0;
+    std::vector<RawDescriptor> descriptors;
+};
+struct DecodedSdt {
+    U16 transportStreamId = 0;
+    U16 originalNetworkId = 0;
+    std::vector<DecodedSdtService> services;
+};
+struct DecodedMgtTable {
+    U16 type = 0;
+    U16 pid = 0;
+    U32 bytes = 0;
+};
+struct DecodedVctChannel {
+    U16 major = 0;
+    U16 minor = 0;
+    U16 program = 0;
+    U16 sourceId = 0;
+};
+struct DecodedVct {
+    U8 tableId = 0;
+    std::vector<DecodedVctChannel> channels;
 };
 
 class PsiDecoder {
@@ -81,6 +107,10 @@ public:
     std::vector<DecodedTime> times;
     std::vector<DecodedStt> stts;
     std::vector<DecodedPmt> pmts;
+    std::vector<DecodedSdt> sdts;
+    std::vector<std::vector<RawDescriptor>> cats;
+    std::vector<std::vector<DecodedMgtTable>> mgts;
+    std::vector<DecodedVct> vcts;
     int pats = 0;
 
 private:
