@@ -7,12 +7,12 @@ HX_JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, test and benchmark libraries, the SNMP and JSON libraries the
 # card links, clang's fuzzer runtime, and the client tools tests drive the
-# servers with.
+# servers with, and ffprobe, which reads the generated streams back.
 HX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libsnmp-dev libcjson-dev libdvbpsi-dev
-  snmp curl
+  snmp curl ffmpeg
 )
 
 hx_install_packages() {
