@@ -30,7 +30,11 @@ constexpr U8 kSyntaxPrivate = 0xF0;  // syntax 1, private/reserved_future_use 1,
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::size_t kCrcBytes = 4;
 
-void Append(Bytes& out, std::initializer_list<U8> bytes) { out.insert(out.end(), bytes); }
+void Append(Bytes& out, std::initializer_list<U8> bytes) {
+    for (const U8 byte : bytes) {
+        out.push_back(byte);
+    }
+}
 void AppendBe16(Bytes& out, U16 value) { Append(out, {static_cast<U8>(value >> 8), static_cast<U8>(value)}); }
 void AppendBe32(Bytes& out, U32 value) {
     AppendBe16(out, static_cast<U16>(value >> 16));
