@@ -16,6 +16,7 @@
 #include "engine/output_model.h"
 #include "platform/qam_params.h"
 #include "platform/resource.h"
+#include "si/nit_storage.h"
 #include "si/si_packet.h"
 #include "support/model_builder.h"
 #include "support/sim_board.h"
@@ -140,6 +141,22 @@ TEST(MuxLutRoutingTest, RoutesReadBackFromTheFpga) {
              builder.AddPid(PID_TYPE_ES_ECMPID, es, PidSpec{.key = 3, .pid = 0x131});
          },
          {{3, 7, 0x320, 2, 0x120, 0x100}}},
+        {"tables the user changed are not passed through",
+         [](Output_TSInfo* model) {
+             ModelBuilder builder(model);
+             const U16 ts = builder.AddStream(3);
+             for (U16 pid : {16, 17, 20}) {
+                 builder.AddPid(PID_TYPE_OTHERPID, ts, PidSpec{.key = pid, .pid = pid});
+             }
+             model->pOutputTS[ts].u8IsSDTChangedByUser = 1;
+             const std::vector<U8> nit = {0x40, 0xF0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xF0, 0x00, 0xF0, 0x00,
+                                          0x00, 0x00, 0x00, 0x00};
+             std::vector<TSTable> records;
+             ASSERT_TRUE(TSP_SectionsToRecords(nit.data(), static_cast<U32>(nit.size()), kNitTableId, kNitTableType,
+                                               1, 3, ts, records));
+             ASSERT_EQ(TSP_ReplaceTableChain(model, ts, TableChainHead::Nit, records), 0u);
+         },
+         {{3, 0, 20, 3, 20, 0x100}}},
         {"slot 16 is written as 63",
          [](Output_TSInfo* model) {
              ModelBuilder builder(model);
