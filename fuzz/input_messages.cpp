@@ -67,7 +67,8 @@ std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model) {
     return bytes;
 }
 
-// Resolution of the temporary copy with the record-by-record PID pass.
+// Resolution of the temporary copy record by record: the PID map rebuilt for
+// every record, the channel pairs found by a walk for every program.
 U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
     for (U32 index = 0; index < model->u32OutputTSNumber; ++index) {
         const Output_TSStream& ts = model->pOutputTS[index];
@@ -81,10 +82,19 @@ U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
         if (const U32 result = TSP_AddOutputTSHandlePidPerRecord(tsIndex, model); result != 0) {
             return result;
         }
-        if (atsc) {
-            if (const U32 result = TSP_AddOutTSHandleChannelNum(tsIndex, model); result != 0) {
+        if (!atsc) {
+            continue;
+        }
+        IndexInfoList programs;
+        if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
+            return result;
+        }
+        for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
+            const U16 program = programs.aru16IndexList[p];
+            if (const U32 result = TSP_AddOutProgHandleChannelNum(tsIndex, program, model); result != 0) {
                 return result;
             }
+            model->pOutputProgram[program].u16ChannelTSID = ts.u16TransportStreamID;
         }
     }
     return 0;

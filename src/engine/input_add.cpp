@@ -172,8 +172,7 @@ U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Lengt
                 stream.u16OriginalNetworkID = 0;
             }
             live->pOutputTS[ts] = stream;
-        } else if (const U32 result = Input_AppendPoint(__func__, TSP_GetOutTSProgIndexList,
-                                                        "TSP_GetOutTSProgIndexList", ts, live, kChainLimit, &last);
+        } else if (const U32 result = Input_AppendPoint(__func__, InputChain::Programs, ts, live, &last);
                    result != 0) {
             return result;
         }
@@ -185,6 +184,7 @@ U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Lengt
         Output_TSStream& stream = live->pOutputTS[ts];
         LinkBehind(last, slot, stream.u16ProgramIndex, stream.u16ProgramNum,
                    [&](U16 at, U16 next) { live->pOutputProgram[at].u16NextProgramIndex = next; });
+        Input_Appended(InputChain::Programs, ts, slot);
         stream.u8PATChangeFlag = 1;
         stream.u8SDTChangeFlag = 1;
     }
@@ -235,19 +235,16 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
                 return 0;
             }
             const bool es = pid.u8PIDType == PID_TYPE_ESPID;
+            const InputChain chain = es ? InputChain::ElementaryStreams : InputChain::ProgramEcms;
             U16 last = kChainEnd;
-            if (const U32 result =
-                    es ? Input_AppendPoint(function, TSP_GetOutProgESPIDIndexList, "TSP_GetOutProgESPIDIndexList",
-                                           programIndex, live, kChainLimit, &last)
-                       : Input_AppendPoint(function, TSP_GetOutProgPSECMPIDIndexList,
-                                           "TSP_GetOutProgPSECMPIDIndexList", programIndex, live, kChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, chain, programIndex, live, &last); result != 0) {
                 return result;
             }
             live->pOutputPID[slot] = pid;
             Output_TSProgram& program = live->pOutputProgram[programIndex];
             LinkPidBehind(live, last, slot, es ? program.u16PIDIndex : program.u16PSECMPIDIndex,
                           es ? program.u16ESNumber : program.u16PSECMPIDNumber);
+            Input_Appended(chain, programIndex, slot);
             return 0;
         }
         case PID_TYPE_EMMPID:
@@ -260,13 +257,9 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             if (ts == kChainEnd) {
                 return skip(emm ? "EMMPID find no Ts index" : "OTHERPID find no Ts index");
             }
+            const InputChain chain = emm ? InputChain::Emms : InputChain::Others;
             U16 last = kChainEnd;
-            if (const U32 result =
-                    emm ? Input_AppendPoint(function, TSP_GetOutTSEMMPIDIndexList, "TSP_GetOutTSEMMPIDIndexList", ts,
-                                            live, kChainLimit, &last)
-                        : Input_AppendPoint(function, TSP_GetOutTSOtherPIDIndexList, "TSP_GetOutTSOtherPIDIndexList",
-                                            ts, live, kChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, chain, ts, live, &last); result != 0) {
                 return result;
             }
             pid.u32TSIndex = ts;
@@ -278,6 +271,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             }
             LinkPidBehind(live, last, slot, emm ? stream.u16EMMPIDIndex : stream.u16OtherPIDIndex,
                           emm ? stream.u16EMMPIDNumber : stream.u16OtherPIDNum);
+            Input_Appended(chain, ts, slot);
             if (emm) {
                 stream.u8CATChangeFlag = 1;
             }
@@ -296,9 +290,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
                 return skip("ES_ECMPID find no EsPID index");
             }
             U16 last = kChainEnd;
-            if (const U32 result = Input_AppendPoint(function, TSP_GetOutESECMPIDIndexList,
-                                                     "TSP_GetOutESECMPIDIndexList", es, live, kShortChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, InputChain::EsEcms, es, live, &last); result != 0) {
                 return result;
             }
             Output_TSPID& owner = live->pOutputPID[es];
@@ -308,6 +300,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             pid.u16ESPIDIndex = es;
             live->pOutputPID[slot] = pid;
             LinkPidBehind(live, last, slot, owner.u16ESECMPIDIndex, owner.u16ESECMPIDNumber);
+            Input_Appended(InputChain::EsEcms, es, slot);
             return 0;
         }
         default:
@@ -401,9 +394,7 @@ U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Le
         }
         const U16 ts = live->pOutputProgram[programIndex].u16TSIndex;
         U16 last = kChainEnd;
-        if (const U32 result = Input_AppendPoint(__func__, TSP_GetOutTSDescIndexList, "TSP_GetOutTSDescIndexList", ts,
-                                                 live, kShortChainLimit, &last);
-            result != 0) {
+        if (const U32 result = Input_AppendPoint(__func__, InputChain::Descriptors, ts, live, &last); result != 0) {
             return result;
         }
         U16 slot = kChainEnd;
@@ -419,6 +410,7 @@ U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Le
         Output_TSStream& stream = live->pOutputTS[ts];
         LinkBehind(last, slot, stream.u16DescriptorIndex, stream.u16DescriptorNum,
                    [&](U16 at, U16 next) { live->pDescriptor[at].u16NextDescriptorIndex = next; });
+        Input_Appended(InputChain::Descriptors, ts, slot);
         Output_TSProgram& program = live->pOutputProgram[programIndex];
         program.u16ProgramInfoDescriptorIndex = slot;
         program.u16ProgramInfoLength = static_cast<U16>(descriptor.u32Length);

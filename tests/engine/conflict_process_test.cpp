@@ -459,7 +459,9 @@ TEST_F(ConflictTest, ResolvedRandomModelsKeepTheirPromises) {
     }
 }
 
-TEST_F(ConflictTest, IncrementalPassEqualsTheRecordByRecordPass) {
+// The stream passes keep their maps up to date; the plain methods rebuild
+// them for every record (PIDs) or program (channel pairs).
+TEST_F(ConflictTest, StreamPassesEqualTheRecordByRecordMethods) {
     for (U32 seed = 1; seed <= 150; ++seed) {
         SCOPED_TRACE(seed);
         SetAtsc(seed % 2 == 0);
@@ -471,6 +473,13 @@ TEST_F(ConflictTest, IncrementalPassEqualsTheRecordByRecordPass) {
         }
         ASSERT_EQ(incremental->u32OutputPIDNumber, perRecord->u32OutputPIDNumber);
         EXPECT_EQ(TSP_AddOutputTSHandlePidPerRecord(0, perRecord.get()), TSP_AddOutputTSHandlePid(0, incremental.get()));
+        IndexInfoList programs;
+        ASSERT_EQ(0u, TSP_GetOutTSProgIndexList(0, perRecord.get(), &programs));
+        for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
+            ASSERT_EQ(0u, TSP_AddOutProgHandleChannelNum(0, programs.aru16IndexList[p], perRecord.get()));
+            perRecord->pOutputProgram[programs.aru16IndexList[p]].u16ChannelTSID = perRecord->pOutputTS[0].u16TransportStreamID;
+        }
+        ASSERT_EQ(0u, TSP_AddOutTSHandleChannelNum(0, incremental.get()));
         EXPECT_EQ(ProgramAndPidBytes(*perRecord.get()), ProgramAndPidBytes(*incremental.get()));
     }
 }
