@@ -3,6 +3,7 @@
 // byte 2 and 3 the CA PID, the rest is the loop buffer. A damaged loop must be
 // left exactly as it came; a good one must lose exactly its matching CA
 // descriptors and keep every other byte in order.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             expected.insert(expected.end(), original.begin() + at, original.begin() + at + 2 + original[at + 1]);
         }
     }
-    if (length != expected.size() || std::memcmp(loop.data(), expected.data(), expected.size()) != 0) {
+    if (length != expected.size() || !std::equal(expected.begin(), expected.end(), loop.begin())) {
         std::abort();
     }
     return 0;

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "chassis/ipcomm_cmd.h"
+#include "chassis/ipcomm_packet.h"
 #include "core/types.h"
 #include "engine/model_records.h"
 

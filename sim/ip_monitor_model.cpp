@@ -7,8 +7,6 @@ namespace hx::sim {
 namespace {
 constexpr std::array<U32, 8> kRegisters = {kRegMonitorSourceIp, kRegMonitorSourcePort, kRegMonitorStrobe, kRegMonitorMode,
                                            kRegMonitorMac,      kRegMonitorData,       kRegMonitorStop,   kRegMonitorMaxRate};
-constexpr U32 kModeDestination = 0x200;
-constexpr U32 kModeMacAndPort = 0x300;
 }  // namespace
 
 std::span<const U32> IpMonitorModel::Registers() const { return kRegisters; }
@@ -41,9 +39,9 @@ void IpMonitorModel::Write(U32 index, U32 value) {
             if (!strobe_.Rises(value)) {
                 break;
             }
-            if (mode_ == kModeDestination) {
+            if (mode_ == kMonitorModeDestination) {
                 output_.destinationAddress = data_;
-            } else if (mode_ == kModeMacAndPort) {
+            } else if (mode_ == kMonitorModeMacAndPort) {
                 output_.destinationMac = {static_cast<U8>(mac_ >> 24), static_cast<U8>(mac_ >> 16), static_cast<U8>(mac_ >> 8),
                                           static_cast<U8>(mac_),       static_cast<U8>(data_ >> 24), static_cast<U8>(data_ >> 16)};
                 output_.destinationPort = static_cast<U16>(data_);

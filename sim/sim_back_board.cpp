@@ -113,7 +113,7 @@ SerialNetworkSettings SimBackBoard::LoopbackSettings() {
     if (inet_pton(AF_INET, Profile().listenAddress.c_str(), &listen) == 1 && (ntohl(listen.s_addr) >> 24) == 127) {
         own = ntohl(listen.s_addr);
     }
-    return SerialNetworkSettings{kBackBoardAddress, own, kNetmask, kGateway,
+    return SerialNetworkSettings{SimBoardAddress(16), own, kNetmask, kGateway,
                                  static_cast<U32>(TheClock().WallTime().tv_sec)};
 }
 

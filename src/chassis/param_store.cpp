@@ -167,22 +167,6 @@ std::optional<std::vector<U8>> ReadWhole(int fd, std::size_t size) {
     return content;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 constexpr std::size_t kSmallestFile = 11;
 
 U32 VerifyFile(const char* caller, const FileCheck& check) {
@@ -449,7 +433,6 @@ namespace {
 // Until the model file is read, loading it gives what a factory reset gives:
 // both models with their factory pools, so every later user finds them.
 U32 StartWithFactoryModels() {
-    HX_STANDIN(LOG_MODULE_PARAMS);
     U32 result = VK_SUCCESS;
     {
         TSP_ModelLock lock;
@@ -464,9 +447,15 @@ U32 StartWithFactoryModels() {
 
 }  // namespace
 
-U32 PARAMS_TSP_Load() { return StartWithFactoryModels(); }
+U32 PARAMS_TSP_Load() {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+    return StartWithFactoryModels();
+}
 
-U32 PARAMS_TSP_Factory() { return StartWithFactoryModels(); }
+U32 PARAMS_TSP_Factory() {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+    return StartWithFactoryModels();
+}
 
 U32 PARAMS_WEB_Factory(U8 u8Mode) {
     // Only whether the file is there is asked: the factory model replaces it

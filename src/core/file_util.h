@@ -20,6 +20,23 @@
 
 namespace hx {
 
+// Owns one open file descriptor and closes it when it goes, so no early return
+// leaks it. Not copyable.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Hands the descriptor over to the caller, who closes it.
+    int release();
+
+private:
+    int fd_;
+};
+
 // Replaces the whole content of `path`. Returns false (and leaves the old file
 // as it was) when any step fails; errno tells which.
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data);

@@ -52,6 +52,8 @@ RunProfile SimProfile(const std::filesystem::path& root) {
     return profile;
 }
 
+U32 SimBoardAddress(U32 slot) { return slot == 16 ? 0x7F000010u : 0x7F000020u + (slot & 0xFF); }
+
 const RunProfile& Profile() { return MutableProfile(); }
 
 void SetProfile(const RunProfile& profile) { MutableProfile() = profile; }

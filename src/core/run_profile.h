@@ -36,6 +36,12 @@ struct RunProfile {
     U16 httpPort = 80;
     U16 snmpPort = 161;
 
+    // Inter-board link time-outs: a stalled peer holds a sender or the server
+    // only this long, and the exchange counts as a failed attempt.
+    U32 interBoardConnectTimeoutMs = 3000;
+    U32 interBoardServerTimeoutMs = 5000;   // server: receiving a packet, writing the reply
+    U32 interBoardReplyTimeoutMs = 30000;   // client: waiting for the reply
+
     // Card devices (never opened on the sim back end).
     std::string registerDevice = "/dev/mem";
     // The back-board serial line. A logical path: on the simulated board it
@@ -68,6 +74,11 @@ RunProfile SimProfile(const std::filesystem::path& root);
 
 const RunProfile& Profile();
 void SetProfile(const RunProfile& profile);
+
+// The loopback address of each board of the simulated chassis: the back board
+// (slot 16) at 127.0.0.16, card slot n at 127.0.0.(32 + n). The simulated back
+// board hands these out, and the simulated chassis listens on them.
+U32 SimBoardAddress(U32 slot);
 
 // Resolve one of the card's fixed absolute paths under the data root. The
 // logical path is what logs show; the returned path is what is opened.

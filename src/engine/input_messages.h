@@ -30,7 +30,7 @@
 // or of another type; lookup and pool-growth codes pass up unchanged.
 #pragma once
 
-#include "chassis/ipcomm_cmd.h"
+#include "chassis/ipcomm_packet.h"
 #include "core/types.h"
 
 namespace hx {

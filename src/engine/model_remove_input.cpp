@@ -80,6 +80,18 @@ U32 OrderProgram(const char* function, U8 slot, U16 sourceChannel, U16 channel, 
     return 0;
 }
 
+// A program order names its stream by the destination channel and the program
+// by its input key; both must be found before anything is removed.
+U32 OrderStreamAndProgram(const char* function, U8 slot, U16 sourceChannel, U16 channel, U16 programId, U16* tsIndex,
+                          U16* programIndex) {
+    if (const U32 result = OrderStream(function, slot, channel, kTspErrCount,
+                                       "the program being deleted don't find ts index\r\n\n", tsIndex);
+        result != 0) {
+        return result;
+    }
+    return OrderProgram(function, slot, sourceChannel, channel, programId, programIndex);
+}
+
 // Pass removal of every other (or EMM) PID of one stream that came from the source.
 U32 RemoveSourcePids(const char* function, Output_TSInfo* model, U16 tsIndex, U8 slot, U16 sourceChannel,
                      U16 channel, bool emm) {
@@ -219,13 +231,8 @@ U32 TSP_DelProgramInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16
     TSP_ModelLock lock;
     U16 tsIndex = kChainEnd;
     U16 programIndex = kChainEnd;
-    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrCount,
-                                       "the program being deleted don't find ts index\r\n\n", &tsIndex);
-        result != 0) {
-        return result;
-    }
-    if (const U32 result =
-            OrderProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
+    if (const U32 result = OrderStreamAndProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID,
+                                                 u16ProgramID, &tsIndex, &programIndex);
         result != 0) {
         return result;
     }
@@ -359,13 +366,8 @@ U32 TSP_DelDescriptorInfoByInput(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 
     TSP_ModelLock lock;
     U16 tsIndex = kChainEnd;
     U16 programIndex = kChainEnd;
-    if (const U32 result = OrderStream(__func__, u8SourceSlotID, u16ChannelID, kTspErrCount,
-                                       "the program being deleted don't find ts index\r\n\n", &tsIndex);
-        result != 0) {
-        return result;
-    }
-    if (const U32 result =
-            OrderProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID, u16ProgramID, &programIndex);
+    if (const U32 result = OrderStreamAndProgram(__func__, u8SourceSlotID, u16SourceChannelID, u16ChannelID,
+                                                 u16ProgramID, &tsIndex, &programIndex);
         result != 0) {
         return result;
     }

@@ -16,6 +16,7 @@
 #include "engine/mux_process.h"
 #include "engine/output_model.h"
 #include "platform/board.h"
+#include "platform/chassis_info.h"
 #include "platform/resource.h"
 
 namespace hx {
@@ -30,15 +31,9 @@ constexpr U8 kChannelStatusNone = 0;
 constexpr U8 kChannelStatusBypass = 1;
 constexpr U8 kChannelStatusMux = 2;
 
-std::atomic<SlotPluggedQuery> s_plugQuery{nullptr};
-
-// Whether the chassis reports a board in the slot. The board status module
-// does not offer plug detection yet, so every slot counts as plugged (a notice
-// is sent rather than a slot's configuration dropped) unless a test says otherwise.
-bool SlotPlugged(U8 slot) {
-    const SlotPluggedQuery query = s_plugQuery.load();
-    return query == nullptr || query(slot);
-}
+// Whether the chassis reports a board in the slot (the plug map the back
+// board keeps up to date).
+bool SlotPlugged(U8 slot) { return Status_CheckSubBoardPlugExist(slot) != 0; }
 
 void Uncount(std::atomic<U8>& counter) {
     U8 value = counter.load();
@@ -122,8 +117,6 @@ U32 RemoveSlotFromModel(U8 slot) {
 }
 
 }  // namespace
-
-void SlotBookkeeping_SetPlugQuery(SlotPluggedQuery query) { s_plugQuery.store(query); }
 
 U32 ClearOneSlotInfoFromInput(U8 u8Slot) {
     HX_MODEL_LOCK_FORBIDDEN();

@@ -44,10 +44,4 @@ U32 TSP_UpdateResourceInfo();
 // channel has no stream.
 U32 TSP_SendDelDestChannelNumToInputBoard(U16 u16Channel);
 
-// Plug detection of chassis slots, until the board status module offers it:
-// every slot counts as plugged unless a test installs its own answer (nullptr
-// restores that default).
-using SlotPluggedQuery = bool (*)(U8 slot);
-void SlotBookkeeping_SetPlugQuery(SlotPluggedQuery query);
-
 }  // namespace hx

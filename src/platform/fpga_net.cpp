@@ -2,20 +2,11 @@
 
 #include "core/clock.h"
 #include "core/log.h"
-#include "core/standin.h"
 #include "platform/fpga_reg.h"
+#include "platform/network.h"
 #include "platform/resource.h"
 
 namespace hx {
-
-// Second-port set-up, owned by the network module. Until that module defines
-// it, this weak stand-in lets FPGA_Set_IP0 run; the network module's
-// definition replaces it at link time.
-U32 IPconfig_SetIP1();
-__attribute__((weak)) U32 IPconfig_SetIP1() {
-    HX_STANDIN(LOG_MODULE_HW);
-    return 0;
-}
 
 namespace {
 

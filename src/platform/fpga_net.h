@@ -1,9 +1,11 @@
 // The main FPGA's network block: the Ethernet PHY reset line, the MAC address
 // registers of both ports, the own-address filter and the IP0 stream set-up.
 //
-// Callers: network set-up at start-up (main thread), the QAM start-up send
-// (FPGA_Set_IP0) and the serial link's address answer. Each register word goes
-// through the window under g_reg_mutex; the waits go through TheClock().
+// Callers: the own resource record at start-up (eth0's MAC), the network
+// set-up (PHY reset at start-up, eth1's MAC with the IP monitor port) and the
+// QAM start-up send (FPGA_Set_IP0), in the main thread or the inter-board
+// server thread. Each register word goes through the window under
+// g_reg_mutex; the waits go through TheClock().
 #pragma once
 
 #include "core/types.h"

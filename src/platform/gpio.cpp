@@ -10,6 +10,7 @@
 
 #include "core/clock.h"
 #include "core/command_runner.h"
+#include "core/file_util.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 
@@ -34,23 +35,6 @@ bool PinExported(U32 linuxNumber) {
     std::error_code ignored;
     return std::filesystem::is_directory(ResolvePath(PinPath(linuxNumber, "")), ignored);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // The steps GPIO_SetGpio and GPIO_GetGpio share: export when needed, then
 // set the direction. 0 or the failing step's code.

@@ -1,12 +1,13 @@
 // IP monitor output: one output channel copied as a UDP multicast stream out of
 // the second Ethernet port (eth1), set up through main-FPGA registers 523-547,
-// 565, 833, 834 and 845.
+// 565, 833, 834 and 845 (platform/fpga_reg.h).
 //
 // Called by the web application (HTTP thread) and by the eth1 set-up
 // (IPconfig_SetIP1, start-up and the inter-board server thread). The settings
 // record is the live one of qam_params.h (no lock, like the other live
-// records); the channel meter registers 833/834 are written under a meter lock
-// so a concurrent meter sequence never sees another channel selected.
+// records); the meter registers 833/834 are written under g_meter_mutex
+// (platform/fpga_meter.h), so a concurrent meter sequence never sees another
+// channel selected.
 #pragma once
 
 #include "core/types.h"
@@ -14,25 +15,11 @@
 
 namespace hx {
 
-constexpr U32 kRegIPMonitorSourceIP = 523;
-constexpr U32 kRegIPMonitorSourcePort = 524;
-constexpr U32 kRegIPMonitorStrobe = 544;
-constexpr U32 kRegIPMonitorMode = 545;
-constexpr U32 kRegIPMonitorMac = 546;
-constexpr U32 kRegIPMonitorAddress = 547;
-constexpr U32 kRegIPMonitorStop = 565;
-constexpr U32 kRegMeterChannel = 833;
-constexpr U32 kRegMeterGate = 834;
-constexpr U32 kRegIPMonitorRate = 845;
-
-constexpr U32 kIPMonitorModeDestination = 0x200;  // 547 carries the destination IPv4 address
-constexpr U32 kIPMonitorModeMacPort = 0x300;      // 546 the multicast MAC, 547 address low half and port
-constexpr U32 kMeterGate = 135'000'000;
 constexpr U16 kIPMonitorSourcePort = 1234;
 
-// The defaults: off, channel 0, 227.10.20.90:1234, 40 Mbit/s, PSI interval
-// 100 ms; the second MAC, its flag and the eth1 address stay as they are.
-// Neither sends nor saves. Null logs and does nothing.
+// The defaults: off, channel 0, 227.10.20.90:1234, 40 Mbit/s, second-MAC
+// flag off, PSI interval 100 ms; the second MAC and the eth1 address stay as
+// they are. Neither sends nor saves. Null logs and does nothing.
 void Init_IPMonitor_Parmeter(QAM_IPMonitorPara* pstIPMonitor);
 inline void Init_IPMonitor_Parmeter() { Init_IPMonitor_Parmeter(GetQAMIPMonitor_Handle()); }
 

@@ -18,6 +18,7 @@
 #include <span>
 #include <vector>
 
+#include "chassis/ipcomm_packet.h"
 #include "core/types.h"
 #include "engine/web_report.h"
 
@@ -52,7 +53,6 @@ void* FPGA_LEDGreenfresh(void* argument);
 void* LED_CtrlParamsRefresh(void* argument);
 
 // Report byte sent to the back board with IPCOMM_SEND_INDSTATUS.
-constexpr U32 IPCOMM_SEND_INDSTATUS = 515;
 constexpr U8 kLedReportNormal = 1;
 constexpr U8 kLedReportAlarm = 2;
 // A stream with a configured rate counts as carrying nothing at or below this

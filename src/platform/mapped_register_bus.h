@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/physical_window.h"
 #include "platform/register_bus.h"
 
 namespace hx {
@@ -18,27 +19,20 @@ constexpr U32 kRegisterWindowAddress = 0x83C00000;
 
 class MappedRegisterBus final : public RegisterBus {
 public:
-    enum class OpenError { None, Open, Map };
+    using OpenError = PhysicalWindow::MapError;
 
-    // Opens `path` read-write with O_SYNC and maps kRegisterWindowBytes at
-    // `offset`. nullptr and `error` set when either step fails. A regular file
-    // shorter than the window is refused at the map step, since touching a page
-    // past its end would kill the process.
+    // Maps kRegisterWindowBytes of `path` at `offset` (PhysicalWindow::Map).
+    // nullptr and `error` set when either step fails.
     static std::unique_ptr<MappedRegisterBus> Open(const std::string& path, off_t offset, OpenError& error);
-
-    ~MappedRegisterBus() override;
-    MappedRegisterBus(const MappedRegisterBus&) = delete;
-    MappedRegisterBus& operator=(const MappedRegisterBus&) = delete;
 
     U32 Read(U32 index) override;
     void Write(U32 index, U32 value) override;
 
 private:
-    MappedRegisterBus(int fd, void* base) : fd_(fd), base_(base) {}
+    explicit MappedRegisterBus(std::unique_ptr<PhysicalWindow> window) : window_(std::move(window)) {}
     volatile U32* Word(U32 index) const;
 
-    int fd_;
-    void* base_;
+    std::unique_ptr<PhysicalWindow> window_;
 };
 
 }  // namespace hx

@@ -1,9 +1,5 @@
 #include "platform/mdio.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -40,23 +36,12 @@ MdioBus& ProfileBus() {
 }  // namespace
 
 CardMdioBus::CardMdioBus(const std::string& device, off_t offset) {
-    const int fd = open(device.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
-    if (fd < 0) {
+    PhysicalWindow::MapError error = PhysicalWindow::MapError::None;
+    window_ = PhysicalWindow::Map(device, offset, kWindow, error);
+    if (error == PhysicalWindow::MapError::Open) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Can't open %s for the PHY management registers.\n\n", device.c_str());
-        return;
-    }
-    void* window = mmap(nullptr, kWindow, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
-    close(fd);
-    if (window == MAP_FAILED) {
+    } else if (error == PhysicalWindow::MapError::Map) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Can't map the PHY management registers.\n\n");
-        return;
-    }
-    window_ = window;
-}
-
-CardMdioBus::~CardMdioBus() {
-    if (window_ != nullptr) {
-        munmap(window_, kWindow);
     }
 }
 
@@ -67,7 +52,7 @@ U32 CardMdioBus::MaintenanceWord(bool read, U32 phyAddress, U32 reg, U16 data) {
 }
 
 volatile U32* CardMdioBus::Word(U32 port, std::size_t offset) {
-    return reinterpret_cast<volatile U32*>(static_cast<U8*>(window_) + port * 0x1000 + offset);
+    return window_->Word(port * 0x1000 + offset);
 }
 
 bool CardMdioBus::WaitIdle(U32 port) {

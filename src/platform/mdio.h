@@ -7,13 +7,15 @@
 // the main thread at start-up; the back ends take no lock of their own.
 #pragma once
 
-#include <cstddef>
 #include <sys/types.h>
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/types.h"
+#include "platform/physical_window.h"
 
 namespace hx {
 
@@ -55,9 +57,6 @@ public:
     static constexpr std::size_t kPhyMaintenance = 0x34;
 
     CardMdioBus(const std::string& device, off_t offset);
-    ~CardMdioBus() override;
-    CardMdioBus(const CardMdioBus&) = delete;
-    CardMdioBus& operator=(const CardMdioBus&) = delete;
 
     bool mapped() const { return window_ != nullptr; }
     std::optional<U16> Read(U32 port, U32 reg) override;
@@ -70,7 +69,7 @@ private:
     bool WaitIdle(U32 port);
     volatile U32* Word(U32 port, std::size_t offset);
 
-    void* window_ = nullptr;
+    std::unique_ptr<PhysicalWindow> window_;
 };
 
 // The profile's bus (created on first use), or the one a test set.

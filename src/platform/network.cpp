@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "core/clock.h"
 #include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/err.h"
 #include "core/file_util.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "platform/fpga_net.h"
 #include "platform/fpga_reg.h"
 #include "platform/ip_monitor.h"
 #include "platform/mdio.h"
@@ -23,8 +23,6 @@ namespace hx {
 
 namespace {
 
-constexpr std::uint64_t kPhyResetStepMicros = 200'000;
-constexpr std::uint64_t kMacWordGapMicros = 20'000;
 // Longest network test command accepted from the back board.
 constexpr std::size_t kNetworkTestMaxText = 1024;
 
@@ -32,14 +30,6 @@ void Run(std::vector<std::string> argv) {
     const CommandResult result = Command_Run(Command{std::move(argv), std::nullopt});
     if (result.executed && result.status != 0) {
         HX_LOG(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "command exited with %d\n", result.status);
-    }
-}
-
-// The PHYs share one reset line driven by the main FPGA.
-void ResetPhys() {
-    for (U32 level : {1u, 0u, 1u}) {
-        REG_Write(kRegPhyReset, level);
-        TheClock().SleepMicros(kPhyResetStepMicros);
     }
 }
 
@@ -118,7 +108,7 @@ std::string Network_AddressText(U32 u32IP) {
 
 U32 IPconfig_SetIP(U32 u32IP) {
     Resource_getSelfHandle()->u32IPAddress = u32IP;
-    REG_Write(kRegOwnIpFilter, u32IP);
+    FPGA_setIP0Filter(u32IP);
     Run({"ifconfig", "eth0", Network_AddressText(u32IP), "netmask", Network_AddressText(kLocalNetmask)});
     GetQAMIPMonitor_Handle()->u32IP1 = IPconfig_DeriveIP1(u32IP);
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "eth0 address %s\n", Network_AddressText(u32IP).c_str());
@@ -149,7 +139,7 @@ U32 IPconfig_SetIP1() {
     }
     Run({"ifconfig", "eth1", Network_AddressText(monitor->u32IP1), "netmask", Network_AddressText(kLocalNetmask)});
     if (mac) {
-        Network_WriteMacRegisters(1, *mac);
+        FPGA_SetMacAddr(mac->data(), 1);
     } else {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "eth1 MAC unknown, MAC filter not set\n");
     }
@@ -207,17 +197,9 @@ std::optional<MacAddress> Network_ReadMac(std::string_view interfaceName) {
     return mac;
 }
 
-void Network_WriteMacRegisters(U32 u32Port, const MacAddress& mac) {
-    const U32 high = static_cast<U32>(mac[0]) << 16 | static_cast<U32>(mac[1]) << 8 | mac[2];
-    const U32 low = static_cast<U32>(mac[3]) << 16 | static_cast<U32>(mac[4]) << 8 | mac[5];
-    REG_Write(u32Port == 0 ? kRegEth0MacHigh : kRegEth1MacHigh, high);
-    TheClock().SleepMicros(kMacWordGapMicros);
-    REG_Write(u32Port == 0 ? kRegEth0MacLow : kRegEth1MacLow, low);
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_HW, "ETHY = %u u32MacAddrH = 0x%x u32MacAddrL = 0x%x\n\n", u32Port, high, low);
-}
-
 void PHY_Init() {
-    ResetPhys();
+    // The PHYs share one reset line driven by the main FPGA.
+    FPGA_PhyReset();
     MdioBus& bus = Mdio_Bus();
     for (U32 port = 0; port < kPhyPorts; ++port) {
         SetUpPhy(bus, port);

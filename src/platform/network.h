@@ -1,6 +1,7 @@
 // Ethernet set-up of the card: the two PHYs, the addresses of eth0 (chassis
-// network) and eth1 (IP monitor output), the MAC registers of the main FPGA,
-// the network settings check, and the iperf3 network test.
+// network) and eth1 (IP monitor output), the network settings check, and the
+// iperf3 network test. The main FPGA's side of it (PHY reset line, MAC
+// registers, own-address filter) is platform/fpga_net.h.
 //
 // Every host change (ifconfig, route, date, iperf3) goes through the command
 // runner, so the simulated board records it instead of running it. Called
@@ -19,13 +20,6 @@
 namespace hx {
 
 using MacAddress = std::array<U8, 6>;
-
-constexpr U32 kRegPhyReset = 256;
-constexpr U32 kRegEth0MacHigh = 265;
-constexpr U32 kRegEth0MacLow = 266;
-constexpr U32 kRegEth1MacHigh = 521;
-constexpr U32 kRegEth1MacLow = 522;
-constexpr U32 kRegGateway = 358;
 
 constexpr U32 kLocalNetmask = 0xFFFFFF00;  // both ports are set up as /24
 constexpr const char* kIperf3Archive = "/vandik_app/tools/iperf3.tar";
@@ -51,7 +45,7 @@ U32 IPconfig_SetLocalMask(U32 u32MaskIP);
 U32 IPconfig_SetDefaultGate(U32 u32Gate);
 // eth1: its MAC ("ifconfig eth1 hw ether" when the IP monitor record holds a
 // second MAC), "ifconfig eth1 IP1 netmask 255.255.255.0", the MAC into
-// registers 521/522, then the IP monitor settings applied.
+// registers 521/522 (FPGA_SetMacAddr), then the IP monitor settings applied.
 U32 IPconfig_SetIP1();
 
 // MAC of a network interface from "/sys/class/net/<name>/address". On the
@@ -60,13 +54,10 @@ std::optional<MacAddress> Network_ReadMac(std::string_view interfaceName);
 // "xx:xx:xx:xx:xx:xx" (hex digits of either case), optionally newline-ended.
 std::optional<MacAddress> Network_ParseMac(std::string_view text);
 std::string Network_FormatMac(const MacAddress& mac);
-// Port 0 (eth0) -> 265/266, port 1 (eth1) -> 521/522: bytes 0-2 and 3-5 each
-// as (b0 << 16) | (b1 << 8) | b2, the high word first and 20 ms before the low.
-void Network_WriteMacRegisters(U32 u32Port, const MacAddress& mac);
 std::string Network_AddressText(U32 u32IP);
 
-// Resets both PHYs (register 256 = 1, 0, 1, 200 ms each), then makes each
-// advertise only 1000 Mbit/s full duplex and restart auto-negotiation.
+// Resets both PHYs (FPGA_PhyReset), then makes each advertise only 1000 Mbit/s
+// full duplex and restart auto-negotiation.
 void PHY_Init();
 
 // Unpacks "/vandik_app/tools/iperf3.tar" into "/tmp/iperf3/"; succeeds when

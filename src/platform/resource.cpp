@@ -18,7 +18,9 @@
 #include "engine/mux_process.h"
 #include "platform/board.h"
 #include "platform/chassis_info.h"
+#include "platform/fpga_net.h"
 #include "platform/fpga_reg.h"
+#include "platform/gpio.h"
 #include "platform/network.h"
 #include "platform/qam_params.h"
 
@@ -26,7 +28,6 @@ namespace hx {
 
 namespace {
 
-constexpr U32 kRegLogicVersion = 0;
 constexpr std::size_t kVersionFileLimit = 1024;
 constexpr U8 kNeitherInputNorOutput[] = {0x40, 0x41};
 
@@ -116,8 +117,7 @@ std::optional<TResource_TS> Resource_Parse(std::span<const U8> in) {
 }
 
 void Status_Init() {
-    U32 value = 0;
-    REG_Read(kRegSlotNumber, &value);
+    const U32 value = FPGA_GetSlotID();
     if (value > 15) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Slot register holds %u, using slot %u\n", value, value & 0xF);
     }
@@ -147,15 +147,16 @@ void Resource_Init() {
     }
     self.u32SoftVersion = softVersion;
     U32 logicVersion = 0;
-    REG_Read(kRegLogicVersion, &logicVersion);
+    FPGA_GetLOGVerSion(&logicVersion);
     self.u32LogicVersion = logicVersion;
+    self.u32HardVersion = PIN_GetHWVerSion();
 
     if (const auto mac = Network_ReadMac(kEth0Name)) {
         std::memcpy(self.au8Mac, mac->data(), mac->size());
-        Network_WriteMacRegisters(0, *mac);
+        FPGA_SetMacAddr(mac->data(), 0);
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Resource of slot %u: software 0x%x, logic 0x%x\n", slot, softVersion,
-           logicVersion);
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Resource of slot %u: software 0x%x, logic 0x%x, hardware %u\n", slot,
+           softVersion, logicVersion, self.u32HardVersion);
 }
 
 TResource_TS* Resource_getSelfHandle() { return &s_resources[Status_GetSlotID()]; }

@@ -92,8 +92,9 @@ BOOL Status_GetIPReqflag();
 void Status_SetIPReqflag(BOOL bFlag);
 
 // Builds the own record: slot, board type 33, "QAM Board", 16 channels,
-// software version (version file), logic version (register 0), customer
-// variant, and the eth0 MAC, which also goes to registers 265/266.
+// software version (version file), logic version (register 0), hardware
+// version (GPIO pins), customer variant, and the eth0 MAC, which also goes to
+// registers 265/266.
 void Resource_Init();
 TResource_TS* Resource_getSelfHandle();
 // Null for a slot of 17 or more.

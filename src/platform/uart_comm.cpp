@@ -12,6 +12,7 @@
 #include "core/clock.h"
 #include "core/command_runner.h"
 #include "core/err.h"
+#include "core/file_util.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/network.h"
@@ -24,6 +25,14 @@ namespace {
 
 std::mutex s_UartCommMutex;
 int s_fd = -1;
+
+// Under s_UartCommMutex.
+void CloseLine() {
+    if (s_fd >= 0) {
+        close(s_fd);
+        s_fd = -1;
+    }
+}
 
 using Deadline = std::chrono::steady_clock::time_point;
 
@@ -134,21 +143,17 @@ void ApplyNetworkSettings(const SerialNetworkSettings& settings) {
 
 U32 UartComm_init() {
     std::lock_guard lock(s_UartCommMutex);
-    if (s_fd >= 0) {
-        close(s_fd);
-        s_fd = -1;
-    }
+    CloseLine();
     const std::string& device = Profile().serialDevice;
     const std::string path = ResolvePath(device);
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    FileDescriptor line(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!line.valid()) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Can't open %s\n", device.c_str());
         return VK_ERR_FAILURE;
     }
     termios settings{};
-    if (tcgetattr(fd, &settings) != 0) {
+    if (tcgetattr(line.get(), &settings) != 0) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "%s is no serial port\n", device.c_str());
-        close(fd);
         return VK_ERR_FAILURE;
     }
     cfmakeraw(&settings);
@@ -158,22 +163,18 @@ U32 UartComm_init() {
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+    if (tcsetattr(line.get(), TCSANOW, &settings) != 0) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Can't set up %s\n", device.c_str());
-        close(fd);
         return VK_ERR_FAILURE;
     }
-    s_fd = fd;
+    s_fd = line.release();
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Serial link to the back board on %s\n", device.c_str());
     return VK_SUCCESS;
 }
 
 void UartComm_Close() {
     std::lock_guard lock(s_UartCommMutex);
-    if (s_fd >= 0) {
-        close(s_fd);
-        s_fd = -1;
-    }
+    CloseLine();
 }
 
 U32 UartComm_GetIpAddr(U32 u32Slot) {

@@ -160,8 +160,10 @@ U32 user_CheckUser(const char* pcName, const char* pcPasswd) {
     return FieldText(g_stUserArr[index].u8UserPasswd) == pcPasswd ? VK_SUCCESS : VK_ERR_USER_PWD_ERR;
 }
 
-U32 user_AddUser(const char* pcName, const char* pcPasswd) {
-    std::lock_guard lock(s_userMutex);
+// The first steps of adding or changing an account: the file read afresh,
+// then name and password checked for length and for characters the file can
+// keep. Called with s_userMutex held.
+U32 LoadAndCheckNewCredentials(const char* pcName, const char* pcPasswd) {
     if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
         USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
         return result;
@@ -173,6 +175,14 @@ U32 user_AddUser(const char* pcName, const char* pcPasswd) {
     if (!CharactersOk(pcName, pcPasswd)) {
         USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd has a character the file cannot keep!");
         return VK_ERR_PARAMS;
+    }
+    return VK_SUCCESS;
+}
+
+U32 user_AddUser(const char* pcName, const char* pcPasswd) {
+    std::lock_guard lock(s_userMutex);
+    if (const U32 result = LoadAndCheckNewCredentials(pcName, pcPasswd); result != VK_SUCCESS) {
+        return result;
     }
     if (g_u32UserNum >= kMaxUsers) {
         USER_LOG(LOG_LEVEL_ERROR, "User is full!");
@@ -196,17 +206,8 @@ U32 user_AddUser(const char* pcName, const char* pcPasswd) {
 
 U32 user_ModifyUser(const char* pcName, const char* pcPasswd) {
     std::lock_guard lock(s_userMutex);
-    if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
+    if (const U32 result = LoadAndCheckNewCredentials(pcName, pcPasswd); result != VK_SUCCESS) {
         return result;
-    }
-    if (!LengthOk(pcName) || !LengthOk(pcPasswd)) {
-        USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd len error!");
-        return VK_ERR_USER_LEN_ERROR;
-    }
-    if (!CharactersOk(pcName, pcPasswd)) {
-        USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd has a character the file cannot keep!");
-        return VK_ERR_PARAMS;
     }
     const S32 index = user_FindUser(pcName);
     if (index < 0) {

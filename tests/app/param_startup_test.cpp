@@ -8,25 +8,14 @@
 #include <string>
 
 #include "chassis/param_store.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace hx {
 namespace {
 
-// Runs the program once through its start-up; its output, and the exit status
-// in `status`.
 std::string RunOnce(const test::TestEnvironment& env, int& status) {
-    const std::string command = std::string(HX_QAM_BINARY) + " --data-root " + env.root().string() +
-                                " --once --http-port 0 --nms-port 0 --snmp-port 0 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 4096> chunk{};
-    while (std::size_t got = std::fread(chunk.data(), 1, chunk.size(), pipe)) {
-        output.append(chunk.data(), got);
-    }
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
+    return test::RunProgramOnce(HX_QAM_BINARY, env, status);
 }
 
 // A new user's first, second and third start: factory file written, then

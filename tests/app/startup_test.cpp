@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "support/program_run.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -90,24 +91,17 @@ TEST(StartupTest, BannerLinesCarryTheProgramPrefix) {
     EXPECT_TRUE(std::regex_match(console, banner)) << console;
 }
 
-// The real program, as a user starts it: every step runs, the 160T is loaded
-// and sent its parameter set (which takes the card's own waits, some 27 s of
-// real time), the poll thread starts, the host is left alone (only recorded
-// commands). A failed load is covered above without the 160T's time-outs.
+// The real program, as a user starts it on a fresh data root: every step
+// runs, the 160T is loaded and sent its parameter set (which takes the card's
+// own waits, some 27 s of real time), the poll thread starts, the host is left
+// alone (only recorded commands). A failed load is covered above without the
+// 160T's time-outs. Like a freshly flashed card, it finds the board image's
+// files and takes the simulated back board's loopback settings.
 TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
-    test::TestEnvironment env;
-    const std::string command = std::string(HX_QAM_BINARY) + " --data-root " + env.root().string() +
-                                " --once --http-port 0 --nms-port 0 --snmp-port 0 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(nullptr, pipe);
-    std::string output;
-    std::array<char, 4096> chunk{};
-    while (std::size_t got = std::fread(chunk.data(), 1, chunk.size(), pipe)) {
-        output.append(chunk.data(), got);
-    }
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(0, WEXITSTATUS(status)) << output;
+    test::TestEnvironment env(false);
+    int status = -1;
+    const std::string output = test::RunProgramOnce(HX_QAM_BINARY, env, status);
+    EXPECT_EQ(0, status) << output;
 
     std::size_t at = 0;
     for (const char* milestone : {"DTV-HX (product Ltd.) ", "PSCONFIG Download 160T Firmware Sucess.", "ChangeParamNum = 197",
@@ -128,7 +122,25 @@ TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     EXPECT_NE(std::string::npos, frames.find("seq 199  END")) << frames;
     EXPECT_NE(std::string::npos, frames.find("WRITEFPGA  {275, 65280}\n")) << frames;
     EXPECT_NE(std::string::npos, output.find("[INFO][SYS]"));
+    EXPECT_NE(std::string::npos, output.find("Timer create successfully!"));
+    EXPECT_NE(std::string::npos, output.find("SIPacket create successfully!"));
+    EXPECT_FALSE(std::filesystem::exists(env.Path("/sim/ts"))) << "no output stream, no SI packet";
     EXPECT_TRUE(std::filesystem::exists(env.Path("/vandik_data/logSetting.config")));
+
+    // The only errors of a first start are the parameter store's notes that
+    // its files are not there yet (it then writes them).
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("[ERROR]") != std::string::npos) {
+            EXPECT_NE(std::string::npos, line.find("Config file [/product_data/HX_")) << line;
+            EXPECT_NE(std::string::npos, line.find(".conf] is not exist!")) << line;
+        }
+    }
+    EXPECT_NE(std::string::npos, output.find("iperf3 unpacked")) << output;
+    EXPECT_NE(std::string::npos, output.find("Network from back board 127.0.0.16: own 127.0.0.1")) << output;
+    const std::string commands = env.ReadText("/sim/commands.log");
+    EXPECT_NE(std::string::npos, commands.find("ifconfig eth0 127.0.0.1 netmask 255.255.255.0\n")) << commands;
+    EXPECT_NE(std::string::npos, commands.find("route add default gw 127.0.0.254\n")) << commands;
 }
 
 }  // namespace

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "chassis/ipcomm.h"
+#include "support/ipcomm_recorder.h"
 #include "core/run_profile.h"
 #include "engine/output_model.h"
 #include "engine/slot_bookkeeping.h"
+#include "platform/chassis_info.h"
 #include "platform/resource.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
-#include "support/sim_board.h"
-#include "support/test_env.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
@@ -41,6 +41,7 @@ protected:
         SetProfile(profile);
         board.emplace();  // the slot register answers from the profile
         Status_Init();
+        Status_SetSubBoardPlugStatus(0xFFFF);  // every slot holds a board
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
         }
@@ -50,7 +51,7 @@ protected:
     }
 
     void TearDown() override {
-        SlotBookkeeping_SetPlugQuery(nullptr);
+        ChassisInfo_Reset();
         IPComm_FailNextSends(0);
         IPComm_TakeRecordedSends();
         g_DelDestChannelNum.store(0);
@@ -108,6 +109,7 @@ protected:
 
     test::TestEnvironment env;
     std::optional<test::SimBoard> board;
+    test::ChassisPeers peers;
     test::ScopedSharedModels models;
 };
 
@@ -167,15 +169,16 @@ TEST_F(SlotBookkeepingTest, ClearCommandGoesOnceToEachFeedingSlotButOurOwn) {
     EXPECT_EQ((std::vector<std::pair<U32, U32>>{{3, 266}, {5, 266}, {12, 266}}),
               SlotsAndCommands(IPComm_TakeRecordedSends()));
 
-    IPComm_FailNextSends(1539, 1);
+    peers.chassis().Refuse(3, true);
     EXPECT_EQ(1539u, TSP_SendClearCmd());
     EXPECT_EQ((std::vector<std::pair<U32, U32>>{{5, 266}, {12, 266}}), SlotsAndCommands(IPComm_TakeRecordedSends()))
         << "the other slots are still told";
+    peers.chassis().Refuse(3, false);
 }
 
 TEST_F(SlotBookkeepingTest, UnpluggedSourceIsClearedLocallyPluggedOneIsNotified) {
     BuildModel({3, 5, kOwnSlot, 3});
-    SlotBookkeeping_SetPlugQuery([](U8 slot) { return slot != 3; });
+    Status_SetSubBoardPlugStatus(static_cast<U16>(0xFFFF & ~(1u << 3)));  // slot 3 is empty
     ASSERT_EQ(0u, TSP_SendDelDestChannelNumToInputBoard(1));
     const std::vector<IPCommRecordedSend> sends = IPComm_TakeRecordedSends();
     std::vector<IPCommRecordedSend> notices;
@@ -202,7 +205,7 @@ TEST_F(SlotBookkeepingTest, AFailedNoticeEndsTheWalkUncounted) {
     EXPECT_EQ(0, g_DelDestChannelNum.load());
 
     // Slot 16 is told even when the chassis reports no board there.
-    SlotBookkeeping_SetPlugQuery([](U8) { return false; });
+    Status_SetSubBoardPlugStatus(0);  // no board anywhere
     ASSERT_EQ(0u, TSP_SendDelDestChannelNumToInputBoard(1));
     std::vector<std::pair<U32, U32>> notices;
     for (const auto& sent : SlotsAndCommands(IPComm_TakeRecordedSends())) {
@@ -237,8 +240,9 @@ TEST_F(SlotBookkeepingTest, ChannelStatusBytesAreSentOnlyWhenOneChanges) {
         TSP_ModelLock lock;
         TSP_GetTSParam()->pOutputTS[ModelLookup_StreamOfChannel(TSP_GetTSParam(), 4)].u8BypassFlag = 0;
     }
-    IPComm_FailNextSends(1539, 1);
+    peers.chassis().Refuse(16, true);
     EXPECT_EQ(1539u, TSP_UpdateResourceInfo());
+    peers.chassis().Refuse(16, false);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // A fresh simulated board for the platform tests: temporary data root, virtual
-// clock, mapped register window, and the module records of the status,
-// resource, chassis, QAM and serial modules back at their start values.
+// clock, the simulated main FPGA on the register window, and the module
+// records of the status, resource, chassis, QAM and serial modules back at
+// their start values.
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include "core/err.h"
 #include "platform/chassis_info.h"
@@ -12,6 +15,7 @@
 #include "platform/qam_params.h"
 #include "platform/resource.h"
 #include "platform/uart_comm.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx::test {
@@ -22,7 +26,7 @@ protected:
         // The module code under test runs in the test's thread; its waits
         // (MAC word gap, strobes, retries) only need to add up.
         env_.clock().SetAutoAdvance(true);
-        FPGA_Init();
+        PowerOn();
         Resource_Reset();
         ChassisInfo_Reset();
         UartComm_Close();
@@ -36,6 +40,14 @@ protected:
         Mdio_SetBus(nullptr);
         err_SetLanguage(EN_LANGUAGE_EN);
     }
+
+    // A freshly powered simulated board (FPGA_Init), built from the run
+    // profile as it stands.
+    void PowerOn() {
+        board_.reset();
+        board_ = std::make_unique<SimBoard>();
+    }
+    sim::MainFpga& Fpga() { return board_->fpga(); }
 
     // Changes the run profile of this test.
     template <typename Change>
@@ -52,6 +64,7 @@ protected:
     }
 
     TestEnvironment env_;
+    std::unique_ptr<SimBoard> board_;  // detached before env_ goes
 };
 
 }  // namespace hx::test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
@@ -13,33 +14,13 @@
 #include "platform/fpga_net.h"
 #include "platform/fpga_reg.h"
 #include "platform/mapped_register_bus.h"
+#include "platform/qam_params.h"
 #include "platform/resource.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx {
 namespace {
-
-// A write as the sequence tables state it: register, value, and the virtual
-// time since the sequence's first write.
-struct Step {
-    U32 index;
-    U32 value;
-    std::uint64_t atMicros;
-    bool operator==(const Step&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Step& step) {
-    return out << "{" << step.index << ", 0x" << std::hex << step.value << std::dec << ", @" << step.atMicros << "}";
-}
-
-std::vector<Step> Relative(const std::vector<sim::RegisterWrite>& writes) {
-    std::vector<Step> steps;
-    for (const sim::RegisterWrite& write : writes) {
-        steps.push_back({write.index, write.value, write.micros - writes.front().micros});
-    }
-    return steps;
-}
 
 class RegisterWindowTest : public ::testing::Test {
 protected:
@@ -160,12 +141,8 @@ class RegisterSequenceTest : public ::testing::Test {
 protected:
     void SetUp() override { env.clock().SetAutoAdvance(true); }
 
-    std::vector<Step> Run(const std::function<void()>& action) {
-        board.fpga().TakeWriteLog();
-        board.fpga().StartWriteLog();
-        action();
-        board.fpga().StopWriteLog();
-        return Relative(board.fpga().TakeWriteLog());
+    std::vector<test::RegisterStep> Run(const std::function<void()>& action) {
+        return test::WriteSequence(board.fpga(), action);
     }
 
     test::TestEnvironment env;
@@ -176,10 +153,11 @@ TEST_F(RegisterSequenceTest, NamedOperationsWriteTheirSequences) {
     static const U8 kMac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     static const U32 kWords[2] = {0x47400010, 0xDEADBEEF};
     constexpr U32 kOwnAddress = 0xC0A8010E;  // 192.168.1.14
+    constexpr U32 kMonitorAddress = 0xC0A8020E;  // 192.168.2.14, eth1
     struct Case {
         const char* name;
         std::function<void()> action;
-        std::vector<Step> expected;
+        std::vector<test::RegisterStep> expected;
     };
     const std::vector<Case> cases = {
         {"MAC of eth0", [] { FPGA_SetMacAddr(kMac, 0); }, {{265, 0x001A2B, 0}, {266, 0x3C4D5E, 20'000}}},
@@ -187,12 +165,32 @@ TEST_F(RegisterSequenceTest, NamedOperationsWriteTheirSequences) {
          {{265, 0x001A2B, 0}, {266, 0x3C4D5E, 20'000}}},
         {"MAC of eth1", [] { FPGA_SetMacAddr(kMac, 1); }, {{521, 0x001A2B, 0}, {522, 0x3C4D5E, 20'000}}},
         {"null MAC writes nothing", [] { FPGA_SetMacAddr(nullptr, 0); }, {}},
-        {"IP0 with its 1 s hold",
+        // After the IP0 stream, 10 ms on, the second port: its MAC (the stored
+        // second MAC here), then the IP monitor, which is off and so only
+        // gets its source and the stop flag.
+        {"IP0 with its 1 s hold, then the second port",
          [] {
              Resource_getSelfHandle()->u32IPAddress = kOwnAddress;
-             FPGA_Set_IP0();
+             QAM_IPMonitorPara& monitor = *GetQAMIPMonitor_Handle();
+             monitor = QAM_IPMonitorPara{};
+             monitor.u8Mac1LicFlag = 1;
+             std::memcpy(monitor.aru8Mac1, kMac, sizeof kMac);
+             monitor.u32IP1 = kMonitorAddress;
+             EXPECT_EQ(0u, FPGA_Set_IP0());
          },
-         {{305, 1, 0}, {308, 7, 0}, {289, 0, 0}, {290, 1234, 0}, {291, kOwnAddress, 0}, {288, 1, 0}, {288, 0, 1'000'000}}},
+         {{305, 1, 0},
+          {308, 7, 0},
+          {289, 0, 0},
+          {290, 1234, 0},
+          {291, kOwnAddress, 0},
+          {288, 1, 0},
+          {288, 0, 1'000'000},
+          {521, 0x001A2B, 1'010'000},
+          {522, 0x3C4D5E, 1'030'000},
+          {565, 0, 1'030'000},
+          {523, kMonitorAddress, 1'030'000},
+          {524, 1234, 1'030'000},
+          {565, 1, 1'030'000}}},
         {"own-address filter", [] { FPGA_setIP0Filter(kOwnAddress); }, {{269, kOwnAddress, 0}}},
         {"PHY reset", [] { FPGA_PhyReset(); }, {{256, 1, 0}, {256, 0, 200'000}, {256, 1, 400'000}}},
         {"160T UART set-up", [] { FPGA_UART_Init(); }, {{32, 0, 0}, {33, 1, 0}, {33, 0, 0}, {40, 1, 0}, {40, 0, 0}}},
@@ -228,10 +226,16 @@ TEST_F(RegisterSequenceTest, NamedOperationsWriteTheirSequences) {
     }
 }
 
+// Whatever the second port's set-up writes first (here eth1's MAC read from
+// the interface, no second MAC stored) comes 10 ms after the IP0 restart ends.
 TEST_F(RegisterSequenceTest, IpZeroWaitsTenMillisecondsBeforeTheSecondPort) {
-    const std::uint64_t start = env.clock().MonotonicMicros();
-    FPGA_Set_IP0();
-    EXPECT_EQ(1'010'000u, env.clock().MonotonicMicros() - start);
+    env.WriteText("/sys/class/net/eth1/address", "00:0a:35:00:01:22\n");
+    *GetQAMIPMonitor_Handle() = QAM_IPMonitorPara{};
+    const std::vector<test::RegisterStep> steps = Run([] { FPGA_Set_IP0(); });
+    const auto restartEnd = std::find(steps.begin(), steps.end(), test::RegisterStep{288, 0, 1'000'000});
+    ASSERT_NE(steps.end(), restartEnd);
+    ASSERT_NE(steps.end(), restartEnd + 1);
+    EXPECT_EQ((test::RegisterStep{521, 0x000A35, 1'010'000}), *(restartEnd + 1));
 }
 
 TEST_F(RegisterSequenceTest, MetersGiveKilobitsOfPacketsAndSevenContinuityBits) {

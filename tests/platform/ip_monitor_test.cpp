@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "board_state_fixture.h"
+#include "chassis/param_store.h"
+#include "core/file_util.h"
 
 namespace hx::test {
 namespace {
@@ -16,11 +21,18 @@ using ::testing::HasSubstr;
 
 class IPMonitorTest : public BoardStateTest {
 protected:
-    // The save went to the parameter store: its file, or its call while the
-    // store is still a stand-in.
-    bool Saved() {
-        return std::filesystem::exists(env_.Path("/vandik_data/HX_QAM.conf")) ||
-               env_.Console().find("PARAMS_SetIPMonitorParams") != std::string::npos;
+    // True when the parameter file holds `settings` as its IP monitor record.
+    bool Saved(const QAM_IPMonitorPara& settings) {
+        const auto bytes = File_ReadAll(env_.Path(kQamParamFilePath));
+        if (!bytes || bytes->size() != kQamParamFileSize) {
+            return false;
+        }
+        QamParamFileBytes image{};
+        std::copy(bytes->begin(), bytes->end(), image.begin());
+        const QAM_IPMonitorPara saved = QamParams_Parse(image).st_IPMonitorParams.stIPMonitorParams;
+        return saved.u8Enable == settings.u8Enable && saved.u8Channel == settings.u8Channel &&
+               saved.u16DestPort == settings.u16DestPort && saved.u32DestIPAddr == settings.u32DestIPAddr &&
+               saved.u16IP1MaxRate == settings.u16IP1MaxRate && saved.u32IP1 == settings.u32IP1;
     }
     static QAM_IPMonitorPara Enabled(U32 group, U16 port, U8 channel, U16 rate) {
         QAM_IPMonitorPara settings{};
@@ -32,13 +44,12 @@ protected:
         settings.u32IP1 = 0xC0A80214;
         return settings;
     }
-    // The MAC the FPGA sends to: 546 holds its first four bytes, 547's high half the last two.
+    // The output as the simulated FPGA decoded it from the strobes.
+    sim::IpMonitorOutput Output() { return Fpga().ipMonitor().Output(); }
     std::string DestinationMac() {
-        const U32 high = Reg(kRegIPMonitorMac);
-        const U32 low = Reg(kRegIPMonitorAddress) >> 16;
+        const std::array<U8, 6> mac = Output().destinationMac;
         char text[18];
-        std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", high >> 24, high >> 16 & 0xFF,
-                      high >> 8 & 0xFF, high & 0xFF, low >> 8, low & 0xFF);
+        std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
         return text;
     }
 };
@@ -53,7 +64,7 @@ TEST_F(IPMonitorTest, DefaultsKeepTheSecondPortIdentity) {
     EXPECT_EQ(settings.u32DestIPAddr, 0xE30A145Au);
     EXPECT_EQ(settings.u16IP1MaxRate, 40);
     EXPECT_EQ(settings.u16PSIInterval, 100);
-    EXPECT_EQ(settings.u8Mac1LicFlag, 0x5A);
+    EXPECT_EQ(settings.u8Mac1LicFlag, 0);
     EXPECT_EQ(settings.u32IP1, 0x5A5A5A5Au);
     EXPECT_TRUE(std::all_of(std::begin(settings.aru8Mac1), std::end(settings.aru8Mac1), [](U8 b) { return b == 0x5A; }));
 
@@ -72,49 +83,68 @@ TEST_F(IPMonitorTest, MulticastMacTakesTheLow23BitsOfTheGroup) {
     }
 }
 
+// Each address word is loaded by a strobe of 544 held 10 ms per edge; the
+// meter channel and gate follow, then the rate limit.
 TEST_F(IPMonitorTest, DefaultGroupIsProgrammed) {
     QAM_IPMonitorPara settings = Enabled(0xE30A145A, 1234, 5, 40);
-    EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u);
+    const std::vector<RegisterStep> expected = {
+        {565, 0, 0},
+        {523, 0xC0A80214, 0},
+        {524, 1234, 0},
+        {545, 0x200, 0},
+        {547, 0xE30A145A, 0},
+        {544, 0, 0},
+        {544, 1, 10'000},
+        {544, 0, 20'000},
+        {545, 0x300, 30'000},
+        {546, 0x01005E0A, 30'000},
+        {547, 0x145A04D2, 30'000},
+        {544, 0, 30'000},
+        {544, 1, 40'000},
+        {544, 0, 50'000},
+        {833, 5, 60'000},
+        {834, 135'000'000, 60'000},
+        {845, 887234, 60'000},  // 40 x 22180.85
+    };
+    EXPECT_EQ(WriteSequence(Fpga(), [&] { EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u); }), expected);
 
-    EXPECT_EQ(Reg(kRegIPMonitorStop), 0u);
-    EXPECT_EQ(Reg(kRegIPMonitorSourceIP), 0xC0A80214u);
-    EXPECT_EQ(Reg(kRegIPMonitorSourcePort), 1234u);
-    EXPECT_EQ(Reg(kRegIPMonitorMode), 0x300u);
-    EXPECT_EQ(Reg(kRegIPMonitorMac), 0x01005E0Au);
-    EXPECT_EQ(Reg(kRegIPMonitorAddress), 0x145A04D2u);
-    EXPECT_EQ(Reg(kRegIPMonitorStrobe), 0u);
-    EXPECT_EQ(Reg(kRegMeterChannel), 5u);
-    EXPECT_EQ(Reg(kRegMeterGate), 135'000'000u);
-    EXPECT_EQ(Reg(kRegIPMonitorRate), 887234u);  // 40 x 22180.85
+    const sim::IpMonitorOutput output = Output();
+    EXPECT_FALSE(output.stopped);
+    EXPECT_EQ(output.sourceAddress, 0xC0A80214u);
+    EXPECT_EQ(output.sourcePort, 1234u);
+    EXPECT_EQ(output.destinationAddress, 0xE30A145Au);
+    EXPECT_EQ(output.destinationPort, 1234);
     EXPECT_EQ(DestinationMac(), "01:00:5E:0A:14:5A");
-    const std::vector<std::uint64_t> sleeps = env_.clock().SleepHistory();
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 10'000u), 6);  // two strobes, 10 ms per edge
-    EXPECT_TRUE(Saved());
+    EXPECT_EQ(output.strobes, 2u);
+    EXPECT_EQ(output.unknownModes, 0u);
+    EXPECT_TRUE(Saved(settings));
 }
 
 TEST_F(IPMonitorTest, GroupWithHighSecondOctetKeepsAMulticastMac) {
     QAM_IPMonitorPara settings = Enabled(0xEFC80102, 5000, 15, 80);  // 239.200.1.2
     EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u);
+    const sim::IpMonitorOutput output = Output();
     EXPECT_EQ(DestinationMac(), "01:00:5E:48:01:02");
-    EXPECT_EQ(Reg(kRegIPMonitorAddress) & 0xFFFF, 5000u);
-    EXPECT_EQ(Reg(kRegIPMonitorRate), 1774468u);
+    EXPECT_EQ(output.destinationAddress, 0xEFC80102u);
+    EXPECT_EQ(output.destinationPort, 5000);
+    EXPECT_EQ(output.rateWord, 1774468u);
 }
 
+// Off: the source is still set, the output stopped, no group programmed.
 TEST_F(IPMonitorTest, SwitchingOffStopsTheOutputAndIsSaved) {
-    REG_Write(kRegIPMonitorMac, 0x12345678);
     QAM_IPMonitorPara settings = Enabled(0xE30A145A, 1234, 5, 40);
     settings.u8Enable = 0;
-    EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u);
-    EXPECT_EQ(Reg(kRegIPMonitorStop), 1u);
-    EXPECT_EQ(Reg(kRegIPMonitorSourceIP), 0xC0A80214u);
-    EXPECT_EQ(Reg(kRegIPMonitorMac), 0x12345678u);  // no group programmed
-    EXPECT_TRUE(Saved());
+    const std::vector<RegisterStep> expected = {{565, 0, 0}, {523, 0xC0A80214, 0}, {524, 1234, 0}, {565, 1, 0}};
+    EXPECT_EQ(WriteSequence(Fpga(), [&] { EXPECT_EQ(SetQAM_IPMonitor(&settings), 0u); }), expected);
+    EXPECT_TRUE(Output().stopped);
+    EXPECT_EQ(Output().strobes, 0u);
+    EXPECT_TRUE(Saved(settings)) << "switched off, it stays off after a restart";
 }
 
 TEST_F(IPMonitorTest, NullSettingsAreRefused) {
     EXPECT_EQ(SetQAM_IPMonitor(nullptr), 4u);
     EXPECT_THAT(env_.Console(), HasSubstr("Input Para is NULL"));
-    EXPECT_FALSE(Saved());
+    EXPECT_FALSE(std::filesystem::exists(env_.Path(kQamParamFilePath)));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chassis/ipcomm.h"
+#include "support/ipcomm_recorder.h"
 #include "platform/fpga_reg.h"
 #include "platform/led.h"
 #include "support/sim_board.h"
@@ -109,6 +110,7 @@ protected:
 
     test::TestEnvironment env;
     test::SimBoard board;
+    test::ChassisPeers peers;
     const std::uint64_t start = env.clock().MonotonicMicros();
 };
 

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "board_state_fixture.h"
@@ -87,10 +86,11 @@ TEST_F(NetworkTest, MonitorPortTakesTheStoredSecondMac) {
     EXPECT_EQ(IPconfig_SetIP1(), 0u);
     EXPECT_THAT(Command_Recorded(), ElementsAre("ifconfig eth1 hw ether 00:11:22:aa:bb:cc",
                                                 "ifconfig eth1 192.168.2.20 netmask 255.255.255.0"));
-    EXPECT_EQ(Reg(kRegEth1MacHigh), 0x001122u);
-    EXPECT_EQ(Reg(kRegEth1MacLow), 0xAABBCCu);
-    EXPECT_EQ(Reg(523), 0xC0A80214u);  // the monitor settings were applied with the new address
-    EXPECT_EQ(Reg(565), 1u);           // and, disabled, the output stays stopped
+    EXPECT_EQ(Reg(kRegMac1High), 0x001122u);
+    EXPECT_EQ(Reg(kRegMac1Low), 0xAABBCCu);
+    const sim::IpMonitorOutput output = Fpga().ipMonitor().Output();
+    EXPECT_EQ(output.sourceAddress, 0xC0A80214u);  // the monitor settings were applied with the new address
+    EXPECT_TRUE(output.stopped);                   // and, disabled, the output stays stopped
 }
 
 TEST_F(NetworkTest, MonitorPortWithoutSecondMacKeepsItsOwn) {
@@ -98,18 +98,19 @@ TEST_F(NetworkTest, MonitorPortWithoutSecondMacKeepsItsOwn) {
     GetQAMIPMonitor_Handle()->u32IP1 = 0x7F000101;
     IPconfig_SetIP1();
     EXPECT_THAT(Command_Recorded(), ElementsAre("ifconfig eth1 127.0.1.1 netmask 255.255.255.0"));
-    EXPECT_EQ(Reg(kRegEth1MacHigh), 0x000A35u);
-    EXPECT_EQ(Reg(kRegEth1MacLow), 0x000122u);
+    EXPECT_EQ(Reg(kRegMac1High), 0x000A35u);
+    EXPECT_EQ(Reg(kRegMac1Low), 0x000122u);
 }
 
 TEST_F(NetworkTest, PhysAdvertiseOnlyGigabitFullDuplexAfterReset) {
     SimMdioBus phys;
     Mdio_SetBus(&phys);
-    PHY_Init();
-
-    EXPECT_EQ(Reg(kRegPhyReset), 1u);
-    const std::vector<std::uint64_t> sleeps = env_.clock().SleepHistory();
-    EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 200'000u), 3);
+    const std::uint64_t start = env_.clock().MonotonicMicros();
+    EXPECT_THAT(WriteSequence(Fpga(), [] { PHY_Init(); }),
+                ElementsAre(RegisterStep{kRegEthPhyReset, 1, 0}, RegisterStep{kRegEthPhyReset, 0, 200'000},
+                            RegisterStep{kRegEthPhyReset, 1, 400'000}));
+    // The line is held high again for 200 ms before the PHYs are set up.
+    EXPECT_EQ(env_.clock().MonotonicMicros() - start, 600'000u);
     for (U32 port = 0; port < kPhyPorts; ++port) {
         SCOPED_TRACE(port);
         SimPhy& phy = phys.phy(port);
@@ -162,6 +163,12 @@ TEST_F(NetworkTest, CardMdioGivesUpOnABusyController) {
     EXPECT_FALSE(bus.Write(0, kPhyAdvertise, 1));
     EXPECT_FALSE(bus.Read(0, kPhyAdvertise));
     EXPECT_FALSE(CardMdioBus(env_.Path("/sim/none"), 0).mapped());
+    // A file shorter than both controllers' registers is never mapped, so no
+    // access can fault past its end.
+    ASSERT_TRUE(File_WriteAtomic(file, std::vector<U8>(CardMdioBus::kWindow - 4, 0)));
+    CardMdioBus shortBus(file, 0);
+    EXPECT_FALSE(shortBus.mapped());
+    EXPECT_FALSE(shortBus.Read(1, kPhyAdvertise));
 }
 
 TEST_F(NetworkTest, Iperf3IsUnpackedFromItsArchive) {

@@ -16,7 +16,10 @@ constexpr U32 kUsPlan[16] = {57000,  63000,  69000,  79000,  85000,  177000, 183
 class QamDefaultsTest : public ::testing::Test {
 protected:
     void SetUp() override { Resource_GetHandle(kBackBoardSlot)->u8Standard = 0; }
-    void TearDown() override { Resource_GetHandle(kBackBoardSlot)->u8Standard = 0; }
+    void TearDown() override {
+        Resource_GetHandle(kBackBoardSlot)->u8Standard = 0;
+        GetQAMPara_Handle()->Standard.value = 0;
+    }
 
     // A table full of stale values with the given kept mode.
     static TParameter_QAM Stale(U32 mode) {
@@ -84,7 +87,10 @@ class QamDefaultsModeTest : public QamDefaultsTest, public ::testing::WithParamI
 
 TEST_P(QamDefaultsModeTest, KeepsTheModeAndPicksTheFrequencyPlan) {
     const ModeCase& c = GetParam();
+    // The back board's record sets its Standard in the live set too, which
+    // is where the board reads its SI mode.
     Resource_GetHandle(kBackBoardSlot)->u8Standard = c.backBoardStandard;
+    GetQAMPara_Handle()->Standard.value = c.backBoardStandard;
     TParameter_QAM table = Stale(c.storedMode);
     QAM160T_Init_Parmeter(&table);
     EXPECT_EQ(c.keptMode, table.Mode[3].value);

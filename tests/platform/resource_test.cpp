@@ -101,16 +101,15 @@ TEST(ResourceLayout, RefusesAnyOtherLength) {
     EXPECT_FALSE(Resource_Parse({}));
 }
 
-class StatusTest : public BoardStateTest {
+class BoardStatusTest : public BoardStateTest {
 protected:
     void SetSlotRegister(U32 value) {
         EditProfile([&](RunProfile& profile) { profile.simSlotId = value; });
-        FPGA_Init();
-        REG_Write(kRegSlotNumber, value);
+        PowerOn();
     }
 };
 
-TEST_F(StatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
+TEST_F(BoardStatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
     struct Case {
         U32 registerValue;
         U32 slot;
@@ -127,14 +126,16 @@ TEST_F(StatusTest, SlotRegisterKeepsTheLowFourBitsOfAnImpossibleValue) {
     }
 }
 
-TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
+TEST_F(BoardStatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
+    EditProfile([](RunProfile& profile) { profile.simHardwareVersion = 5; });
     SetSlotRegister(5);
     Status_Init();
     env_.WriteText("/sys/class/net/eth0/address", "00:1a:2B:3c:4d:5e\n");
     env_.WriteText(kUpgradeVersionPath, R"({"MachineType": 1, "BigVerNum": 3, "MidVerNum": 1, "MinVerNum": 9})");
     EditProfile([](RunProfile& profile) { profile.customVariant = true; });
 
-    Resource_Init();
+    const std::vector<RegisterStep> macWords = {{265, 0x001A2B, 0}, {266, 0x3C4D5E, 20'000}};
+    EXPECT_EQ(WriteSequence(Fpga(), [] { Resource_Init(); }), macWords);
 
     const TResource_TS* self = Resource_getSelfHandle();
     EXPECT_EQ(self->u8SlotID, 5);
@@ -142,14 +143,13 @@ TEST_F(StatusTest, ResourceInitBuildsTheOwnRecordAndProgramsTheMac) {
     EXPECT_STREQ(reinterpret_cast<const char*>(self->au8BoardDescriptor), "QAM Board");
     EXPECT_EQ(self->u16OutputChannelNum, 16);
     EXPECT_EQ(self->u32SoftVersion, 0x030109u);
-    EXPECT_EQ(self->u32LogicVersion, Reg(0));
+    EXPECT_EQ(self->u32LogicVersion, Profile().simLogicVersion);
+    EXPECT_EQ(self->u32HardVersion, 5u);
     EXPECT_EQ(self->u8CustomVariant, 1);
     EXPECT_THAT(self->au8Mac, ElementsAreArray({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
-    EXPECT_EQ(Reg(265), 0x001A2Bu);
-    EXPECT_EQ(Reg(266), 0x3C4D5Eu);
 }
 
-TEST_F(StatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
+TEST_F(BoardStatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
     SetSlotRegister(5);
     Status_Init();
     Resource_Init();
@@ -159,7 +159,7 @@ TEST_F(StatusTest, SimulatedBoardGetsAPlausibleMacWhenNoneIsThere) {
     EXPECT_EQ(Resource_getSelfHandle()->u32SoftVersion, kDefaultSoftVersion);
 }
 
-TEST_F(StatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissing) {
+TEST_F(BoardStatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissing) {
     env_.WriteText(kShippedVersionPath, R"({"BigVerNum": 2, "MinVerNum": 7})");
     U32 version = 0;
     EXPECT_EQ(Resource_GetSoftVersion(&version), 1u);
@@ -167,7 +167,7 @@ TEST_F(StatusTest, SoftwareVersionComesFromTheShippedFileWhenTheDataCopyIsMissin
     EXPECT_EQ(env_.ReadText(kUpgradeVersionPath), env_.ReadText(kShippedVersionPath));
 }
 
-TEST_F(StatusTest, SoftwareVersionFailures) {
+TEST_F(BoardStatusTest, SoftwareVersionFailures) {
     U32 version = 77;
     EXPECT_EQ(Resource_GetSoftVersion(nullptr), 0u);
     EXPECT_EQ(Resource_GetSoftVersion(&version), 0u);  // no file at all
@@ -292,8 +292,7 @@ protected:
 
 TEST_F(DeleteChannelSupportTest, AsksOnlyPluggedInputAndOutputBoards) {
     EditProfile([](RunProfile& profile) { profile.simSlotId = 3; });
-    FPGA_Init();
-    REG_Write(kRegSlotNumber, 3);
+    PowerOn();
     Status_Init();
     EXPECT_EQ(Resource_IsAllBoardSupportDelChannelProg(), 1);  // nobody to ask
 
@@ -323,7 +322,7 @@ TEST_F(DeleteChannelSupportTest, WalksTheUserInterfaceSlotsOfTheChassis) {
     EXPECT_EQ(Resource_IsAllBoardSupportDelChannelProg(), 1);
 }
 
-TEST_F(StatusTest, CustomerVariantFollowsTheRunProfile) {
+TEST_F(BoardStatusTest, CustomerVariantFollowsTheRunProfile) {
     EXPECT_EQ(IsQuenlorCustom(), 0);
     EditProfile([](RunProfile& profile) { profile.customVariant = true; });
     EXPECT_EQ(IsQuenlorCustom(), 1);

@@ -29,10 +29,10 @@ void Pulse(Model& model, U32 index) {
 // What the IP monitor set-up writes for a destination: the address in mode
 // 0x200, then the multicast MAC and the port in mode 0x300.
 void ProgramMonitor(IpMonitorModel& model, U32 destination, U16 port) {
-    model.Write(kRegMonitorMode, 0x200);
+    model.Write(kRegMonitorMode, kMonitorModeDestination);
     model.Write(kRegMonitorData, destination);
     Pulse(model, kRegMonitorStrobe);
-    model.Write(kRegMonitorMode, 0x300);
+    model.Write(kRegMonitorMode, kMonitorModeMacAndPort);
     model.Write(kRegMonitorMac, 0x01005E00 | ((destination >> 16) & 0x7F));
     model.Write(kRegMonitorData, destination << 16 | port);
     Pulse(model, kRegMonitorStrobe);

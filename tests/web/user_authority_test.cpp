@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/resource.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
 
@@ -27,12 +29,14 @@ protected:
         RunProfile profile = Profile();
         profile.simSlotId = 3;  // what simulated register 16 reads
         SetProfile(profile);
+        board.emplace();  // the slot register answers from the profile
         Status_Init();
         log_Init(kMainLogPath);
         VKUser_InitUserAuthority();
     }
     bool Logged(const std::string& text) { return env.Console().find(text) != std::string::npos; }
     test::TestEnvironment env;
+    std::optional<test::SimBoard> board;
 };
 
 TEST_F(UserAuthorityTest, EveryRightIsGrantedBeforeAnyMessage) {

@@ -1,0 +1,107 @@
+#include "sim/board_image.h"
+
+#include <cjson/cJSON.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/file_util.h"
+#include "core/log.h"
+#include "core/run_profile.h"
+#include "platform/network.h"
+#include "platform/resource.h"
+
+namespace hx {
+
+namespace {
+
+constexpr std::size_t kTarBlock = 512;
+// The chassis model that the card's upgrade files and version file name.
+constexpr int kMachineType = 26;
+
+// A ustar number field: octal digits, zero-padded, NUL-terminated.
+void PutOctal(std::vector<U8>& header, std::size_t offset, std::size_t width, std::uint64_t value) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(value));
+    std::copy_n(digits, width - 1, header.begin() + static_cast<std::ptrdiff_t>(offset));
+    header[offset + width - 1] = 0;
+}
+
+void PutText(std::vector<U8>& header, std::size_t offset, std::string_view text) {
+    std::copy(text.begin(), text.end(), header.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+std::vector<U8> Iperf3Script() {
+    const std::string script = "#!/bin/sh\necho \"" + std::string(kSimIperf3Line) + "\"\nexit 0\n";
+    return {script.begin(), script.end()};
+}
+
+std::vector<U8> ShippedVersionFile() {
+    std::unique_ptr<cJSON, decltype(&cJSON_Delete)> root(cJSON_CreateObject(), cJSON_Delete);
+    cJSON_AddNumberToObject(root.get(), "MachineType", kMachineType);
+    cJSON_AddNumberToObject(root.get(), "BoardType", kQamBoardType);
+    cJSON_AddNumberToObject(root.get(), "BigVerNum", kDefaultSoftVersion >> 16 & 0xFF);
+    cJSON_AddNumberToObject(root.get(), "MidVerNum", kDefaultSoftVersion >> 8 & 0xFF);
+    cJSON_AddNumberToObject(root.get(), "MinVerNum", kDefaultSoftVersion & 0xFF);
+    std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_Print(root.get()), cJSON_free);
+    const std::string_view view(text.get());
+    return {view.begin(), view.end()};
+}
+
+// Writes the file unless it exists; false (logged) when it cannot be written.
+bool SeedFile(const char* logicalPath, const std::vector<U8>& content) {
+    const std::string path = ResolvePath(logicalPath);
+    if (std::filesystem::exists(path)) {
+        return true;
+    }
+    if (!File_MakeDirectories(std::filesystem::path(path).parent_path().string()) || !File_WriteAtomic(path, content)) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "simulated board image: can't write %s\n", logicalPath);
+        return false;
+    }
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "simulated board image: placeholder %s\n", logicalPath);
+    return true;
+}
+
+}  // namespace
+
+std::vector<U8> SimBoardImage_TarOneFile(std::string_view name, U32 mode, std::span<const U8> content) {
+    std::vector<U8> header(kTarBlock, 0);
+    PutText(header, 0, name.substr(0, 99));
+    PutOctal(header, 100, 8, mode & 07777);
+    PutOctal(header, 108, 8, 0);  // uid
+    PutOctal(header, 116, 8, 0);  // gid
+    PutOctal(header, 124, 12, content.size());
+    PutOctal(header, 136, 12, 0);  // modification time: the epoch, so every build is alike
+    header[156] = '0';             // regular file
+    PutText(header, 257, std::string_view("ustar\0", 6));
+    PutText(header, 263, "00");
+    // The checksum is taken with its own field read as spaces.
+    std::fill_n(header.begin() + 148, 8, ' ');
+    unsigned sum = 0;
+    for (U8 byte : header) {
+        sum += byte;
+    }
+    PutOctal(header, 148, 7, sum);
+    header[155] = ' ';
+
+    std::vector<U8> archive = header;
+    archive.insert(archive.end(), content.begin(), content.end());
+    archive.resize((archive.size() + kTarBlock - 1) / kTarBlock * kTarBlock, 0);
+    archive.resize(archive.size() + 2 * kTarBlock, 0);  // two empty blocks end the archive
+    return archive;
+}
+
+bool SimBoardImage_Seed() {
+    if (Profile().backend != HardwareBackend::Sim) {
+        return false;
+    }
+    const std::vector<U8> script = Iperf3Script();
+    bool seeded = SeedFile(kIperf3Archive, SimBoardImage_TarOneFile("iperf3", 0755, script));
+    seeded = SeedFile(kShippedVersionPath, ShippedVersionFile()) && seeded;
+    return seeded;
+}
+
+}  // namespace hx

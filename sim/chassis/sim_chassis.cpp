@@ -1,0 +1,285 @@
+#include "sim/chassis/sim_chassis.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "chassis/ipcomm_packet.h"
+#include "chassis/ipcomm_socket.h"
+#include "core/common_fun.h"
+#include "core/log.h"
+#include "core/run_profile.h"
+
+namespace hx {
+
+struct SimChassis::Board {
+    U32 slot = 0;
+    U32 address = 0;
+    int listener = -1;
+    SimAnswer answer = SimAnswer::Success;
+    U32 answerCount = 0;
+    U32 exchanges = 0;
+    std::map<std::pair<U8, U16>, std::vector<U8>> partial;
+    std::thread thread;
+};
+
+namespace {
+
+struct Packet {
+    U8 fromSlot = 0;
+    U16 command = 0;
+    U32 index = 0;
+    U32 count = 0;
+    std::vector<U8> data;
+};
+
+// The chassis's own reading of a packet: the card's reassembly store belongs
+// to the card's server thread and is not touched here.
+std::optional<Packet> ReadPacket(const std::vector<U8>& block) {
+    const U32 expected = IPComm_ExpectedLength(block);
+    if (block.size() < 20 || expected != block.size()) {
+        return std::nullopt;
+    }
+    const U32 length = GetLe32(block.data() + 12);
+    if (GetLe32(block.data() + block.size() - 4) !=
+        Common_CRCCalculate(block.data(), kIPCommHeaderSize + length, kIPCommCrcInitial)) {
+        return std::nullopt;
+    }
+    return Packet{block[0], GetLe16(block.data() + 2), GetLe32(block.data() + 4), GetLe32(block.data() + 8),
+                  std::vector<U8>(block.begin() + 16, block.begin() + 16 + length)};
+}
+
+void Answer(int connection, U32 slot, U16 command) {
+    IPCommWire wire;
+    IPComm_Build(command, nullptr, 0, 0, 1, &wire, static_cast<U8>(slot));
+    IPComm_WriteBlock(connection, std::span(wire.bytes.data(), wire.length), 1000);
+}
+
+std::string Describe(U32 slot, const Packet& packet) {
+    const char* name = IPComm_CommandName(packet.command);
+    char line[160];
+    std::snprintf(line, sizeof line, "slot %u <- slot %u: %s (%u) packet %u/%u, %zu bytes", slot, packet.fromSlot,
+                  name == nullptr ? "unknown" : name, packet.command, packet.index, packet.count, packet.data.size());
+    return line;
+}
+
+}  // namespace
+
+SimChassis::SimChassis() = default;
+
+SimChassis::~SimChassis() { Stop(); }
+
+bool SimChassis::Listen(Board& board) {
+    board.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(board.listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port_);
+    address.sin_addr.s_addr = htonl(board.address);
+    if (bind(board.listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(board.listener, 16) != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "sim chassis: slot %u cannot listen at %s:%u: %s\n", board.slot,
+               IPComm_AddressText(board.address).c_str(), port_, std::strerror(errno));
+        close(board.listener);
+        board.listener = -1;
+        return false;
+    }
+    if (port_ == 0) {
+        socklen_t length = sizeof address;
+        getsockname(board.listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    return true;
+}
+
+bool SimChassis::Start(const std::vector<U32>& slots, U16 port) {
+    port_ = port;
+    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    for (U32 slot : slots) {
+        auto board = std::make_unique<Board>();
+        board->slot = slot;
+        board->address = SimBoardAddress(slot);
+        if (!Listen(*board)) {
+            Stop();
+            return false;
+        }
+        boards_[slot] = std::move(board);
+    }
+    for (auto& [slot, board] : boards_) {
+        Board* raw = board.get();
+        board->thread = std::thread([this, raw] { Run(*raw); });
+    }
+    return true;
+}
+
+void SimChassis::Stop() {
+    if (wake_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+    }
+    for (auto& [slot, board] : boards_) {
+        if (board->thread.joinable()) {
+            board->thread.join();
+        }
+        if (board->listener >= 0) {
+            close(board->listener);
+        }
+    }
+    boards_.clear();
+    if (wake_ >= 0) {
+        close(wake_);
+        wake_ = -1;
+    }
+}
+
+void SimChassis::Run(Board& board) {
+    for (;;) {
+        int listener = -1;
+        {
+            std::lock_guard lock(mutex_);
+            listener = board.listener;
+        }
+        pollfd fds[2] = {{wake_, POLLIN, 0}, {listener, POLLIN, 0}};
+        const int ready = poll(fds, listener >= 0 ? 2 : 1, 20);
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            return;
+        }
+        if (listener < 0 || !(fds[1].revents & POLLIN)) {
+            continue;
+        }
+        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0) {
+            Serve(board, connection);
+            close(connection);
+        }
+    }
+}
+
+void SimChassis::Serve(Board& board, int connection) {
+    const std::vector<U8> block = IPComm_ReceiveBlock(connection, 2000);
+    const std::optional<Packet> packet = ReadPacket(block);
+    SimAnswer answer = SimAnswer::Success;
+    std::function<void(const std::string&)> printer;
+    {
+        std::lock_guard lock(mutex_);
+        ++board.exchanges;
+        printer = printer_;
+        if (failAll_ > 0) {
+            --failAll_;
+            answer = SimAnswer::Error;
+        } else if (board.answerCount > 0) {
+            answer = board.answer;
+            if (board.answerCount != kForever) {
+                --board.answerCount;
+            }
+        }
+        changed_.notify_all();
+    }
+    if (printer) {
+        printer(packet ? Describe(board.slot, *packet) : "slot " + std::to_string(board.slot) + " <- bad block of " +
+                                                              std::to_string(block.size()) + " bytes");
+    }
+    if (!packet) {
+        Answer(connection, board.slot, IPCOMM_DATA_ERROR);
+        return;
+    }
+    switch (answer) {
+        case SimAnswer::Error:
+            Answer(connection, board.slot, IPCOMM_DATA_ERROR);
+            return;
+        case SimAnswer::Close:
+            return;
+        case SimAnswer::Stall: {
+            pollfd fds[2] = {{wake_, POLLIN, 0}, {connection, POLLIN, 0}};
+            poll(fds, 2, 60'000);  // until the sender gives up or the chassis stops
+            return;
+        }
+        case SimAnswer::Success:
+            break;
+    }
+    // A message is recorded once its last packet is acknowledged, so a
+    // repeated packet is never recorded twice.
+    std::optional<SimReceivedMessage> complete;
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<U8>& joined = board.partial[{packet->fromSlot, packet->command}];
+        if (packet->index == 0) {
+            joined.clear();
+        }
+        joined.insert(joined.end(), packet->data.begin(), packet->data.end());
+        if (packet->count <= 1 || packet->index + 1 == packet->count) {
+            complete = SimReceivedMessage{board.slot, packet->fromSlot, packet->command, joined};
+            board.partial.erase({packet->fromSlot, packet->command});
+            messages_.push_back(*complete);
+            changed_.notify_all();
+        }
+    }
+    Answer(connection, board.slot, IPCOMM_SUCCESS_CMD);
+    if (complete && printer) {
+        printer("slot " + std::to_string(board.slot) + " message " + std::to_string(complete->command) + " complete, " +
+                std::to_string(complete->data.size()) + " bytes");
+    }
+}
+
+void SimChassis::SetAnswer(U32 slot, SimAnswer answer, U32 count) {
+    std::lock_guard lock(mutex_);
+    if (auto found = boards_.find(slot); found != boards_.end()) {
+        found->second->answer = answer;
+        found->second->answerCount = count;
+    }
+}
+
+void SimChassis::FailNextExchanges(U32 count) {
+    std::lock_guard lock(mutex_);
+    failAll_ = count;
+}
+
+bool SimChassis::Refuse(U32 slot, bool refuse) {
+    std::lock_guard lock(mutex_);
+    auto found = boards_.find(slot);
+    if (found == boards_.end()) {
+        return false;
+    }
+    Board& board = *found->second;
+    if (refuse && board.listener >= 0) {
+        close(board.listener);
+        board.listener = -1;
+        return true;
+    }
+    return refuse || board.listener >= 0 || Listen(board);
+}
+
+void SimChassis::SetPrinter(std::function<void(const std::string&)> printer) {
+    std::lock_guard lock(mutex_);
+    printer_ = std::move(printer);
+}
+
+std::vector<SimReceivedMessage> SimChassis::Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(messages_, {});
+}
+
+U32 SimChassis::Exchanges(U32 slot) {
+    std::lock_guard lock(mutex_);
+    auto found = boards_.find(slot);
+    return found == boards_.end() ? 0 : found->second->exchanges;
+}
+
+bool SimChassis::WaitForMessages(std::size_t count, int limitMs) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return messages_.size() >= count; });
+}
+
+}  // namespace hx

@@ -1,0 +1,190 @@
+#include "chassis/ipcomm_messages.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chassis/eit_list.h"
+#include "chassis/ipcomm_client.h"
+#include "chassis/ipcomm_packet.h"
+#include "chassis/upgrade.h"
+#include "core/clock.h"
+#include "core/command_runner.h"
+#include "core/common_fun.h"
+#include "core/err.h"
+#include "core/log.h"
+#include "core/run_profile.h"
+#include "platform/fpga_net.h"
+#include "platform/network.h"
+#include "platform/resource.h"
+#include "platform/uart_comm.h"
+
+namespace hx {
+
+namespace {
+
+constexpr std::uint64_t kSecond = 1'000'000;
+constexpr U32 kRebootAttempts = 3;
+constexpr int kUbiDevice = 8;
+
+// Sends until success, 21 sends at most, sleeping 1 s after each repeat; the
+// last error goes to the back board over the serial line.
+void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const char* failText) {
+    S32 result = IPComm_SendData(address, command, data, length);
+    U32 sends = 1;
+    while (result != 0) {
+        if (sends >= kAnnounceSends) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "%s:0x%x Fail\n\n", failText, address);
+            if (command == IPCOMM_SEND_PROCESS_UPGRADE) {
+                UpgradeProFlag.u8CommStatusFlag = 0;
+            }
+            UartComm_SendErrorCodeToBB(static_cast<U32>(result));
+            return;
+        }
+        result = IPComm_SendData(address, command, data, length);
+        ++sends;
+        TheClock().SleepMicros(kSecond);
+    }
+}
+
+}  // namespace
+
+U32 IPComm_SendResourceToBb() {
+    U32 address = Resource_getBoardIPAddress(kBackBoardSlot);
+    if (Status_GetIPReqflag() != 1) {
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "BackBoard ip:0x%x,so Last get Ip by uart\n", address);
+        if (UartComm_GetIpAddr(Status_GetSlotID()) == 0) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Last get Ip by uart\n");
+            address = Resource_getBoardIPAddress(kBackBoardSlot);
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Last get backboard Ip 0x%x by uart\n", address);
+            FPGA_Set_IP0();
+        } else {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "uart last get backboard IP fail\n");
+        }
+    }
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Send Resource To BackBoard:0x%x\n", address);
+    const ResourceBytes record = Resource_Serialize(*Resource_getSelfHandle());
+    SendWithRepeats(address, IPCOMM_SEND_RESOUR, record.data(), static_cast<U32>(record.size()),
+                    "Send Resource To BackBoard");
+    return VK_SUCCESS;
+}
+
+U32 IPComm_SendEITInfo() {
+    // Built under the model lock, sent after it is released: a slow or silent
+    // EIT board must not hold the model.
+    const std::vector<U8> message = EIT_Message(EIT_BuildList());
+    const U8 eitSlot = Resource_GetEITBoardSlot();
+    if (eitSlot == kNoEitBoardSlot) {
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Resource_GetEITBoardSlot error, EIT board is not exist.\n");
+        return VK_SUCCESS;
+    }
+    S32 result = IPComm_SendData2Slot(eitSlot, IPCOMM_SEND_EITINFO, message.data(), static_cast<U32>(message.size()));
+    if (result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "IPComm_SendData2Slot error[0x%x]\n", result);
+        return static_cast<U32>(result);
+    }
+    result = IPComm_SendCmd2Slot(eitSlot, IPCOMM_SEND_EITINFO_OVER);
+    if (result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "IPComm_SendCmd2Slot error[0x%x]\n", result);
+    }
+    return static_cast<U32>(result);
+}
+
+U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag) {
+    if (OldFlag == nullptr || *OldFlag == UpgradeProFlag.u8CurUpgradeProFlag) {
+        return VK_SUCCESS;
+    }
+    *OldFlag = UpgradeProFlag.u8CurUpgradeProFlag;
+    const U32 address = Resource_getBoardIPAddress(kBackBoardSlot);
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Start Send PROCESS UPGRADE To BackBoard:0x%x\n", address);
+    const auto record = Upgrade_Serialize(UpgradeProFlag);
+    SendWithRepeats(address, IPCOMM_SEND_PROCESS_UPGRADE, record.data(), kUpgradeRecordSize,
+                    "Send PROCESS UPGRADE To BackBoard");
+    return VK_SUCCESS;
+}
+
+U32 IPComm_ChangeIP(U32 u32slot, const U8* pu8Data) {
+    if (pu8Data == nullptr || u32slot != kBackBoardSlot) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Input Para Error u32slot[%u]...\n", u32slot);
+        return VK_ERR_FAILURE;
+    }
+    const U32 backBoard = GetLe32(pu8Data);
+    const U32 self = GetLe32(pu8Data + 4);
+    Resource_SetBackBoardIpAddr(backBoard);
+    IPconfig_SetIP(self);
+    FPGA_Set_IP0();
+    IPconfig_SetLocalMask(GetLe32(pu8Data + 8));
+    IPconfig_SetDefaultGate(GetLe32(pu8Data + 12));
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "u32BBIPAddr[0x%x],u32SelfIPAddr[0x%x]\n", backBoard, self);
+    TheClock().SleepMicros(kSecond);
+    IPComm_SendResourceToBb();
+    return VK_SUCCESS;
+}
+
+S32 IPComm_SendClearCmd2Slot(U8 u8Slot) { return IPComm_SendCmd2Slot(u8Slot, IPCOMM_CLEAR_OUTPUT); }
+
+U32 IPComm_SendRebootSubCmd() {
+    const U32 address = Resource_getBoardIPAddress(kBackBoardSlot);
+    for (U32 attempt = 0; attempt < kRebootAttempts; ++attempt) {
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Start Reboot Subboard...\n");
+        U16 reply = 0;
+        const IPCommExchange outcome =
+            address == 0 ? IPCommExchange::Refused
+                         : IPComm_ExchangeOnce(address, Profile().interBoardPort, static_cast<U8>(Status_GetSlotID()),
+                                               IPCOMM_REQ_REBOOT, nullptr, 0, 0, 1, &reply);
+        if (outcome == IPCommExchange::NoSocket) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "IP communication socket open failed!\n");
+            return VK_ERR_SOCKET_OPEN_FAIL;
+        }
+        if (outcome == IPCommExchange::Refused) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "IP communication socket connect failed!\n");
+            return VK_ERR_SOCKET_CONNECT_FAIL;
+        }
+        if (outcome == IPCommExchange::Success) {
+            return VK_SUCCESS;
+        }
+    }
+    return VK_ERR_FAILURE;
+}
+
+void IPComm_RecycleBeforeReboot() {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "End logging and umount data before reboot\n");
+    log_DeInit();
+    const CommandResult pids = Command_Capture(Command{{"pidof", "syslogd"}, std::nullopt});
+    std::istringstream words(pids.output);
+    std::vector<std::string> kill = {"kill", "-9"};
+    for (std::string pid; words >> pid;) {
+        kill.push_back(pid);
+    }
+    if (kill.size() > 2) {
+        Command_Run(Command{kill, std::nullopt});
+    }
+    Command_Run(Command{{"sync"}, std::nullopt});
+    TheClock().SleepMicros(kSecond);
+    Command_Run(Command{{"sync"}, std::nullopt});
+    Command_Run(Command{{"umount", "/vandik_data"}, std::nullopt});
+    Command_Run(Command{{"ubidetach", "-m", std::to_string(kUbiDevice)}, std::nullopt});
+    TheClock().SleepMicros(kSecond);
+}
+
+U32 IPComm_RebootSubboard() {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Call system reboot\n");
+    Command_Run(Command{{"reboot"}, std::nullopt});
+    return VK_SUCCESS;
+}
+
+U32 BMN_SubBoardReboot() {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_HW, "********Reboot******\n");
+    if (const U32 result = IPComm_SendRebootSubCmd(); result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "IPComm_SendRebootSubCmd error,enErrCode[%u]\n", result);
+        return result;
+    }
+    IPComm_RecycleBeforeReboot();
+    if (const U32 result = IPComm_RebootSubboard(); result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "IPComm_RebootSubboard error,enErrCode[%u]\n", result);
+        return result;
+    }
+    return VK_SUCCESS;
+}
+
+}  // namespace hx

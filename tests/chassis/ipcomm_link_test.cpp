@@ -1,0 +1,141 @@
+// The client exchange against simulated chassis boards, and the card's server
+// thread and dispatcher over real loopback TCP.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "chassis/ipcomm.h"
+#include "chassis/ipcomm_socket.h"
+#include "core/err.h"
+#include "core/run_profile.h"
+#include "support/ipcomm_recorder.h"
+#include "support/test_env.h"
+
+namespace hx {
+namespace {
+
+struct ClientCase {
+    const char* name;
+    SimAnswer answer;
+    U32 answerCount;
+    bool refuse;
+    U32 length;
+    S32 result;
+    U32 exchanges;
+};
+
+TEST(IPCommClient, AttemptsFollowTheWholeCallBudget) {
+    const std::vector<ClientCase> cases = {
+        {"always error", SimAnswer::Error, SimChassis::kForever, false, 5, VK_ERR_IPCOMM_TIME_OUT, 3},
+        {"refused", SimAnswer::Success, 0, true, 5, VK_ERR_SOCKET_CONNECT_FAIL, 0},
+        {"error error success", SimAnswer::Error, 2, false, 5, VK_SUCCESS, 3},
+        {"failures spread over packets", SimAnswer::Error, 2, false, 3000, VK_SUCCESS, 5},
+        {"closed without reply", SimAnswer::Close, SimChassis::kForever, false, 1, VK_ERR_IPCOMM_TIME_OUT, 3},
+        {"length 0", SimAnswer::Success, 0, false, 0, VK_SUCCESS, 0},
+    };
+    for (const ClientCase& c : cases) {
+        test::TestEnvironment env;
+        test::ChassisPeers peers;
+        peers.chassis().SetAnswer(5, c.answer, c.answerCount);
+        if (c.refuse) {
+            peers.chassis().Refuse(5, true);
+        }
+        const std::vector<U8> data(c.length + 1, 0x5A);  // never empty: a null pointer is refused
+        EXPECT_EQ(c.result, IPComm_SendData2Slot(5, 258, data.data(), c.length)) << c.name;
+        EXPECT_EQ(c.exchanges, peers.chassis().Exchanges(5)) << c.name;
+    }
+}
+
+TEST(IPCommClient, AStalledPeerIsAFailedAttemptAfterTheTimeOut) {
+    test::TestEnvironment env;
+    RunProfile profile = Profile();
+    profile.interBoardReplyTimeoutMs = 100;
+    SetProfile(profile);
+    test::ChassisPeers peers;
+    peers.chassis().SetAnswer(7, SimAnswer::Stall, 1);
+    EXPECT_EQ(VK_SUCCESS, IPComm_SendCmd2Slot(7, 258));
+    EXPECT_EQ(2u, peers.chassis().Exchanges(7));
+}
+
+TEST(IPCommClient, AddressesThatMustNotBeContactedFailAtOnce) {
+    test::TestEnvironment env;
+    EXPECT_EQ(VK_ERR_SOCKET_CONNECT_FAIL, IPComm_SendCmd(0, 258));
+    EXPECT_EQ(VK_ERR_SOCKET_CONNECT_FAIL, IPComm_SendCmd(0xC0A8010A, 258));
+    EXPECT_EQ(VK_ERR_SOCKET_CONNECT_FAIL, IPComm_SendCmd2Slot(17, 258));
+    const U8 byte = 1;
+    EXPECT_EQ(VK_ERR_PARAMS, IPComm_SendData2Slot(3, 258, nullptr, 1));
+    EXPECT_EQ(VK_ERR_SOCKET_CONNECT_FAIL, IPComm_SendData(0xC0A8010A, 258, &byte, 1));
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunProfile profile = Profile();
+        profile.interBoardPort = 0;
+        profile.interBoardServerTimeoutMs = 200;
+        SetProfile(profile);
+        ASSERT_EQ(0u, IPServer_Start());
+        port = IPServer_WaitListening();
+        ASSERT_NE(0, port);
+    }
+    void TearDown() override { IPServer_Stop(); }
+
+    int Connect() {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(VK_SOCKETC_SUCCESS, socketC_connect(fd, 0x7F000001, port));
+        return fd;
+    }
+
+    // The reply command to one block written in the given pieces (0: none/closed).
+    U16 Exchange(const std::vector<std::vector<U8>>& pieces) {
+        const int fd = Connect();
+        for (const std::vector<U8>& piece : pieces) {
+            EXPECT_TRUE(IPComm_WriteBlock(fd, piece, 1000));
+        }
+        const std::vector<U8> reply = IPComm_ReceiveBlock(fd, 2000);
+        close(fd);
+        return reply.size() >= 4 ? static_cast<U16>(reply[2] | reply[3] << 8) : 0;
+    }
+
+    static std::vector<U8> Packet(U16 command, const std::vector<U8>& data = {}, U32 index = 0, U32 count = 1) {
+        IPCommWire wire;
+        IPComm_Build(command, data.data(), static_cast<U32>(data.size()), index, count, &wire, 16);
+        return std::vector<U8>(wire.bytes.begin(), wire.bytes.begin() + wire.length);
+    }
+
+    test::TestEnvironment env;
+    U16 port = 0;
+};
+
+TEST_F(ServerTest, AnswersEachPacketAndSurvivesBrokenPeers) {
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD, Exchange({Packet(IPCOMM_SEND_DATA, {1, 2, 3})}));
+    for (U16 command : {0, 1, 2, 266, 272, 276, 277, 279, 280, 287, 515, 2068, 3847}) {
+        EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(command)})) << command;
+    }
+    const std::vector<U8> whole = Packet(IPCOMM_SEND_DATA, {1, 2, 3, 4, 5});
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD,
+              Exchange({std::vector<U8>(whole.begin(), whole.begin() + 10), std::vector<U8>(whole.begin() + 10, whole.end())}))
+        << "a packet in two pieces parses";
+    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({std::vector<U8>(whole.begin(), whole.begin() + 19)}));
+    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(IPCOMM_SEND_SUBPLUGFLAG, {1})})) << "513 shorter than 2";
+    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(IPCOMM_SEND_IP, std::vector<U8>(15))})) << "514 shorter than 16";
+    EXPECT_EQ(0, Exchange({Packet(IPCOMM_SEND_TS, {1}, 0, 0)})) << "a configuration packet of count 0 gets no reply";
+    {
+        const int early = Connect();  // closes before the reply
+        IPComm_WriteBlock(early, Packet(IPCOMM_SEND_DATA), 1000);
+        close(early);
+    }
+    {
+        const int stalled = Connect();  // says nothing
+        EXPECT_EQ(IPCOMM_SUCCESS_CMD, Exchange({Packet(IPCOMM_SEND_DATA)})) << "served after the stalled peer's time-out";
+        close(stalled);
+    }
+}
+
+}  // namespace
+}  // namespace hx

@@ -1,0 +1,200 @@
+#include "psi_decoder.h"
+
+extern "C" {
+#include <dvbpsi/dvbpsi.h>
+#include <dvbpsi/descriptor.h>
+#include <dvbpsi/atsc_stt.h>
+#include <dvbpsi/demux.h>
+#include <dvbpsi/nit.h>
+#include <dvbpsi/pat.h>
+#include <dvbpsi/pmt.h>
+#include <dvbpsi/psi.h>
+#include <dvbpsi/tot.h>
+}
+
+#include <algorithm>
+
+namespace hx::test {
+
+namespace {
+
+constexpr std::size_t kPacket = 188;
+
+std::vector<RawDescriptor> Descriptors(const dvbpsi_descriptor_t* first) {
+    std::vector<RawDescriptor> out;
+    for (const dvbpsi_descriptor_t* d = first; d != nullptr; d = d->p_next) {
+        out.push_back({d->i_tag, std::vector<U8>(d->p_data, d->p_data + d->i_length)});
+    }
+    return out;
+}
+
+}  // namespace
+
+struct PsiDecoder::Handle {
+    PsiDecoder* owner = nullptr;
+    dvbpsi_t* dvbpsi = nullptr;
+    enum class Kind { Pat, Pmt, Demux } kind = Kind::Demux;
+    U16 pid = 0;
+
+    ~Handle() {
+        if (dvbpsi == nullptr) {
+            return;
+        }
+        switch (kind) {
+            case Kind::Pat: dvbpsi_pat_detach(dvbpsi); break;
+            case Kind::Pmt: dvbpsi_pmt_detach(dvbpsi); break;
+            case Kind::Demux: dvbpsi_DetachDemux(dvbpsi); break;
+        }
+        dvbpsi_delete(dvbpsi);
+    }
+
+    static void OnMessage(dvbpsi_t* handle, const dvbpsi_msg_level_t, const char* text) {
+        auto* self = static_cast<Handle*>(handle->p_sys);
+        self->owner->messages_.push_back("PID " + std::to_string(self->pid) + ": " + text);
+    }
+
+    static void OnPat(void* data, dvbpsi_pat_t* pat) {
+        ++static_cast<Handle*>(data)->owner->pats;
+        dvbpsi_pat_delete(pat);
+    }
+
+    static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
+        static_cast<Handle*>(data)->owner->pmts.push_back({pmt->i_program_number, pmt->i_pcr_pid});
+        dvbpsi_pmt_delete(pmt);
+    }
+
+    static void OnNit(void* data, dvbpsi_nit_t* nit) {
+        DecodedNit decoded;
+        decoded.networkId = nit->i_network_id;
+        decoded.version = nit->i_version;
+        decoded.network = Descriptors(nit->p_first_descriptor);
+        for (const dvbpsi_nit_ts_t* ts = nit->p_first_ts; ts != nullptr; ts = ts->p_next) {
+            decoded.entries.push_back({ts->i_ts_id, ts->i_orig_network_id, Descriptors(ts->p_first_descriptor)});
+        }
+        static_cast<Handle*>(data)->owner->nits.push_back(std::move(decoded));
+        dvbpsi_nit_delete(nit);
+    }
+
+    static void OnTime(void* data, dvbpsi_tot_t* tot) {
+        static_cast<Handle*>(data)->owner->times.push_back(
+            {tot->i_table_id, tot->i_utc_time, Descriptors(tot->p_first_descriptor)});
+        dvbpsi_tot_delete(tot);
+    }
+
+    static void OnStt(void* data, dvbpsi_atsc_stt_t* stt) {
+        static_cast<Handle*>(data)->owner->stts.push_back(
+            {stt->i_system_time, stt->i_gps_utc_offset, stt->i_daylight_savings});
+        dvbpsi_atsc_DeleteSTT(stt);
+    }
+
+    static void OnNewSubtable(dvbpsi_t* handle, uint8_t tableId, uint16_t extension, void* data) {
+        switch (tableId) {
+            case 0x40: dvbpsi_nit_attach(handle, tableId, extension, OnNit, data); break;
+            case 0x70:
+            case 0x73: dvbpsi_tot_attach(handle, tableId, extension, OnTime, data); break;
+            case 0xCD: dvbpsi_atsc_AttachSTT(handle, tableId, extension, OnStt, data); break;
+            default: break;
+        }
+    }
+};
+
+PsiDecoder::PsiDecoder() = default;
+PsiDecoder::~PsiDecoder() = default;
+
+void PsiDecoder::WatchPmt(U16 pid, U16 program) { pmtPrograms_[pid].push_back(program); }
+
+PsiDecoder::Handle& PsiDecoder::HandleFor(U16 pid) {
+    auto& list = handles_[pid];
+    if (!list.empty()) {
+        return *list.front();
+    }
+    auto make = [&](Handle::Kind kind) {
+        auto handle = std::make_unique<Handle>();
+        handle->owner = this;
+        handle->kind = kind;
+        handle->pid = pid;
+        handle->dvbpsi = dvbpsi_new(Handle::OnMessage, DVBPSI_MSG_DEBUG);
+        handle->dvbpsi->p_sys = handle.get();
+        return handle;
+    };
+    if (pid == 0) {
+        auto handle = make(Handle::Kind::Pat);
+        dvbpsi_pat_attach(handle->dvbpsi, Handle::OnPat, handle.get());
+        list.push_back(std::move(handle));
+    } else if (auto programs = pmtPrograms_.find(pid); programs != pmtPrograms_.end()) {
+        for (U16 program : programs->second) {
+            auto handle = make(Handle::Kind::Pmt);
+            dvbpsi_pmt_attach(handle->dvbpsi, program, Handle::OnPmt, handle.get());
+            list.push_back(std::move(handle));
+        }
+    } else {
+        auto handle = make(Handle::Kind::Demux);
+        dvbpsi_AttachDemux(handle->dvbpsi, Handle::OnNewSubtable, handle.get());
+        list.push_back(std::move(handle));
+    }
+    return *list.front();
+}
+
+void PsiDecoder::Push(std::span<const U8> stream) {
+    for (std::size_t at = 0; at + kPacket <= stream.size(); at += kPacket) {
+        const U8* packet = stream.data() + at;
+        const U16 pid = static_cast<U16>(((packet[1] & 0x1F) << 8) | packet[2]);
+        ++packets_[pid];
+        if ((packet[1] & 0x40) != 0) {
+            ++starts_[pid];
+        }
+        HandleFor(pid);
+        for (auto& handle : handles_[pid]) {
+            dvbpsi_packet_push(handle->dvbpsi, const_cast<U8*>(packet));
+        }
+    }
+}
+
+std::vector<std::string> PsiDecoder::Problems() const {
+    std::vector<std::string> problems;
+    for (const std::string& message : messages_) {
+        std::string lower = message;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (lower.find("discontinuity") != std::string::npos || lower.find("duplicate") != std::string::npos ||
+            lower.find("crc") != std::string::npos) {
+            problems.push_back(message);
+        }
+    }
+    return problems;
+}
+
+std::size_t PsiDecoder::PacketsOn(U16 pid) const {
+    const auto found = packets_.find(pid);
+    return found == packets_.end() ? 0 : found->second;
+}
+
+std::size_t PsiDecoder::SectionStartsOn(U16 pid) const {
+    const auto found = starts_.find(pid);
+    return found == starts_.end() ? 0 : found->second;
+}
+
+std::vector<U8> Packetize(U16 pid, std::span<const U8> sections, U8 cc) {
+    std::vector<U8> out;
+    for (std::size_t offset = 0; offset + 3 <= sections.size();) {
+        const std::size_t bytes = (((sections[offset + 1] & 0x0F) << 8) | sections[offset + 2]) + 3;
+        for (std::size_t done = 0; done < bytes;) {
+            std::vector<U8> packet(kPacket, 0xFF);
+            packet[0] = 0x47;
+            packet[1] = static_cast<U8>((done == 0 ? 0x40 : 0) | (pid >> 8));
+            packet[2] = static_cast<U8>(pid);
+            packet[3] = static_cast<U8>(0x10 | (cc++ & 0x0F));
+            std::size_t at = 4;
+            if (done == 0) {
+                packet[at++] = 0;
+            }
+            const std::size_t take = std::min(kPacket - at, bytes - done);
+            std::copy_n(sections.begin() + static_cast<std::ptrdiff_t>(offset + done), take, packet.begin() + at);
+            done += take;
+            out.insert(out.end(), packet.begin(), packet.end());
+        }
+        offset += bytes;
+    }
+    return out;
+}
+
+}  // namespace hx::test

@@ -1,0 +1,101 @@
+// Reads transport-stream packets back with libdvbpsi, a decoder independent of
+// ours: demultiplexes by PID, decodes PAT, PMTs (by program), NIT, TDT, TOT
+// and STT, and keeps every message libdvbpsi gives (continuity errors,
+// duplicates, CRC errors). libdvbpsi reports a table once per version, so
+// repetitions are counted on the raw packets (PacketsOn).
+//
+// libdvbpsi's own dvbpsi_descriptor_t lives in the global namespace; ours is
+// hx::dvbpsi_descriptor_t. This header names neither.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/types.h"
+
+struct dvbpsi_s;
+
+namespace hx::test {
+
+struct RawDescriptor {
+    U8 tag = 0;
+    std::vector<U8> data;
+    bool operator==(const RawDescriptor&) const = default;
+};
+
+struct DecodedNitEntry {
+    U16 transportStreamId = 0;
+    U16 originalNetworkId = 0;
+    std::vector<RawDescriptor> descriptors;
+    bool operator==(const DecodedNitEntry&) const = default;
+};
+
+struct DecodedNit {
+    U16 networkId = 0;
+    U8 version = 0;
+    std::vector<RawDescriptor> network;
+    std::vector<DecodedNitEntry> entries;
+};
+
+struct DecodedTime {
+    U8 tableId = 0;
+    std::uint64_t utc = 0;  // 40 bits: MJD and BCD time
+    std::vector<RawDescriptor> descriptors;
+};
+
+struct DecodedStt {
+    U32 systemTime = 0;
+    U8 gpsUtcOffset = 0;
+    U16 daylightSaving = 0;
+};
+
+struct DecodedPmt {
+    U16 program = 0;
+    U16 pcrPid = 0;
+};
+
+class PsiDecoder {
+public:
+    PsiDecoder();
+    ~PsiDecoder();
+    PsiDecoder(const PsiDecoder&) = delete;
+    PsiDecoder& operator=(const PsiDecoder&) = delete;
+
+    // PMTs of these programs are decoded on that PID (several may share one).
+    void WatchPmt(U16 pid, U16 program);
+    // Whole 188-byte packets; a trailing partial packet is ignored.
+    void Push(std::span<const U8> stream);
+
+    // Every libdvbpsi message, and those about continuity or CRC.
+    const std::vector<std::string>& Messages() const { return messages_; }
+    std::vector<std::string> Problems() const;
+    std::size_t PacketsOn(U16 pid) const;
+    // Payload-unit starts seen on a PID: one per section sent.
+    std::size_t SectionStartsOn(U16 pid) const;
+
+    std::vector<DecodedNit> nits;
+    std::vector<DecodedTime> times;
+    std::vector<DecodedStt> stts;
+    std::vector<DecodedPmt> pmts;
+    int pats = 0;
+
+private:
+    struct Handle;
+    Handle& HandleFor(U16 pid);
+
+    std::map<U16, std::vector<std::unique_ptr<Handle>>> handles_;
+    std::map<U16, std::vector<U16>> pmtPrograms_;
+    std::map<U16, std::size_t> packets_;
+    std::map<U16, std::size_t> starts_;
+    std::vector<std::string> messages_;
+};
+
+// Cuts sections into packets the plain way (each section starts a packet with
+// pointer_field 0, the rest filled with 0xFF), counters running from `cc`.
+std::vector<U8> Packetize(U16 pid, std::span<const U8> sections, U8 cc = 0);
+
+}  // namespace hx::test
