@@ -65,23 +65,18 @@ U32 TSP_IsProgramRepeated(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chan
 }
 
 U32 TSP_ConstructOutputTSByAddTS(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSStream), "Output_TSStream");
+    // A stream may pass a whole input stream through (now or after a web
+    // edit): its source goes into a bypass routing word.
+    if (const U32 result = Input_CheckMessage<Output_TSStream>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSStream",
+            [](RecordChecks& checks, U16 i, const Output_TSStream& record) {
+                checks.AtMost(i, "u8SrcSlotID", record.u8SrcSlotID, kMaxSlot);
+                checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        // A stream may pass a whole input stream through (now or after a web
-        // edit): its source goes into a bypass routing word.
-        const Output_TSStream record = Input_Read<Output_TSStream>(u8Buffer, i);
-        checks.AtMost(i, "u8SrcSlotID", record.u8SrcSlotID, kMaxSlot);
-        checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     for (U16 i = 0; i < u16Number; ++i) {
         Output_TSStream record = Input_Read<Output_TSStream>(u8Buffer, i);
@@ -103,26 +98,21 @@ U32 TSP_ConstructOutputTSByAddTS(U8* u8Buffer, U16 u16Number, U16 u16Length) {
 }
 
 U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result = Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSProgram),
-                                              "Output_TSProgram");
+    if (const U32 result = Input_CheckMessage<Output_TSProgram>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSProgram",
+            [](RecordChecks& checks, U16 i, const Output_TSProgram& record) {
+                checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
+                checks.AtMost(i, "u8ServiceNameLen", record.u8ServiceNameLen, kMaxNameLength);
+                checks.AtMost(i, "u8ServiceProviderLen", record.u8ServiceProviderLen, kMaxNameLength);
+                checks.AtMost(i, "u16ProgramInfoLength", record.u16ProgramInfoLength, kDescriptorLoopSize);
+                checks.AtMost(i, "u16SDTInfoLength", record.u16SDTInfoLength, kDescriptorLoopSize);
+                checks.AtMost(i, "u16OldPMTPID", record.u16OldPMTPID, kMaxInputPid);
+                checks.AtMost(i, "u16OldPCRPID", record.u16OldPCRPID, kMaxInputPid);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        const Output_TSProgram record = Input_Read<Output_TSProgram>(u8Buffer, i);
-        checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
-        checks.AtMost(i, "u8ServiceNameLen", record.u8ServiceNameLen, kMaxNameLength);
-        checks.AtMost(i, "u8ServiceProviderLen", record.u8ServiceProviderLen, kMaxNameLength);
-        checks.AtMost(i, "u16ProgramInfoLength", record.u16ProgramInfoLength, kDescriptorLoopSize);
-        checks.AtMost(i, "u16SDTInfoLength", record.u16SDTInfoLength, kDescriptorLoopSize);
-        checks.AtMost(i, "u16OldPMTPID", record.u16OldPMTPID, kMaxInputPid);
-        checks.AtMost(i, "u16OldPCRPID", record.u16OldPCRPID, kMaxInputPid);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     // Every record is checked against the model before any is added; records
     // of one message are not compared with each other.
     for (U16 i = 0; i < u16Number; ++i) {
@@ -312,23 +302,18 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
 }  // namespace
 
 U32 TSP_ConstructOutputTSByAddPIDs(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSPID), "Output_TSPID");
+    if (const U32 result = Input_CheckMessage<Output_TSPID>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSPID",
+            [](RecordChecks& checks, U16 i, const Output_TSPID& record) {
+                checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
+                checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
+                checks.AtMost(i, "u16OldPID", record.u16OldPID, kMaxInputPid);
+                checks.AtMost(i, "u16ESInfoLength", record.u16ESInfoLength, kDescriptorLoopSize);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        const Output_TSPID record = Input_Read<Output_TSPID>(u8Buffer, i);
-        checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
-        checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
-        checks.AtMost(i, "u16OldPID", record.u16OldPID, kMaxInputPid);
-        checks.AtMost(i, "u16ESInfoLength", record.u16ESInfoLength, kDescriptorLoopSize);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     IndexInfoList slots;
     if (const U32 result = TSP_GetUnusedOutputPIDIndex(live, u16Number, &slots); result != 0) {
@@ -355,20 +340,16 @@ U32 TSP_ConstructOutputTSByAddPIDs(U8* u8Buffer, U16 u16Number, U16 u16Length) {
 }
 
 U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(TSDescriptor), "TSDescriptor");
+    // The length becomes the program's 16-bit loop length.
+    if (const U32 result = Input_CheckMessage<TSDescriptor>(
+            __func__, u8Buffer, u16Number, u16Length, "TSDescriptor",
+            [](RecordChecks& checks, U16 i, const TSDescriptor& record) {
+                checks.AtMost(i, "u32Length", record.u32Length, kDescriptorLoopSize);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        // The length becomes the program's 16-bit loop length.
-        checks.AtMost(i, "u32Length", Input_Read<TSDescriptor>(u8Buffer, i).u32Length, kDescriptorLoopSize);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     for (U16 i = 0; i < u16Number; ++i) {
         TSDescriptor descriptor = Input_Read<TSDescriptor>(u8Buffer, i);

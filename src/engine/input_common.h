@@ -50,6 +50,22 @@ private:
     bool passed_ = true;
 };
 
+// The checks a counted handler makes before it changes anything: the entry
+// checks, then `check(checks, index, record)` on every record. 0 when the
+// message may be applied; the entry check's code or 0xC0000.
+template <typename Record, typename Check>
+U32 Input_CheckMessage(const char* function, const U8* records, U16 number, U32 length, const char* kind,
+                       Check check) {
+    if (const U32 result = Input_CheckCounted(function, records, number, length, sizeof(Record), kind); result != 0) {
+        return result;
+    }
+    RecordChecks checks(function);
+    for (U16 i = 0; i < number; ++i) {
+        check(checks, i, Input_Read<Record>(records, i));
+    }
+    return checks.Passed() ? 0 : kTspErrInput;
+}
+
 // The chains input messages append to, by owner.
 enum class InputChain : U8 {
     Programs,          // of a stream
