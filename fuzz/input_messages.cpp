@@ -52,19 +52,12 @@ void Apply(U32 selector, std::vector<U8>& payload) {
         if (payload.empty()) {
             return;
         }
-        auto operation = selector == kAddBypass ? TSP_ConstructOutputTSByAddBypassTs : TSP_ConstructOutputTSByDelBypassTS;
+        auto operation =
+            selector == kAddBypass ? TSP_ConstructOutputTSByAddBypassTs : TSP_ConstructOutputTSByDelBypassTS;
         operation(payload.data() + 1, payload[0], static_cast<U16>(length - 1));
         return;
     }
     TSP_ConstructOutputTS(payload.data(), static_cast<IPCOMM_CMD>(selector), length);
-}
-
-std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model) {
-    const U8* programs = reinterpret_cast<const U8*>(model.pOutputProgram);
-    const U8* pids = reinterpret_cast<const U8*>(model.pOutputPID);
-    std::vector<U8> bytes(programs, programs + model.u32OutputProgramNumber * sizeof(Output_TSProgram));
-    bytes.insert(bytes.end(), pids, pids + model.u32OutputPIDNumber * sizeof(Output_TSPID));
-    return bytes;
 }
 
 // Resolution of the temporary copy record by record: the PID map rebuilt for
@@ -147,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DieOn(test::CheckResolved(*live, atsc), "resolution's promises");
     }
     Output_TSInfo* copy = TSP_GetTempTSParam();
-    if (ResolveRecordByRecord(copy, atsc) != resolved || ProgramAndPidBytes(*copy) != ProgramAndPidBytes(*live)) {
+    if (ResolveRecordByRecord(copy, atsc) != resolved ||
+        test::ProgramAndPidBytes(*copy) != test::ProgramAndPidBytes(*live)) {
         std::fprintf(stderr, "the incremental and the record-by-record passes differ\n");
         std::abort();
     }

@@ -165,10 +165,12 @@ U32 CollectEntries(U16 ts, const Output_TSInfo* model, StreamEntries* out) {
         const U16 index = programs.aru16IndexList[p];
         const Output_TSProgram& program = model->pOutputProgram[index];
         out->programs.push_back(index);
-        out->entries.push_back({PID_TYPE_PMTPID, index,
-                                PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID)});
-        out->entries.push_back({PID_TYPE_PCRPID, index,
-                                PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPCRPID)});
+        out->entries.push_back(
+            {PID_TYPE_PMTPID, index,
+             PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID)});
+        out->entries.push_back(
+            {PID_TYPE_PCRPID, index,
+             PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPCRPID)});
         if (const U32 result = WALK(TSP_GetOutProgESPIDIndexList, index, &streams); result != 0) {
             return result;
         }

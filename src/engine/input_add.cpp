@@ -369,8 +369,8 @@ U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Le
             return kTspErrInput;
         }
         if (live->pOutputProgram[programIndex].u16ProgramInfoDescriptorIndex != kChainEnd) {
-            HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "DescriptorInfo already exist in OutputProgram Index[%u]\r\n",
-                      programIndex);
+            HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "DescriptorInfo already exist in OutputProgram Index[%u]\r\n", programIndex);
             return kTspErrInput;
         }
         const U16 ts = live->pOutputProgram[programIndex].u16TSIndex;

@@ -201,8 +201,9 @@ U32 TSP_ConstructOutputTSByMonitorPID(U8* u8Buffer, U16 u16Length) {
         return kTspErrInput;
     }
     if (u16Length < sizeof(MonitorPID_t)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "MonitorPID_t data length u16Length[%u] smaller than structure[%u]\r\n\n",
-               u16Length, static_cast<unsigned>(sizeof(MonitorPID_t)));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+               "MonitorPID_t data length u16Length[%u] smaller than structure[%u]\r\n\n", u16Length,
+               static_cast<unsigned>(sizeof(MonitorPID_t)));
         return kTspErrLength;
     }
     const MonitorPID_t change = Input_Read<MonitorPID_t>(u8Buffer, 0);
