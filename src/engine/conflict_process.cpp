@@ -85,6 +85,8 @@ bool Occupies(PIDTYPE_E type, U16 value) {
     return value <= kNullPid && !(type == PID_TYPE_PCRPID && value == kNullPid);
 }
 
+// What a use map shows: what one record sees during resolution, or the whole
+// stream (the operator's check).
 enum class View { Resolution, WholeStream };
 
 // Whether an entry is left out of the map of a record on stream of packets
