@@ -100,7 +100,8 @@ void BM_RemoveByDeleteOrders(benchmark::State& state) {
         }
         state.ResumeTiming();
         TSP_ModelLock lock;
-        if (test::SendInputCardMessages(model.remove) != 0 || ModelLookup_StreamOfChannel(TSP_GetTSParam(), 0) != 0xFFFF) {
+        if (test::SendInputCardMessages(model.remove) != 0 ||
+            ModelLookup_StreamOfChannel(TSP_GetTSParam(), 0) != 0xFFFF) {
             state.SkipWithError("removal failed");
             break;
         }

@@ -52,22 +52,16 @@ void Apply(U32 selector, std::vector<U8>& payload) {
         if (payload.empty()) {
             return;
         }
-        auto operation = selector == kAddBypass ? TSP_ConstructOutputTSByAddBypassTs : TSP_ConstructOutputTSByDelBypassTS;
+        auto operation =
+            selector == kAddBypass ? TSP_ConstructOutputTSByAddBypassTs : TSP_ConstructOutputTSByDelBypassTS;
         operation(payload.data() + 1, payload[0], static_cast<U16>(length - 1));
         return;
     }
     TSP_ConstructOutputTS(payload.data(), static_cast<IPCOMM_CMD>(selector), length);
 }
 
-std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model) {
-    const U8* programs = reinterpret_cast<const U8*>(model.pOutputProgram);
-    const U8* pids = reinterpret_cast<const U8*>(model.pOutputPID);
-    std::vector<U8> bytes(programs, programs + model.u32OutputProgramNumber * sizeof(Output_TSProgram));
-    bytes.insert(bytes.end(), pids, pids + model.u32OutputPIDNumber * sizeof(Output_TSPID));
-    return bytes;
-}
-
-// Resolution of the temporary copy with the record-by-record PID pass.
+// Resolution of the temporary copy record by record: the PID map rebuilt for
+// every record, the channel pairs found by a walk for every program.
 U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
     for (U32 index = 0; index < model->u32OutputTSNumber; ++index) {
         const Output_TSStream& ts = model->pOutputTS[index];
@@ -81,10 +75,19 @@ U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
         if (const U32 result = TSP_AddOutputTSHandlePidPerRecord(tsIndex, model); result != 0) {
             return result;
         }
-        if (atsc) {
-            if (const U32 result = TSP_AddOutTSHandleChannelNum(tsIndex, model); result != 0) {
+        if (!atsc) {
+            continue;
+        }
+        IndexInfoList programs;
+        if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
+            return result;
+        }
+        for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
+            const U16 program = programs.aru16IndexList[p];
+            if (const U32 result = TSP_AddOutProgHandleChannelNum(tsIndex, program, model); result != 0) {
                 return result;
             }
+            model->pOutputProgram[program].u16ChannelTSID = ts.u16TransportStreamID;
         }
     }
     return 0;
@@ -137,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DieOn(test::CheckResolved(*live, atsc), "resolution's promises");
     }
     Output_TSInfo* copy = TSP_GetTempTSParam();
-    if (ResolveRecordByRecord(copy, atsc) != resolved || ProgramAndPidBytes(*copy) != ProgramAndPidBytes(*live)) {
+    if (ResolveRecordByRecord(copy, atsc) != resolved ||
+        test::ProgramAndPidBytes(*copy) != test::ProgramAndPidBytes(*live)) {
         std::fprintf(stderr, "the incremental and the record-by-record passes differ\n");
         std::abort();
     }

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "chassis/ipcomm_cmd.h"
+#include "chassis/ipcomm_packet.h"
 #include "core/types.h"
 
 namespace hx::fuzz {

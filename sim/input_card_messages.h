@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "chassis/ipcomm_cmd.h"
+#include "chassis/ipcomm_packet.h"
 #include "core/types.h"
 #include "engine/model_records.h"
 
@@ -67,8 +67,8 @@ struct MonitorChange {
     U16 channel = 0;
     U16 key = 1;  // program ID (type 1) or the PID record's key
     U16 casId = 0;
-    std::vector<U8> loop;    // at most 188 bytes go into the record
-    U16 loopLength = 0;      // the length field as sent
+    std::vector<U8> loop = {};  // at most 188 bytes go into the record
+    U16 loopLength = 0;         // the length field as sent
     U16 descriptorIndex = 0xFFFF;
 };
 

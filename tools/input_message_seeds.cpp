@@ -32,22 +32,21 @@ std::vector<U8> BaseModel(U8 flags) {
     programs[0].u16MajorChannelNum = programs[1].u16MajorChannelNum = 5;
     programs[0].u16MinorChannelNum = programs[1].u16MinorChannelNum = 1;
     AppendMessage(input, IPCOMM_SEND_PROGRAM, InputCard_EncodePrograms(programs));
-    AppendMessage(input, IPCOMM_SEND_PID,
-                  InputCard_EncodePids(std::vector{
-                      InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 1, .key = 0x101, .pid = 0x101}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 1, .key = 0x101, .pid = 0x101}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 1, .key = 0x102, .pid = 0x102,
-                                     .streamType = 0x04}),
-                      InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x103,
-                                     .pid = 0x103}),
-                      InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 1, .key = 0x104,
-                                     .pid = 0x104}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 2, .key = 0x111, .pid = 0x111}),
-                      InputCard_Pid({.type = PID_TYPE_EMMPID, .channel = 1, .key = 0x600, .pid = 0x600}),
-                      InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .key = 0x12, .pid = 0x12}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .sourceSlot = 5, .channel = 2, .programId = 3,
-                                     .key = 0x101, .pid = 0x101}),
-                  }));
+    AppendMessage(
+        input, IPCOMM_SEND_PID,
+        InputCard_EncodePids(std::vector{
+            InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 1, .key = 0x101, .pid = 0x101}),
+            InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 1, .key = 0x101, .pid = 0x101}),
+            InputCard_Pid(
+                {.type = PID_TYPE_ESPID, .channel = 1, .programId = 1, .key = 0x102, .pid = 0x102, .streamType = 0x04}),
+            InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x103, .pid = 0x103}),
+            InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 1, .key = 0x104, .pid = 0x104}),
+            InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 2, .key = 0x111, .pid = 0x111}),
+            InputCard_Pid({.type = PID_TYPE_EMMPID, .channel = 1, .key = 0x600, .pid = 0x600}),
+            InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .key = 0x12, .pid = 0x12}),
+            InputCard_Pid(
+                {.type = PID_TYPE_ESPID, .sourceSlot = 5, .channel = 2, .programId = 3, .key = 0x101, .pid = 0x101}),
+        }));
     return input;
 }
 
@@ -73,13 +72,15 @@ int main(int argc, char** argv) {
     const std::vector<U8> base = BaseModel(0);
     const std::vector<U8> loop(300, 0x0A);
 
-    Write(folder, "send_ts", WithMessage({0}, IPCOMM_SEND_TS,
-                                         InputCard_EncodeStreams(std::vector{InputCard_Stream(4), InputCard_Stream(4)})));
+    Write(folder, "send_ts",
+          WithMessage({0}, IPCOMM_SEND_TS,
+                      InputCard_EncodeStreams(std::vector{InputCard_Stream(4), InputCard_Stream(4)})));
     Write(folder, "send_program_pid", base);
     Write(folder, "send_program_pid_atsc", BaseModel(fuzz::kFlagAtsc));
     Write(folder, "send_descriptor",
-          WithMessage(base, IPCOMM_SEND_DESCRIPTOR,
-                      InputCard_EncodeDescriptors(std::vector{InputCard_ProgramLoop({.channel = 1, .programId = 1}, loop)})));
+          WithMessage(
+              base, IPCOMM_SEND_DESCRIPTOR,
+              InputCard_EncodeDescriptors(std::vector{InputCard_ProgramLoop({.channel = 1, .programId = 1}, loop)})));
     TSTable nit{};
     nit.u16ChannelID = 1;
     nit.u8SlotID = 3;
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
     descrambled.u8CAMIndex = 2;
     Write(folder, "set_descramble",
           WithMessage(base, IPCOMM_PROG_SET_DESCRAMBLE, InputCard_EncodePrograms(std::vector{descrambled})));
-    Write(folder, "del_descramble", WithMessage(base, IPCOMM_DEL_SCR, InputCard_EncodePrograms(std::vector{descrambled})));
+    Write(folder, "del_descramble",
+          WithMessage(base, IPCOMM_DEL_SCR, InputCard_EncodePrograms(std::vector{descrambled})));
 
     Write(folder, "del_ts", WithMessage(base, IPCOMM_DEL_TS,
                                         InputCard_EncodeDeleteStreams(std::vector<DeleteStreamOrder>{{.channel = 1}})));
@@ -138,7 +140,8 @@ int main(int argc, char** argv) {
     bypass.aru32BypassDestChannel[0] = 0x6;
     std::vector<U8> passThrough = WithMessage({0}, fuzz::kAddBypass, InputCard_EncodePassthrough(std::vector{bypass}));
     bypass.aru32BypassDestChannel[0] = 0x2;
-    Write(folder, "pass_through", WithMessage(passThrough, fuzz::kDelBypass, InputCard_EncodePassthrough(std::vector{bypass})));
+    Write(folder, "pass_through",
+          WithMessage(passThrough, fuzz::kDelBypass, InputCard_EncodePassthrough(std::vector{bypass})));
     Write(folder, "unknown_commands", WithMessage(WithMessage(base, 272, {1, 0}), IPCOMM_SEND_UPGRADE, {0}));
     return 0;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -83,6 +85,8 @@ bool Occupies(PIDTYPE_E type, U16 value) {
     return value <= kNullPid && !(type == PID_TYPE_PCRPID && value == kNullPid);
 }
 
+// What a use map shows: what one record sees during resolution, or the whole
+// stream (the operator's check).
 enum class View { Resolution, WholeStream };
 
 // Whether an entry is left out of the map of a record on stream of packets
@@ -163,10 +167,12 @@ U32 CollectEntries(U16 ts, const Output_TSInfo* model, StreamEntries* out) {
         const U16 index = programs.aru16IndexList[p];
         const Output_TSProgram& program = model->pOutputProgram[index];
         out->programs.push_back(index);
-        out->entries.push_back({PID_TYPE_PMTPID, index,
-                                PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID)});
-        out->entries.push_back({PID_TYPE_PCRPID, index,
-                                PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPCRPID)});
+        out->entries.push_back(
+            {PID_TYPE_PMTPID, index,
+             PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID)});
+        out->entries.push_back(
+            {PID_TYPE_PCRPID, index,
+             PacketStream(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPCRPID)});
         if (const U32 result = WALK(TSP_GetOutProgESPIDIndexList, index, &streams); result != 0) {
             return result;
         }
@@ -328,6 +334,38 @@ public:
 
     bool Taken(U16 pid) const { return counts_[pid] > excluded_[pid] || (atsc_ && pid == kAtscBasePid); }
 
+    // The first PID from 0x33 to 0x1FFE the record may take: the first one no
+    // visible entry holds (64 at a time), unless one held only by the
+    // record's own stream of packets comes earlier. What TSP_GetPidUseListByIndex
+    // and a scan from 0x33 give.
+    bool FirstFree(U16* pid) const {
+        U32 best = kHighestOutputPid + 1u;
+        for (U32 word = kFirstFreePid / 64; word < occupied_.size() && best > kHighestOutputPid; ++word) {
+            std::uint64_t free = ~occupied_[word];
+            if (word == kFirstFreePid / 64) {
+                free &= ~std::uint64_t{0} << (kFirstFreePid % 64);
+            }
+            while (free != 0) {
+                const U32 candidate = word * 64 + static_cast<U32>(std::countr_zero(free));
+                free &= free - 1;
+                if (candidate <= kHighestOutputPid && !(atsc_ && candidate == kAtscBasePid)) {
+                    best = candidate;
+                    break;
+                }
+            }
+        }
+        for (U16 value : touched_) {
+            if (value >= kFirstFreePid && value < best && !Taken(value)) {
+                best = value;
+            }
+        }
+        if (best > kHighestOutputPid) {
+            return false;
+        }
+        *pid = static_cast<U16>(best);
+        return true;
+    }
+
     void Move(const Entry& record, U16 pid) {
         for (const auto& [packets, i] : SamePackets(record.packets)) {
             const Entry& entry = stream_.entries[i];
@@ -363,12 +401,15 @@ private:
         } else {
             --counts_[value];
         }
+        const std::uint64_t bit = std::uint64_t{1} << (value % 64);
+        occupied_[value / 64] = counts_[value] != 0 ? occupied_[value / 64] | bit : occupied_[value / 64] & ~bit;
     }
 
     const StreamEntries& stream_;
     Output_TSInfo* model_;
     bool atsc_;
     std::vector<U32> counts_;
+    std::array<std::uint64_t, kPidUseListSize / 64> occupied_{};  // counts_ above 0
     std::vector<U32> excluded_;
     std::vector<U16> touched_;
     std::vector<Keyed> byPackets_;
@@ -695,7 +736,7 @@ U32 TSP_AddOutputTSHandlePid(U16 u16OutputTSIndex, Output_TSInfo* pstParamTS) {
         map.Exclude(record);
         U16 fresh = 0;
         const bool keeps = KeepsPid(record.type, ValueOf(pstParamTS, record), taken);
-        const bool found = keeps || FirstFreePid(taken, &fresh);
+        const bool found = keeps || map.FirstFree(&fresh);
         map.Restore();
         if (!found) {
             return NoFreePid(u16OutputTSIndex, record.record);
@@ -722,15 +763,17 @@ U32 TSP_AddOutputTSHandleServID(U16 u16OutputTSIndex, Output_TSInfo* pstParamTS)
     auto take = [&](U32 id) { taken[id / 32] |= 1u << (id % 32); };
     // 0 marks the NIT in a PAT: it is never a service's ID.
     take(0);
+    // IDs are only ever taken during the pass, so the lowest free one never
+    // moves down: the search goes on from where the last one ended.
+    U32 lowestFree = 1;
     for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
         Output_TSProgram& program = pstParamTS->pOutputProgram[programs.aru16IndexList[p]];
         if (isTaken(program.u16ServiceID)) {
-            U32 free = 1;
-            while (free < kServiceIds && isTaken(free)) {
-                ++free;
+            while (lowestFree < kServiceIds && isTaken(lowestFree)) {
+                ++lowestFree;
             }
             // At most 300 programs: a free ID is always found.
-            program.u16ServiceID = static_cast<U16>(free);
+            program.u16ServiceID = static_cast<U16>(lowestFree);
         }
         take(program.u16ServiceID);
     }
@@ -796,13 +839,43 @@ U32 TSP_AddOutTSHandleChannelNum(U16 u16OutTSIndex, Output_TSInfo* pstParamTS) {
     if (const U32 result = WALK(TSP_GetOutTSProgIndexList, u16OutTSIndex, &programs); result != 0) {
         return result;
     }
+    // The pairs the stream's programs hold, with how many hold each: what
+    // TSP_AddOutProgHandleChannelNum finds by a walk for every program.
+    std::map<U32, U32> held;
+    for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
+        ++held[ChannelPair(pstParamTS->pOutputProgram[programs.aru16IndexList[p]])];
+    }
     // Last to first, so the program earliest in the chain keeps a clashing pair.
     for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
         const U16 index = programs.aru16IndexList[p];
-        if (const U32 result = TSP_AddOutProgHandleChannelNum(u16OutTSIndex, index, pstParamTS); result != 0) {
-            return result;
+        Output_TSProgram& program = pstParamTS->pOutputProgram[index];
+        const U32 pair = ChannelPair(program);
+        if (program.u16MajorChannelNum > kMaxChannelNumber || program.u16MinorChannelNum > kMaxChannelNumber ||
+            held[pair] > 1) {
+            U32 free = 0;
+            auto holder = held.begin();
+            for (;;) {
+                while (holder != held.end() && holder->first < free) {
+                    ++holder;
+                }
+                if (holder == held.end() || holder->first != free) {
+                    break;
+                }
+                free = (free & 0xFFFF) < kMaxChannelNumber ? free + 1 : ((free >> 16) + 1) << 16;
+                if ((free >> 16) > kMaxChannelNumber) {
+                    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                           "OutputTS[%u] program[%u] no free channel number\r\n\n", u16OutTSIndex, index);
+                    return kTspErrChannelNumber;
+                }
+            }
+            if (--held[pair] == 0) {
+                held.erase(pair);
+            }
+            ++held[free];
+            program.u16MajorChannelNum = static_cast<U16>(free >> 16);
+            program.u16MinorChannelNum = static_cast<U16>(free & 0xFFFF);
         }
-        pstParamTS->pOutputProgram[index].u16ChannelTSID = pstParamTS->pOutputTS[u16OutTSIndex].u16TransportStreamID;
+        program.u16ChannelTSID = pstParamTS->pOutputTS[u16OutTSIndex].u16TransportStreamID;
     }
     return 0;
 }

@@ -82,7 +82,9 @@ U32 TSP_AddOutputTSHandlePidPerRecord(U16 u16OutputTSIndex, Output_TSInfo* pstPa
 U32 TSP_AddOutputProgramHandlePid(U16 u16OutputTSIndex, U16 u16ProgramOffset, Output_TSInfo* pstParamTS);
 U32 TSP_AddOutputPidHandlePid(U16 u16OutputTSIndex, PIDTYPE_E ePidType, U16 u16ProgramOffset, U16 u16PidOffset,
                               Output_TSInfo* pstParamTS);
-// One program's ATSC pair.
+// One program's ATSC pair, against the pairs a walk of its stream finds; the
+// stream pass above keeps the pairs in a map instead and gives what calling
+// this for every program, last to first, gives.
 U32 TSP_AddOutProgHandleChannelNum(U16 u16OutTSIndex, U16 u16ProgramOffset, Output_TSInfo* pstParamTS);
 
 // Fills the description of a record: from the program at u16PidOffset for a

@@ -65,23 +65,18 @@ U32 TSP_IsProgramRepeated(U8 u8SourceSlotID, U16 u16SourceChannelID, U16 u16Chan
 }
 
 U32 TSP_ConstructOutputTSByAddTS(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSStream), "Output_TSStream");
+    // A stream may pass a whole input stream through (now or after a web
+    // edit): its source goes into a bypass routing word.
+    if (const U32 result = Input_CheckMessage<Output_TSStream>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSStream",
+            [](RecordChecks& checks, U16 i, const Output_TSStream& record) {
+                checks.AtMost(i, "u8SrcSlotID", record.u8SrcSlotID, kMaxSlot);
+                checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        // A stream may pass a whole input stream through (now or after a web
-        // edit): its source goes into a bypass routing word.
-        const Output_TSStream record = Input_Read<Output_TSStream>(u8Buffer, i);
-        checks.AtMost(i, "u8SrcSlotID", record.u8SrcSlotID, kMaxSlot);
-        checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     for (U16 i = 0; i < u16Number; ++i) {
         Output_TSStream record = Input_Read<Output_TSStream>(u8Buffer, i);
@@ -103,26 +98,21 @@ U32 TSP_ConstructOutputTSByAddTS(U8* u8Buffer, U16 u16Number, U16 u16Length) {
 }
 
 U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result = Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSProgram),
-                                              "Output_TSProgram");
+    if (const U32 result = Input_CheckMessage<Output_TSProgram>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSProgram",
+            [](RecordChecks& checks, U16 i, const Output_TSProgram& record) {
+                checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
+                checks.AtMost(i, "u8ServiceNameLen", record.u8ServiceNameLen, kMaxNameLength);
+                checks.AtMost(i, "u8ServiceProviderLen", record.u8ServiceProviderLen, kMaxNameLength);
+                checks.AtMost(i, "u16ProgramInfoLength", record.u16ProgramInfoLength, kDescriptorLoopSize);
+                checks.AtMost(i, "u16SDTInfoLength", record.u16SDTInfoLength, kDescriptorLoopSize);
+                checks.AtMost(i, "u16OldPMTPID", record.u16OldPMTPID, kMaxInputPid);
+                checks.AtMost(i, "u16OldPCRPID", record.u16OldPCRPID, kMaxInputPid);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        const Output_TSProgram record = Input_Read<Output_TSProgram>(u8Buffer, i);
-        checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
-        checks.AtMost(i, "u8ServiceNameLen", record.u8ServiceNameLen, kMaxNameLength);
-        checks.AtMost(i, "u8ServiceProviderLen", record.u8ServiceProviderLen, kMaxNameLength);
-        checks.AtMost(i, "u16ProgramInfoLength", record.u16ProgramInfoLength, kDescriptorLoopSize);
-        checks.AtMost(i, "u16SDTInfoLength", record.u16SDTInfoLength, kDescriptorLoopSize);
-        checks.AtMost(i, "u16OldPMTPID", record.u16OldPMTPID, kMaxInputPid);
-        checks.AtMost(i, "u16OldPCRPID", record.u16OldPCRPID, kMaxInputPid);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     // Every record is checked against the model before any is added; records
     // of one message are not compared with each other.
     for (U16 i = 0; i < u16Number; ++i) {
@@ -172,8 +162,7 @@ U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Lengt
                 stream.u16OriginalNetworkID = 0;
             }
             live->pOutputTS[ts] = stream;
-        } else if (const U32 result = Input_AppendPoint(__func__, TSP_GetOutTSProgIndexList,
-                                                        "TSP_GetOutTSProgIndexList", ts, live, kChainLimit, &last);
+        } else if (const U32 result = Input_AppendPoint(__func__, InputChain::Programs, ts, live, &last);
                    result != 0) {
             return result;
         }
@@ -185,6 +174,7 @@ U32 TSP_ConstructOutputTSByAddPrograms(U8* u8Buffer, U16 u16Number, U16 u16Lengt
         Output_TSStream& stream = live->pOutputTS[ts];
         LinkBehind(last, slot, stream.u16ProgramIndex, stream.u16ProgramNum,
                    [&](U16 at, U16 next) { live->pOutputProgram[at].u16NextProgramIndex = next; });
+        Input_Appended(InputChain::Programs, ts, slot);
         stream.u8PATChangeFlag = 1;
         stream.u8SDTChangeFlag = 1;
     }
@@ -235,19 +225,16 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
                 return 0;
             }
             const bool es = pid.u8PIDType == PID_TYPE_ESPID;
+            const InputChain chain = es ? InputChain::ElementaryStreams : InputChain::ProgramEcms;
             U16 last = kChainEnd;
-            if (const U32 result =
-                    es ? Input_AppendPoint(function, TSP_GetOutProgESPIDIndexList, "TSP_GetOutProgESPIDIndexList",
-                                           programIndex, live, kChainLimit, &last)
-                       : Input_AppendPoint(function, TSP_GetOutProgPSECMPIDIndexList,
-                                           "TSP_GetOutProgPSECMPIDIndexList", programIndex, live, kChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, chain, programIndex, live, &last); result != 0) {
                 return result;
             }
             live->pOutputPID[slot] = pid;
             Output_TSProgram& program = live->pOutputProgram[programIndex];
             LinkPidBehind(live, last, slot, es ? program.u16PIDIndex : program.u16PSECMPIDIndex,
                           es ? program.u16ESNumber : program.u16PSECMPIDNumber);
+            Input_Appended(chain, programIndex, slot);
             return 0;
         }
         case PID_TYPE_EMMPID:
@@ -260,13 +247,9 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             if (ts == kChainEnd) {
                 return skip(emm ? "EMMPID find no Ts index" : "OTHERPID find no Ts index");
             }
+            const InputChain chain = emm ? InputChain::Emms : InputChain::Others;
             U16 last = kChainEnd;
-            if (const U32 result =
-                    emm ? Input_AppendPoint(function, TSP_GetOutTSEMMPIDIndexList, "TSP_GetOutTSEMMPIDIndexList", ts,
-                                            live, kChainLimit, &last)
-                        : Input_AppendPoint(function, TSP_GetOutTSOtherPIDIndexList, "TSP_GetOutTSOtherPIDIndexList",
-                                            ts, live, kChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, chain, ts, live, &last); result != 0) {
                 return result;
             }
             pid.u32TSIndex = ts;
@@ -278,6 +261,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             }
             LinkPidBehind(live, last, slot, emm ? stream.u16EMMPIDIndex : stream.u16OtherPIDIndex,
                           emm ? stream.u16EMMPIDNumber : stream.u16OtherPIDNum);
+            Input_Appended(chain, ts, slot);
             if (emm) {
                 stream.u8CATChangeFlag = 1;
             }
@@ -296,9 +280,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
                 return skip("ES_ECMPID find no EsPID index");
             }
             U16 last = kChainEnd;
-            if (const U32 result = Input_AppendPoint(function, TSP_GetOutESECMPIDIndexList,
-                                                     "TSP_GetOutESECMPIDIndexList", es, live, kShortChainLimit, &last);
-                result != 0) {
+            if (const U32 result = Input_AppendPoint(function, InputChain::EsEcms, es, live, &last); result != 0) {
                 return result;
             }
             Output_TSPID& owner = live->pOutputPID[es];
@@ -308,6 +290,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             pid.u16ESPIDIndex = es;
             live->pOutputPID[slot] = pid;
             LinkPidBehind(live, last, slot, owner.u16ESECMPIDIndex, owner.u16ESECMPIDNumber);
+            Input_Appended(InputChain::EsEcms, es, slot);
             return 0;
         }
         default:
@@ -319,23 +302,18 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
 }  // namespace
 
 U32 TSP_ConstructOutputTSByAddPIDs(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSPID), "Output_TSPID");
+    if (const U32 result = Input_CheckMessage<Output_TSPID>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSPID",
+            [](RecordChecks& checks, U16 i, const Output_TSPID& record) {
+                checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
+                checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
+                checks.AtMost(i, "u16OldPID", record.u16OldPID, kMaxInputPid);
+                checks.AtMost(i, "u16ESInfoLength", record.u16ESInfoLength, kDescriptorLoopSize);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        const Output_TSPID record = Input_Read<Output_TSPID>(u8Buffer, i);
-        checks.AtMost(i, "u8SourceSlotID", record.u8SourceSlotID, kMaxSlot);
-        checks.AtMost(i, "u16SrcStreamID", record.u16SrcStreamID, kMaxSourceStream);
-        checks.AtMost(i, "u16OldPID", record.u16OldPID, kMaxInputPid);
-        checks.AtMost(i, "u16ESInfoLength", record.u16ESInfoLength, kDescriptorLoopSize);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     IndexInfoList slots;
     if (const U32 result = TSP_GetUnusedOutputPIDIndex(live, u16Number, &slots); result != 0) {
@@ -362,20 +340,16 @@ U32 TSP_ConstructOutputTSByAddPIDs(U8* u8Buffer, U16 u16Number, U16 u16Length) {
 }
 
 U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(TSDescriptor), "TSDescriptor");
+    // The length becomes the program's 16-bit loop length.
+    if (const U32 result = Input_CheckMessage<TSDescriptor>(
+            __func__, u8Buffer, u16Number, u16Length, "TSDescriptor",
+            [](RecordChecks& checks, U16 i, const TSDescriptor& record) {
+                checks.AtMost(i, "u32Length", record.u32Length, kDescriptorLoopSize);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        // The length becomes the program's 16-bit loop length.
-        checks.AtMost(i, "u32Length", Input_Read<TSDescriptor>(u8Buffer, i).u32Length, kDescriptorLoopSize);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     for (U16 i = 0; i < u16Number; ++i) {
         TSDescriptor descriptor = Input_Read<TSDescriptor>(u8Buffer, i);
@@ -395,15 +369,13 @@ U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Le
             return kTspErrInput;
         }
         if (live->pOutputProgram[programIndex].u16ProgramInfoDescriptorIndex != kChainEnd) {
-            HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "DescriptorInfo already exist in OutputProgram Index[%u]\r\n",
-                      programIndex);
+            HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "DescriptorInfo already exist in OutputProgram Index[%u]\r\n", programIndex);
             return kTspErrInput;
         }
         const U16 ts = live->pOutputProgram[programIndex].u16TSIndex;
         U16 last = kChainEnd;
-        if (const U32 result = Input_AppendPoint(__func__, TSP_GetOutTSDescIndexList, "TSP_GetOutTSDescIndexList", ts,
-                                                 live, kShortChainLimit, &last);
-            result != 0) {
+        if (const U32 result = Input_AppendPoint(__func__, InputChain::Descriptors, ts, live, &last); result != 0) {
             return result;
         }
         U16 slot = kChainEnd;
@@ -419,6 +391,7 @@ U32 TSP_ConstructOutputTSByAddDescriptors(U8* u8Buffer, U16 u16Number, U16 u16Le
         Output_TSStream& stream = live->pOutputTS[ts];
         LinkBehind(last, slot, stream.u16DescriptorIndex, stream.u16DescriptorNum,
                    [&](U16 at, U16 next) { live->pDescriptor[at].u16NextDescriptorIndex = next; });
+        Input_Appended(InputChain::Descriptors, ts, slot);
         Output_TSProgram& program = live->pOutputProgram[programIndex];
         program.u16ProgramInfoDescriptorIndex = slot;
         program.u16ProgramInfoLength = static_cast<U16>(descriptor.u32Length);

@@ -50,18 +50,47 @@ private:
     bool passed_ = true;
 };
 
-using ChainWalker = U32 (*)(U16, const Output_TSInfo*, IndexInfoList*);
+// The checks a counted handler makes before it changes anything: the entry
+// checks, then `check(checks, index, record)` on every record. 0 when the
+// message may be applied; the entry check's code or 0xC0000.
+template <typename Record, typename Check>
+U32 Input_CheckMessage(const char* function, const U8* records, U16 number, U32 length, const char* kind,
+                       Check check) {
+    if (const U32 result = Input_CheckCounted(function, records, number, length, sizeof(Record), kind); result != 0) {
+        return result;
+    }
+    RecordChecks checks(function);
+    for (U16 i = 0; i < number; ++i) {
+        check(checks, i, Input_Read<Record>(records, i));
+    }
+    return checks.Passed() ? 0 : kTspErrInput;
+}
+
+// The chains input messages append to, by owner.
+enum class InputChain : U8 {
+    Programs,          // of a stream
+    Descriptors,       // of a stream
+    ElementaryStreams, // of a program
+    ProgramEcms,       // of a program
+    EsEcms,            // of an ES
+    Emms,              // of a stream
+    Others,            // of a stream
+};
 
 // Where a record appended to the chain of `owner` goes: the chain's last
 // member, or 0xFFFF when the chain is empty. A walker failure passes up
-// (logged with the walker's name); a chain already holding `limit` members
-// gives 0xC0008, since one more would make every later walk of it fail.
-U32 Input_AppendPoint(const char* function, ChainWalker walker, const char* walkerName, U16 owner,
-                      const Output_TSInfo* model, U32 limit, U16* last);
-
-// Walker limits: a walk returns at most 300 entries; the descriptor walker and
-// the input path's ES-level ECM walker stop one short of that.
-constexpr U32 kChainLimit = kIndexListSize;
-constexpr U32 kShortChainLimit = kIndexListSize - 1;
+// (logged with the walker's name); a chain already as long as its walkers
+// accept (300 programs or PIDs; 299 descriptors or ES-level ECMs, where the
+// descriptor walker and the delete orders' ECM walker stop) gives 0xC0008,
+// since one more would make every later walk of it fail.
+//
+// The tail the last append left is taken without a walk when that record
+// still says it is the tail (in use, naming the owner, no next link): in a
+// model whose links agree both ways, as the invariant checker holds them,
+// that is the record a walk would end at, and the owner's count the walk's
+// length. The sanitizer builds walk all the same and abort on a difference.
+U32 Input_AppendPoint(const char* function, InputChain chain, U16 owner, Output_TSInfo* model, U16* last);
+// Records the member just linked at the end of the owner's chain.
+void Input_Appended(InputChain chain, U16 owner, U16 index);
 
 }  // namespace hx

@@ -83,22 +83,6 @@ void RecordChecks::AtMost(U16 record, const char* field, U32 value, U32 limit) {
     passed_ = false;
 }
 
-U32 Input_AppendPoint(const char* function, ChainWalker walker, const char* walkerName, U16 owner,
-                      const Output_TSInfo* model, U32 limit, U16* last) {
-    IndexInfoList list;
-    if (const U32 result = walker(owner, model, &list); result != 0) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "%s return error\r\n\n", walkerName);
-        return result;
-    }
-    if (list.u16IndexListNum >= limit) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "%s owner[%u] already holds [%u], chain full\r\n\n", walkerName, owner,
-                  list.u16IndexListNum);
-        return kTspErrRange;
-    }
-    *last = list.u16IndexListNum == 0 ? kChainEnd : list.aru16IndexList[list.u16IndexListNum - 1];
-    return 0;
-}
-
 U32 TSP_ConstructOutputTS(U8* u8Buffer, IPCOMM_CMD eDataType, U16 u16Length) {
     if (u8Buffer == nullptr || u16Length == 0) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error u8Buffer[%p],u16Length[%u]\r\n\n",

@@ -143,22 +143,17 @@ U32 TSP_ConstructOutputTSByDelSCRInfo(U8* u8Buffer, U16 u16Number, U16 u16Length
 }
 
 U32 TSP_ConstructOutputTSBySetSCRPIDInfo(U8* u8Buffer, U16 u16Number, U16 u16Length) {
-    if (const U32 result =
-            Input_CheckCounted(__func__, u8Buffer, u16Number, u16Length, sizeof(Output_TSPID), "Output_TSPID");
+    // The CAM's stream and PID become the source word of routed PIDs.
+    if (const U32 result = Input_CheckMessage<Output_TSPID>(
+            __func__, u8Buffer, u16Number, u16Length, "Output_TSPID",
+            [](RecordChecks& checks, U16 i, const Output_TSPID& record) {
+                checks.AtMost(i, "u16SrcCIStreamID", record.u16SrcCIStreamID, kMaxSourceStream);
+                checks.AtMost(i, "u16CISrcPID", record.u16CISrcPID, kMaxInputPid);
+            });
         result != 0) {
         return result;
     }
     TSP_ModelLock lock;
-    RecordChecks checks(__func__);
-    for (U16 i = 0; i < u16Number; ++i) {
-        // The CAM's stream and PID become the source word of routed PIDs.
-        const Output_TSPID record = Input_Read<Output_TSPID>(u8Buffer, i);
-        checks.AtMost(i, "u16SrcCIStreamID", record.u16SrcCIStreamID, kMaxSourceStream);
-        checks.AtMost(i, "u16CISrcPID", record.u16CISrcPID, kMaxInputPid);
-    }
-    if (!checks.Passed()) {
-        return kTspErrInput;
-    }
     Output_TSInfo* live = TSP_GetTSParam();
     for (U16 i = 0; i < u16Number; ++i) {
         const Output_TSPID record = Input_Read<Output_TSPID>(u8Buffer, i);
@@ -206,8 +201,9 @@ U32 TSP_ConstructOutputTSByMonitorPID(U8* u8Buffer, U16 u16Length) {
         return kTspErrInput;
     }
     if (u16Length < sizeof(MonitorPID_t)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "MonitorPID_t data length u16Length[%u] smaller than structure[%u]\r\n\n",
-               u16Length, static_cast<unsigned>(sizeof(MonitorPID_t)));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+               "MonitorPID_t data length u16Length[%u] smaller than structure[%u]\r\n\n", u16Length,
+               static_cast<unsigned>(sizeof(MonitorPID_t)));
         return kTspErrLength;
     }
     const MonitorPID_t change = Input_Read<MonitorPID_t>(u8Buffer, 0);

@@ -331,17 +331,16 @@ TEST_F(InputMessageTest, AFailureHalfwayKeepsTheStoredProgramsChained) {
 TEST_F(InputMessageTest, PidsHangOnTheirOwnersByType) {
     ASSERT_EQ(0u, SendPrograms({InputCard_Program({.channel = 1, .programId = 7})}));
     Stream(1).u8PATChangeFlag = Stream(1).u8SDTChangeFlag = 0;
-    ASSERT_EQ(0u, SendPids({
-                      InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 7, .key = 0x101, .pid = 0x101}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x102, .pid = 0x102}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x103, .pid = 0x103}),
-                      InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 7, .key = 0x104,
-                                     .pid = 0x104}),
-                      InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x105,
-                                     .pid = 0x105}),
-                      InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .destinationSlot = 6, .key = 0x700,
-                                     .pid = 0x700}),
-                  }));
+    ASSERT_EQ(
+        0u,
+        SendPids({
+            InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 7, .key = 0x101, .pid = 0x101}),
+            InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x102, .pid = 0x102}),
+            InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x103, .pid = 0x103}),
+            InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 7, .key = 0x104, .pid = 0x104}),
+            InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x105, .pid = 0x105}),
+            InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .destinationSlot = 6, .key = 0x700, .pid = 0x700}),
+        }));
     const U16 ts = StreamOf(1);
     const U16 program = ProgramOf(3, 1, 7);
     const U16 video = PidOf(3, 1, 0x102);
@@ -549,16 +548,15 @@ TEST_F(InputMessageTest, PassThroughRecordsAddOrAndClearDestinations) {
 TEST_F(InputMessageTest, EveryDeleteOrderAsAMessage) {
     ASSERT_EQ(0u, SendPrograms({InputCard_Program({.channel = 1, .programId = 7}),
                                 InputCard_Program({.channel = 1, .programId = 8})}));
-    ASSERT_EQ(0u, SendPids({
-                      InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 7, .key = 0x101, .pid = 0x101}),
-                      InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x102, .pid = 0x102}),
-                      InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x105,
-                                     .pid = 0x105}),
-                      InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 7, .key = 0x104,
-                                     .pid = 0x104}),
-                      InputCard_Pid({.type = PID_TYPE_EMMPID, .channel = 1, .key = 0x600, .pid = 0x600}),
-                      InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .key = 0x700, .pid = 0x700}),
-                  }));
+    ASSERT_EQ(
+        0u, SendPids({
+                InputCard_Pid({.type = PID_TYPE_PCRPID, .channel = 1, .programId = 7, .key = 0x101, .pid = 0x101}),
+                InputCard_Pid({.type = PID_TYPE_ESPID, .channel = 1, .programId = 7, .key = 0x102, .pid = 0x102}),
+                InputCard_Pid({.type = PID_TYPE_ES_ECMPID, .channel = 1, .key = 0x102, .ownKey = 0x105, .pid = 0x105}),
+                InputCard_Pid({.type = PID_TYPE_PS_ECMPID, .channel = 1, .programId = 7, .key = 0x104, .pid = 0x104}),
+                InputCard_Pid({.type = PID_TYPE_EMMPID, .channel = 1, .key = 0x600, .pid = 0x600}),
+                InputCard_Pid({.type = PID_TYPE_OTHERPID, .channel = 1, .key = 0x700, .pid = 0x700}),
+            }));
     ASSERT_EQ(0u, Send(IPCOMM_SEND_DESCRIPTOR, InputCard_EncodeDescriptors(std::vector{InputCard_ProgramLoop(
                                                    {.channel = 1, .programId = 7}, std::vector<U8>(200, 1))})));
     ASSERT_EQ(0u, SendPrograms({InputCard_Program({.channel = 2, .programId = 9})}));

@@ -59,7 +59,8 @@ TEST(InputCardMessagesTest, MonitorRecordIs208BytesWithoutCount) {
                                                            .loopLength = 0x0D0E,
                                                            .descriptorIndex = 0x0F10});
     ASSERT_EQ(208u, bytes.size());
-    const std::vector<U8> head = {3, 0x1B, 0x02, 0x01, 0x04, 0x03, 9, 0, 0x06, 0x05, 0x08, 0x07, 0x0A, 0x09, 0x0C, 0x0B};
+    const std::vector<U8> head = {3,    0x1B, 0x02, 0x01, 0x04, 0x03, 9,    0,
+                                  0x06, 0x05, 0x08, 0x07, 0x0A, 0x09, 0x0C, 0x0B};
     EXPECT_EQ(head, std::vector<U8>(bytes.begin(), bytes.begin() + 16));
     EXPECT_EQ(std::vector<U8>(188, 0xAA), std::vector<U8>(bytes.begin() + 16, bytes.begin() + 204))
         << "only 188 loop bytes fit";

@@ -70,7 +70,10 @@ InputCardModel MakeInputCardModel(U32 programs) {
     Append(model.build, IPCOMM_SEND_PROGRAM, programRecords, InputCard_EncodePrograms);
     Append(model.build, IPCOMM_SEND_PID, pids, InputCard_EncodePids);
     Append(model.build, IPCOMM_SEND_DESCRIPTOR, loops, InputCard_EncodeDescriptors);
-    Append(model.build, IPCOMM_SEND_NIT_TABLE, nits, InputCard_EncodeTables);
+    // A NIT message carries the sections of one stream.
+    for (const TSTable& nit : nits) {
+        model.build.push_back({IPCOMM_SEND_NIT_TABLE, InputCard_EncodeTables(std::vector{nit})});
+    }
     Append(model.remove, IPCOMM_DEL_PROGRAM, programOrders, InputCard_EncodeDeletePrograms, kOrderBytes);
     Append(model.remove, IPCOMM_DEL_PID, pidOrders, InputCard_EncodeDeletePids, kOrderBytes);
     model.records = programRecords.size() + pids.size() + loops.size() + nits.size();

@@ -46,13 +46,14 @@ public:
             const U16 index = programs.aru16IndexList[p];
             const Output_TSProgram& program = model_.pOutputProgram[index];
             if (program.u16ServiceID == 0 || !serviceIds.insert(program.u16ServiceID).second) {
-                out_.push_back(Line("TS[%u]: program %u service ID %u is 0 or taken", ts_, index, program.u16ServiceID));
+                out_.push_back(
+                    Line("TS[%u]: program %u service ID %u is 0 or taken", ts_, index, program.u16ServiceID));
             }
             if (atsc_) {
                 CheckPair(index, program, pairs);
             }
-            Use(PID_TYPE_PMTPID, index, Packets(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID),
-                program.u16PMTPID);
+            Use(PID_TYPE_PMTPID, index,
+                Packets(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPMTPID), program.u16PMTPID);
             if (program.u16PCRPID != kNullPid) {
                 Use(PID_TYPE_PCRPID, index,
                     Packets(program.u8SourceSlotID, program.u16SourceChannelID, program.u16OldPCRPID),
@@ -154,6 +155,14 @@ std::vector<U16> InputValues(const Output_TSInfo& model) {
         }
     }
     return values;
+}
+
+std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model) {
+    const U8* programs = reinterpret_cast<const U8*>(model.pOutputProgram);
+    const U8* pids = reinterpret_cast<const U8*>(model.pOutputPID);
+    std::vector<U8> bytes(programs, programs + model.u32OutputProgramNumber * sizeof(Output_TSProgram));
+    bytes.insert(bytes.end(), pids, pids + model.u32OutputPIDNumber * sizeof(Output_TSPID));
+    return bytes;
 }
 
 }  // namespace hx::test

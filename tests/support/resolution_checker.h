@@ -23,4 +23,7 @@ std::vector<std::string> CheckResolved(const Output_TSInfo& model, bool atsc);
 // show resolution leaves them alone.
 std::vector<U16> InputValues(const Output_TSInfo& model);
 
+// The bytes of the program and PID pools, all that resolution may change.
+std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model);
+
 }  // namespace hx::test
