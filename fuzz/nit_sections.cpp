@@ -4,6 +4,7 @@
 // is copied to a heap block of exactly its size, so AddressSanitizer sees any
 // read past it. A merge that succeeds must split into sections of at most
 // 1,024 bytes that hold the merged entries again, in order.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +36,7 @@ void MergeAndSplit(const std::vector<U8>& input) {
     auto merged = std::make_unique<hx::NITBuf_t>();
     in->u16NITLength = static_cast<U16>(input.size());
     in->u32OutputNITSectionOffset = in->u16NITLength;
-    std::memcpy(in->aru8OutputNITSection, input.data(), input.size());
+    std::copy(input.begin(), input.end(), in->aru8OutputNITSection);
     if (hx::SIP_ConstructBigNITSection(in.get(), merged.get()) != 0) {
         return;
     }
