@@ -80,6 +80,16 @@ Bytes RewriteCaDescriptors(const Output_TSInfo* model, const Bytes& loop, bool d
     return out;
 }
 
+// The live model and the stream's programs in chain order, for a table built
+// from one stream. The caller holds the model lock.
+U32 StreamPrograms(U16 tsIndex, const void* table, Output_TSInfo*& model, IndexInfoList& programs) {
+    model = TSP_GetTSParam();
+    if (table == nullptr || LiveStream(model, tsIndex) == nullptr) {
+        return kSipErrInput;
+    }
+    return TSP_GetOutTSProgIndexList(tsIndex, model, &programs);
+}
+
 }  // namespace
 
 U32 TSP_GetPATInfo(U16 u16OutTSIndex, PATTable_t* pstTable) {
@@ -178,12 +188,9 @@ U32 TSP_GetPMTInfo(U16 u16ProgramIndex, PMTTable_t* pstTable) {
 
 U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable) {
     TSP_ModelLock lock;
-    Output_TSInfo* model = TSP_GetTSParam();
-    if (pstTable == nullptr || LiveStream(model, u16OutTSIndex) == nullptr) {
-        return kSipErrInput;
-    }
+    Output_TSInfo* model = nullptr;
     IndexInfoList programs{};
-    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+    if (const U32 rc = StreamPrograms(u16OutTSIndex, pstTable, model, programs); rc != 0) {
         return rc;
     }
     Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
@@ -221,12 +228,9 @@ U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable) {
 
 U32 TSP_GetVCTInfo(U16 u16OutTSIndex, VCTTable_t* pstTable) {
     TSP_ModelLock lock;
-    Output_TSInfo* model = TSP_GetTSParam();
-    if (pstTable == nullptr || LiveStream(model, u16OutTSIndex) == nullptr) {
-        return kSipErrInput;
-    }
+    Output_TSInfo* model = nullptr;
     IndexInfoList programs{};
-    if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
+    if (const U32 rc = StreamPrograms(u16OutTSIndex, pstTable, model, programs); rc != 0) {
         return rc;
     }
     Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
