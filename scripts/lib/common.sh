@@ -9,7 +9,7 @@ HX_JOBS="$(nproc 2>/dev/null || echo 2)"
 # card links, clang's fuzzer runtime, and the client tools tests drive the
 # servers with, and ffprobe, which reads the generated streams back.
 HX_PACKAGES=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsnmp-dev libcjson-dev libdvbpsi-dev
   snmp curl ffmpeg
