@@ -144,6 +144,21 @@ TEST_F(ModelFileTest, ASaveUnderTheHeldLockDoesNotDeadlock) {
     EXPECT_EQ(kFactoryModelFileSize, ReadBytes(kModelParamFilePath).size());
 }
 
+TEST_F(ModelFileTest, APoolThatCannotBeAllocatedFallsBackToTheFactoryModel) {
+    ASSERT_EQ(0u, PARAMS_TSP_Factory());
+    MakeLiveModel({1, 1, 2, 1, 1});
+    ASSERT_EQ(0u, PARAMS_TSPParametersSave());
+    // Only the file's PID pool (two records) cannot be had.
+    ModelPool_SetAllocHook([](std::size_t bytes) { return bytes != 2 * sizeof(Output_TSPID); });
+    env.TakeConsole();
+    EXPECT_EQ(1u, PARAMS_TSP_Load());
+    ModelPool_SetAllocHook(nullptr);
+    EXPECT_TRUE(Logged("malloc memory error")) << env.Console();
+    EXPECT_TRUE(Logged("Load TSP config files failure, factory model instead!"));
+    EXPECT_EQ(kFactoryCounts, LiveCounts()) << "never left without pools";
+    EXPECT_EQ(kFactoryModelFileSize, ReadBytes(kModelParamFilePath).size());
+}
+
 // ---- damaged files fall back to the factory model ------------------------------
 
 std::vector<U8> SmallModelFile() {
