@@ -7,12 +7,15 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "chassis/ipcomm_messages.h"
 #include "chassis/oid_snapshot.h"
 #include "chassis/qam_json.h"
 #include "core/common_fun.h"
@@ -20,10 +23,11 @@
 #include "core/file_util.h"
 #include "core/log.h"
 #include "core/run_profile.h"
-#include "core/standin.h"
 #include "engine/model_lock.h"
 #include "engine/model_pools.h"
 #include "engine/mux_process.h"
+#include "engine/output_model.h"
+#include "engine/slot_bookkeeping.h"
 #include "platform/ip_monitor.h"
 #include "platform/qam_defaults.h"
 #include "web/user_authority.h"
@@ -418,21 +422,207 @@ U32 PARAMS_Factory() {
     return VK_SUCCESS;
 }
 
-// The output-model file needs the output model's pools, which this build does
-// not have yet: saving writes nothing, loading and the factory reset only run
-// the apply pipeline, as the real ones end.
+namespace {
+
+// ---- output-model file --------------------------------------------------------
+
+constexpr std::size_t kModelHeaderSize = 240;
+constexpr std::size_t kModelCrcSize = 4;
+constexpr std::size_t kModelFilePoolCount = 5;
+
+// The pools the file stores, in file order, with the names the load logs use.
+struct ModelFilePool {
+    ModelPool pool;
+    const char* readName;
+};
+constexpr ModelFilePool kModelFilePools[kModelFilePoolCount] = {
+    {ModelPool::Stream, "Out_TS"},       {ModelPool::Program, "Out_Program"}, {ModelPool::Pid, "Out_PID"},
+    {ModelPool::Table, "Out_Table"},     {ModelPool::Descriptor, "Out_Descriptor"},
+};
+
+using ModelFileCounts = std::array<U32, kModelFilePoolCount>;
+
+// Header, pools and CRC, summed in 64 bits so no count can wrap it.
+std::uint64_t ModelFileLength(const ModelFileCounts& counts) {
+    std::uint64_t length = kModelHeaderSize + kModelCrcSize;
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        length += static_cast<std::uint64_t>(counts[i]) * ModelPool_RecordSize(kModelFilePools[i].pool);
+    }
+    return length;
+}
+
+// Reads up to `size` bytes; the count read (short at end of file or on error).
+std::size_t ReadUpTo(int fd, U8* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, out + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+// Reads the model file into the live model. Everything is read and checked
+// before the live model is touched, and the new pools are allocated before
+// the old ones go, so a failure leaves the live model as it was. The caller
+// holds the model lock.
+U32 LoadModelFileLocked() {
+    FileDescriptor file(open(ResolvePath(kModelParamFilePath).c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Open config files failure!\n");
+        return VK_ERR_FAILURE;
+    }
+    std::array<U8, kModelHeaderSize> header{};
+    if (ReadUpTo(file.get(), header.data(), header.size()) != header.size()) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Read Structure TSIndex failure!\n");
+        return VK_ERR_FAILURE;
+    }
+    const U32 totalLength = GetLe32(header.data() + 4);
+    ModelFileCounts counts{};
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        counts[i] = GetLe32(header.data() + 8 + 4 * i);
+    }
+    std::printf("u32TSNumber[%u]\n", counts[0]);
+    std::printf("u32ProgramNumber[%u]\n", counts[1]);
+    std::printf("u32PIDNumber[%u]\n", counts[2]);
+    std::printf("u32TableNumber[%u]\n", counts[3]);
+    std::printf("u32DescriptorNumber[%u]\n", counts[4]);
+    const std::uint64_t length = ModelFileLength(counts);
+    if (length != totalLength) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "TSIndex counts give [%llu] bytes vs [%u]!\n",
+               static_cast<unsigned long long>(length), totalLength);
+        return VK_ERR_FAILURE;
+    }
+    for (const U32 count : counts) {
+        if (count > kPoolCapacityLimit) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "TSIndex count [%u] too large!\n", count);
+            return VK_ERR_FAILURE;
+        }
+    }
+
+    std::vector<U8> body;
+    try {
+        body.resize(static_cast<std::size_t>(length) - kModelHeaderSize - kModelCrcSize);
+    } catch (const std::bad_alloc&) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
+        return VK_ERR_FAILURE;
+    }
+    const std::size_t got = ReadUpTo(file.get(), body.data(), body.size());
+    if (got != body.size()) {
+        // Name the pool the read stopped in and how many of its records arrived.
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+            const std::size_t recordSize = ModelPool_RecordSize(kModelFilePools[i].pool);
+            const std::size_t poolBytes = counts[i] * recordSize;
+            if (got < offset + poolBytes) {
+                HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Read Structure %s failure ret[%u]!\n",
+                       kModelFilePools[i].readName, static_cast<U32>((got - offset) / recordSize));
+                break;
+            }
+            offset += poolBytes;
+        }
+        return VK_ERR_FAILURE;
+    }
+
+    Output_TSInfo* model = TSP_GetTSParam();
+    // The pass-through pool is not in the file; it keeps its size.
+    const TSInfoInitNum sizes{counts[0], counts[1], counts[2], counts[3], counts[4], model->u32OutputBypassTSNumber};
+    if (const U32 rc = TSP_InitTSInfo(model, &sizes); rc != VK_SUCCESS) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
+        return VK_ERR_FAILURE;
+    }
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        const std::size_t poolBytes = counts[i] * ModelPool_RecordSize(kModelFilePools[i].pool);
+        if (poolBytes != 0) {
+            std::memcpy(ModelPool_Record(model, kModelFilePools[i].pool, 0), body.data() + offset, poolBytes);
+        }
+        offset += poolBytes;
+    }
+    ModelPool_RecordsChanged(model);
+    return VK_SUCCESS;
+}
+
+}  // namespace
+
 U32 PARAMS_TSPParametersSave() {
-    HX_STANDIN(LOG_MODULE_PARAMS);
+    // Recursive: the apply pipeline calls this with the lock held.
+    TSP_ModelLock lock;
+    const Output_TSInfo* model = TSP_GetTSParam();
+    ModelFileCounts counts{};
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        counts[i] = ModelPool_Count(model, kModelFilePools[i].pool);
+    }
+    const std::uint64_t length = ModelFileLength(counts);
+    std::vector<U8> bytes;
+    try {
+        if (length > UINT32_MAX) {
+            throw std::bad_alloc();
+        }
+        bytes.assign(static_cast<std::size_t>(length), 0);
+    } catch (const std::bad_alloc&) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
+        return VK_ERR_FAILURE;
+    }
+    PutLe32(bytes.data(), kParamsVersion);
+    PutLe32(bytes.data() + 4, static_cast<U32>(length));
+    std::size_t offset = 8;
+    for (const U32 count : counts) {
+        PutLe32(bytes.data() + offset, count);
+        offset += 4;
+    }
+    offset = kModelHeaderSize;
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        // Records are stored whole, as they are in memory (little-endian).
+        const std::size_t poolBytes = counts[i] * ModelPool_RecordSize(kModelFilePools[i].pool);
+        if (poolBytes != 0) {
+            std::memcpy(bytes.data() + offset, ModelPool_Record(model, kModelFilePools[i].pool, 0), poolBytes);
+        }
+        offset += poolBytes;
+    }
+    const U32 crc = Common_CRCCalculate(bytes.data(), static_cast<U32>(offset), kCrcInitLinks);
+    PutLe32(bytes.data() + offset, crc);
+
+    const std::string path = ResolvePath(kModelParamFilePath);
+    File_RemoveStaleTemporaries(path);
+    if (!File_WriteAtomic(path, bytes)) {
+        const int number = errno;
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Open TSP config files error: %s(errno: %d)\n", ErrorText(number),
+               number);
+        return VK_ERR_FAILURE;
+    }
     return VK_SUCCESS;
 }
 
 U32 PARAMS_VerifyTSPConfigFiles() { return VerifyFile(__func__, kModelFileCheck); }
 
-namespace {
+U32 PARAMS_TSP_Load() {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "Load TSP config files !\n");
+    U32 loaded = VK_ERR_FAILURE;
+    {
+        TSP_ModelLock lock;
+        loaded = LoadModelFileLocked();
+    }
+    if (loaded != VK_SUCCESS) {
+        // A file that cannot be loaded whole must not leave the model without
+        // pools: the factory model takes its place, and is saved over it.
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Load TSP config files failure, factory model instead!\n");
+        PARAMS_TSP_Factory();
+        return VK_ERR_FAILURE;
+    }
+    TSP_MuxProcess();
+    TSP_UpdateResourceInfo();
+    return VK_SUCCESS;
+}
 
-// Until the model file is read, loading it gives what a factory reset gives:
-// both models with their factory pools, so every later user finds them.
-U32 StartWithFactoryModels() {
+U32 PARAMS_TSP_Factory() {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "[%s]%d: Parameters factory!\r\n", __func__, __LINE__);
+    TSP_SendClearCmd();
     U32 result = VK_SUCCESS;
     {
         TSP_ModelLock lock;
@@ -442,19 +632,9 @@ U32 StartWithFactoryModels() {
         return result;
     }
     TSP_MuxProcess();
+    TSP_UpdateResourceInfo();
+    IPComm_SendEITInfo();
     return VK_SUCCESS;
-}
-
-}  // namespace
-
-U32 PARAMS_TSP_Load() {
-    HX_STANDIN(LOG_MODULE_PARAMS);
-    return StartWithFactoryModels();
-}
-
-U32 PARAMS_TSP_Factory() {
-    HX_STANDIN(LOG_MODULE_PARAMS);
-    return StartWithFactoryModels();
 }
 
 U32 PARAMS_WEB_Factory(U8 u8Mode) {
@@ -528,6 +708,7 @@ U32 PARAMS_Init() {
         PARAMS_TSPParametersSave();
         PARAMS_SaveCurParam();
         TSP_MuxProcess();
+        TSP_UpdateResourceInfo();
     }
 
     VKUser_InitUserAuthority();

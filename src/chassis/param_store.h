@@ -117,11 +117,21 @@ U32 PARAMS_Update_QAM();
 // g_stCurPE (tags included), log settings reset and stored, QAM file saved.
 U32 PARAMS_Factory();
 
-// The output-model file: the 240-byte header, five pools, CRC.
+// The output-model file: the 240-byte header, five pools, CRC. The save takes
+// the (recursive) model lock itself, so the apply pipeline calls it under the
+// lock and saves from several threads never interleave. 0; 1 when the file
+// could not be written (the old file stays).
 U32 PARAMS_TSPParametersSave();
 // Checks the model file and deletes what it rejects: 0, 1 or 15 as above.
 U32 PARAMS_VerifyTSPConfigFiles();
+// Loads the model file into the live model under the model lock, then runs the
+// apply pipeline and the resource update; 0. A file that cannot be loaded whole
+// (short read, counts that do not add up to its length, no memory for its
+// pools) leaves the live model untouched, is logged, and the factory model
+// takes its place; 1.
 U32 PARAMS_TSP_Load();
+// Clear orders to the input slots, both models empty with the factory pools,
+// the apply pipeline (which saves the file), the resource update, the EIT list.
 U32 PARAMS_TSP_Factory();
 
 enum WebFactoryMode : U8 { WEB_SET_FACTORY = 0, WEB_CLEAR_TS = 1 };

@@ -208,7 +208,7 @@ TEST_F(ParamStoreTest, InitLoadsAGoodFile) {
     for (const char* line : {"PARAMS_Load:", "Load config files !", "QAM CRC Check Sucess", "IP Monitor CRC Check Sucess"}) {
         EXPECT_TRUE(Logged(line)) << line;
     }
-    EXPECT_FALSE(Logged("Parameters factory!"));
+    EXPECT_FALSE(Logged("[PARAMS_Factory]")) << "the QAM settings were not reset";
 }
 
 TEST_F(ParamStoreTest, InitRebuildsAMissingFileFromFactoryDefaults) {
@@ -427,6 +427,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ParamStoreTest, WebFactoryRefusesWithoutAModelFile) {
     GoodQamFile(kOld);
     PARAMS_Init();
+    std::filesystem::remove(env.Path(kModelParamFilePath));
     env.TakeConsole();
     EXPECT_EQ(1u, PARAMS_WEB_Factory(WEB_SET_FACTORY));
     EXPECT_TRUE(Logged("Open TSP config files error: No such file or directory(errno: 2)"));
