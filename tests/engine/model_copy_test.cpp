@@ -179,10 +179,17 @@ TEST_F(ModelCopyTest, FactoryModelsAreEmptyAndAFailedFactoryKeepsTheOldOnes) {
     ModelPool_SetAllocHook({});
     EXPECT_EQ(programs, Live()->pOutputProgram);
     EXPECT_EQ(1, Live()->pOutputProgram[0].u8ValidFlag);
+}
 
-    // Until the parameter files are read, start-up's parameter step makes the factory models.
+// Start-up's parameter step, with no model file yet, leaves both models with
+// their factory pools. It runs without the model lock, as start-up does (it
+// sends clear orders to the input slots, which is never done under the lock).
+TEST(ModelFactoryStartTest, TheParameterStepMakesTheFactoryModels) {
+    test::TestEnvironment env;
+    test::ScopedSharedModels models;
     ASSERT_EQ(0u, PARAMS_Init());
-    for (Output_TSInfo* model : {Live(), Temp()}) {
+    TSP_ModelLock lock;
+    for (Output_TSInfo* model : {TSP_GetTSParam(), TSP_GetTempTSParam()}) {
         EXPECT_EQ(16u, model->u32OutputTSNumber);
         EXPECT_EQ(500u, model->u32OutputProgramNumber);
         EXPECT_EQ(1000u, model->u32OutputPIDNumber);
