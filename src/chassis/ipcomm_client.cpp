@@ -89,6 +89,9 @@ U32 SlotAddress(U32 slot) { return slot > 16 ? kNoAddress : Resource_getBoardIPA
 
 IPCommExchange IPComm_ExchangeOnce(U32 u32IpAddr, U16 port, U8 u8FromSlot, U16 u16Cmd, const U8* u8Data,
                                    U32 u32DataLen, U32 u32CurTansNum, U32 u32SumTansNum, U16* replyCommand) {
+    if (!MayConnect(u32IpAddr)) {
+        return IPCommExchange::Refused;
+    }
     S32 fd = -1;
     if (socketC_open(&fd) != VK_SOCKETC_SUCCESS) {
         return IPCommExchange::NoSocket;

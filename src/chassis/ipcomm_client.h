@@ -29,7 +29,8 @@ void IPComm_ResponseError(S32 connect_fd);
 // The outcome of one exchange, for tools that report it.
 enum class IPCommExchange { Success, ErrorReply, Closed, TimedOut, BadReply, Refused, NoSocket };
 // One exchange, no retries: connect to `u32IpAddr`:`port`, send the packet as
-// slot `u8FromSlot`, read the reply (its command in `*replyCommand`).
+// slot `u8FromSlot`, read the reply (its command in `*replyCommand`). An
+// address that must not be contacted (see above) is Refused without a socket.
 IPCommExchange IPComm_ExchangeOnce(U32 u32IpAddr, U16 port, U8 u8FromSlot, U16 u16Cmd, const U8* u8Data,
                                    U32 u32DataLen, U32 u32CurTansNum, U32 u32SumTansNum, U16* replyCommand);
 

@@ -1,6 +1,5 @@
 #include "chassis/ipcomm_messages.h"
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "core/err.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "engine/model_lock.h"
 #include "platform/fpga_net.h"
 #include "platform/network.h"
 #include "platform/resource.h"
@@ -47,6 +47,13 @@ void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const
     }
 }
 
+void AnnounceResource(U32 address) {
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Send Resource To BackBoard:0x%x\n", address);
+    const ResourceBytes record = Resource_Serialize(*Resource_getSelfHandle());
+    SendWithRepeats(address, IPCOMM_SEND_RESOUR, record.data(), static_cast<U32>(record.size()),
+                    "Send Resource To BackBoard");
+}
+
 }  // namespace
 
 U32 IPComm_SendResourceToBb() {
@@ -62,14 +69,12 @@ U32 IPComm_SendResourceToBb() {
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "uart last get backboard IP fail\n");
         }
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Send Resource To BackBoard:0x%x\n", address);
-    const ResourceBytes record = Resource_Serialize(*Resource_getSelfHandle());
-    SendWithRepeats(address, IPCOMM_SEND_RESOUR, record.data(), static_cast<U32>(record.size()),
-                    "Send Resource To BackBoard");
+    AnnounceResource(address);
     return VK_SUCCESS;
 }
 
 U32 IPComm_SendEITInfo() {
+    HX_MODEL_LOCK_FORBIDDEN();
     // Built under the model lock, sent after it is released: a slow or silent
     // EIT board must not hold the model.
     const std::vector<U8> message = EIT_Message(EIT_BuildList());
@@ -110,14 +115,24 @@ U32 IPComm_ChangeIP(U32 u32slot, const U8* pu8Data) {
     }
     const U32 backBoard = GetLe32(pu8Data);
     const U32 self = GetLe32(pu8Data + 4);
+    const U32 netmask = GetLe32(pu8Data + 8);
+    if (!IPconfig_IsValidSettings(backBoard, self, netmask)) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Network settings refused: back board %s own %s mask %s\n",
+               Network_AddressText(backBoard).c_str(), Network_AddressText(self).c_str(),
+               Network_AddressText(netmask).c_str());
+        return VK_ERR_FAILURE;
+    }
     Resource_SetBackBoardIpAddr(backBoard);
     IPconfig_SetIP(self);
     FPGA_Set_IP0();
-    IPconfig_SetLocalMask(GetLe32(pu8Data + 8));
+    IPconfig_SetLocalMask(netmask);
     IPconfig_SetDefaultGate(GetLe32(pu8Data + 12));
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "u32BBIPAddr[0x%x],u32SelfIPAddr[0x%x]\n", backBoard, self);
     TheClock().SleepMicros(kSecond);
-    IPComm_SendResourceToBb();
+    // The back board has just given the settings: asking it again over the
+    // serial line could only bring the fallback addresses back when the line
+    // is down, undoing what this message set.
+    AnnounceResource(backBoard);
     return VK_SUCCESS;
 }
 
@@ -129,9 +144,8 @@ U32 IPComm_SendRebootSubCmd() {
         HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Start Reboot Subboard...\n");
         U16 reply = 0;
         const IPCommExchange outcome =
-            address == 0 ? IPCommExchange::Refused
-                         : IPComm_ExchangeOnce(address, Profile().interBoardPort, static_cast<U8>(Status_GetSlotID()),
-                                               IPCOMM_REQ_REBOOT, nullptr, 0, 0, 1, &reply);
+            IPComm_ExchangeOnce(address, Profile().interBoardPort, static_cast<U8>(Status_GetSlotID()),
+                                IPCOMM_REQ_REBOOT, nullptr, 0, 0, 1, &reply);
         if (outcome == IPCommExchange::NoSocket) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "IP communication socket open failed!\n");
             return VK_ERR_SOCKET_OPEN_FAIL;
@@ -150,15 +164,8 @@ U32 IPComm_SendRebootSubCmd() {
 void IPComm_RecycleBeforeReboot() {
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "End logging and umount data before reboot\n");
     log_DeInit();
-    const CommandResult pids = Command_Capture(Command{{"pidof", "syslogd"}, std::nullopt});
-    std::istringstream words(pids.output);
-    std::vector<std::string> kill = {"kill", "-9"};
-    for (std::string pid; words >> pid;) {
-        kill.push_back(pid);
-    }
-    if (kill.size() > 2) {
-        Command_Run(Command{kill, std::nullopt});
-    }
+    // One argument vector for "kill -9 $(pidof syslogd)": no shell needed.
+    Command_Run(Command{{"killall", "-9", "syslogd"}, std::nullopt});
     Command_Run(Command{{"sync"}, std::nullopt});
     TheClock().SleepMicros(kSecond);
     Command_Run(Command{{"sync"}, std::nullopt});

@@ -35,6 +35,29 @@ std::array<U8, kUpgradeRecordSize> Upgrade_Serialize(const st_VK_UPGRADE& record
     return out;
 }
 
+std::optional<st_VK_UPGRADE> Upgrade_Parse(std::span<const U8> bytes) {
+    if (bytes.size() != kUpgradeRecordSize) {
+        return std::nullopt;
+    }
+    const U8* in = bytes.data();
+    st_VK_UPGRADE record;
+    record.u8SlotID = in[0];
+    record.u8Res = GetLe16(in + 1);
+    record.u32TmpVersion = GetLe32(in + 4);
+    record.u32ErrorCode = GetLe32(in + 8);
+    record.u16CMD = GetLe16(in + 12);
+    record.u8CurUpgradeProFlag = in[14];
+    record.u8SumUpgradeProFlag = in[15];
+    record.u8CommStatusFlag = in[16];
+    record.u8UpgradeStatusFlag = in[17];
+    record.u32BoardSoftVersion = GetLe32(in + 20);
+    record.u32BoardLogicVersion = GetLe32(in + 24);
+    record.u32FileSoftVersion = GetLe32(in + 28);
+    record.u32FileLogicVersion = GetLe32(in + 32);
+    record.u8BoardType = in[36];
+    return record;
+}
+
 void FTP_UpgradeProfileInit() { HX_STANDIN(LOG_MODULE_UPGRADE); }
 
 U32 upgrade_RecieveFile(const U8* pu8Buffer, U32 u32Length) {

@@ -8,6 +8,8 @@
 
 #include <array>
 #include <atomic>
+#include <optional>
+#include <span>
 
 #include "core/types.h"
 
@@ -37,6 +39,8 @@ constexpr U8 upgrade_doing = 3;
 
 // The 40-byte little-endian wire form sent with command 3847.
 std::array<U8, kUpgradeRecordSize> Upgrade_Serialize(const st_VK_UPGRADE& record);
+// Reads the 40 bytes back (alignment bytes ignored); nullopt for any other length.
+std::optional<st_VK_UPGRADE> Upgrade_Parse(std::span<const U8> bytes);
 
 extern st_VK_UPGRADE UpgradeProFlag;
 extern std::atomic<U8> g_isFtpUpgrading;
