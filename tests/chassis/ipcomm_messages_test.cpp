@@ -525,6 +525,26 @@ TEST_F(EitListTest, TheChannelThatWouldPassFiveHundredEndsTheList) {
     EXPECT_EQ(peers_->chassis().Exchanges(kEitSlot), 62u + 1);
 }
 
+TEST_F(EitListTest, AStreamWhoseProgramChainIsBrokenIsLeftOut) {
+    BuildModel();
+    MakeEitBoard(kEitSlot);
+    {
+        TSP_ModelLock lock;
+        Output_TSInfo* live = TSP_GetTSParam();
+        live->pOutputProgram[live->pOutputTS[StreamOf(2)].u16ProgramIndex].u8ValidFlag = 0;
+    }
+
+    EXPECT_EQ(IPComm_SendEITInfo(), 0u);
+
+    EXPECT_THAT(env_.Console(), HasSubstr("TSP_GetOutTSProgIndexList fail error[0xc0000]"));
+    const auto sends = IPComm_TakeRecordedSends();
+    ASSERT_EQ(sends.size(), 2u);
+    ASSERT_EQ(GetLe32(sends[0].data.data()), 1u) << "channel 7 is still listed";
+    const Output_EIT only = EIT_Parse(sends[0].data.data() + 4);
+    EXPECT_EQ(only.u16ChannelID, 7);
+    EXPECT_EQ(only.u16Index, 0);
+}
+
 TEST_F(EitListTest, AFailedListSuppressesTheEndCommand) {
     BuildModel();
     MakeEitBoard(kEitSlot);
