@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "chassis/ipcomm_dispatch.h"
@@ -167,15 +169,17 @@ protected:
         return record;
     }
 
+    std::vector<Event> TakeEvents() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(events_, {});
+    }
+
     // Dispatches one packet on a fresh connection and closes it as the
     // server does; `probe` runs the moment the reply can be read.
     Outcome Dispatch(ST_VK_IPCOMM packet, const std::function<std::string()>& probe = {}) {
         int fds[2];
         EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
-        {
-            std::lock_guard lock(mutex_);
-            events_.clear();
-        }
+        TakeEvents();
         peer_ = fds[1];
         Outcome outcome;
         std::thread prober;
@@ -199,11 +203,7 @@ protected:
             received.insert(received.end(), buffer, buffer + got);
         }
         close(fds[1]);
-        {
-            std::lock_guard lock(mutex_);
-            outcome.events = std::move(events_);
-            events_.clear();
-        }
+        outcome.events = TakeEvents();
         if (!received.empty()) {
             // Exactly one bare reply: 20 bytes from this board's slot.
             EXPECT_EQ(20u, received.size()) << "more than one reply, or not a bare one";
@@ -426,11 +426,29 @@ TEST_F(DispatchTest, EveryCommandCodeGetsItsReplyAndAction) {
 TEST_F(DispatchTest, ANullRecordIsLoggedAndNotAnswered) {
     int fds[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+    TakeEvents();
     IPComm_Response(fds[0], nullptr);
     close(fds[0]);
     U8 byte;
     EXPECT_EQ(0, recv(fds[1], &byte, 1, 0));
     close(fds[1]);
+    const std::vector<Event> events = TakeEvents();
+    ASSERT_EQ(1u, events.size());
+    EXPECT_NE(std::string::npos, events[0].text.find("Input Param NULL"));
+}
+
+TEST_F(DispatchTest, AMessageHandledPacketByPacketLeavesNoPartialBehind) {
+    // The transport joins every multi-packet message; for commands other than
+    // the configuration records the dispatcher answers each packet and frees
+    // the joined copy after the last.
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD, Dispatch(Packet(IPCOMM_SEND_DATA, Pattern(1400, 1), 3, 0, 2)).reply);
+    EXPECT_GE(IPComm_FindTmpData(Packet(IPCOMM_SEND_DATA, {}, 3)), 0);
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD, Dispatch(Packet(IPCOMM_SEND_DATA, Pattern(9, 2), 3, 1, 2)).reply);
+    EXPECT_LT(IPComm_FindTmpData(Packet(IPCOMM_SEND_DATA, {}, 3)), 0);
+    // The same for a command that is refused.
+    EXPECT_EQ(IPCOMM_DATA_ERROR, Dispatch(Packet(IPCOMM_SEND_INDSTATUS, Pattern(1400, 1), 3, 0, 2)).reply);
+    EXPECT_EQ(IPCOMM_DATA_ERROR, Dispatch(Packet(IPCOMM_SEND_INDSTATUS, Pattern(9, 2), 3, 1, 2)).reply);
+    EXPECT_LT(IPComm_FindTmpData(Packet(IPCOMM_SEND_INDSTATUS, {}, 3)), 0);
 }
 
 // ---------------------------------------------------------------------------
