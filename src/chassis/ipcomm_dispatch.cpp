@@ -1,6 +1,7 @@
 #include "chassis/ipcomm_dispatch.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -176,7 +177,10 @@ void HandleUpgradePacket(S32 fd, const ST_VK_IPCOMM& packet) {
 }
 
 void HandleFtpUpgrade(S32 fd, const ST_VK_IPCOMM& packet) {
-    const U32 size = packet.u32Length >= 4 ? GetBe32(packet.pu8Data.data()) : 0;
+    // Bytes 0-3, most significant first; missing bytes count as zero.
+    std::array<U8, 4> sizeBytes{};
+    std::copy_n(packet.pu8Data.begin(), std::min<U32>(packet.u32Length, 4), sizeBytes.begin());
+    const U32 size = GetBe32(sizeBytes.data());
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Upgrade file size: %u\n", size);
     IPComm_ResponseSuccess(fd);
     upgrade_FTPUpgradeMode();

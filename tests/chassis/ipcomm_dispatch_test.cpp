@@ -661,6 +661,8 @@ TEST_F(DispatchTest, FtpUpgradeInstallsUnlessTheFetchFailedForAnFtpBoard) {
         EXPECT_EQ(c.installed ? 1 : 0, installs);
         EXPECT_EQ(0, g_isFtpUpgrading.load());
     }
+    // A short size field is read as far as it goes.
+    EXPECT_TRUE(Dispatch(Packet(IPCOMM_FTP_UPGRADE, {0x01})).Has("Upgrade file size: 16777216"));
 }
 
 TEST_F(DispatchTest, RebootOrderRepliesWaitsFiveSecondsThenPreparesAndReboots) {
