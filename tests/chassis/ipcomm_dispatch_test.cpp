@@ -5,8 +5,10 @@
 // Order is observed without timing: every log line, every packet a simulated
 // board receives and every host command the runner is asked to run is noted
 // together with whether the reply could already be read on the peer's end at
-// that moment. Actions that leave only state behind are probed by a thread
-// that wakes the moment the reply arrives.
+// that moment. Actions that leave only state behind are probed at the reply
+// itself: the packet is dispatched once more on a connection whose sending
+// side is shut, so the reply fails and logs the moment it is written, and the
+// probe runs on that log line in the dispatcher's own thread.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -64,7 +66,6 @@ struct Event {
 struct Outcome {
     U16 reply = 0;  // 0: the connection closed without a reply
     std::vector<Event> events;
-    std::string atReply;  // the probe's answer when the reply arrived
 
     bool Has(const std::string& text) const {
         for (const Event& event : events) {
@@ -149,6 +150,9 @@ protected:
     }
 
     void Note(std::string text) {
+        if (probe_ && text.find("send to client error") != std::string::npos) {
+            atReply_ = probe_();
+        }
         bool replied = false;
         if (const int peer = peer_; peer >= 0) {
             pollfd ready{peer, POLLIN, 0};
@@ -174,28 +178,32 @@ protected:
         return std::exchange(events_, {});
     }
 
+    // What `probe` says at the moment the dispatcher writes its reply to this
+    // packet ("no reply" when it writes none).
+    std::string StateAtReply(ST_VK_IPCOMM packet, std::function<std::string()> probe) {
+        int fds[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+        shutdown(fds[0], SHUT_WR);
+        atReply_ = "no reply";
+        probe_ = std::move(probe);
+        IPComm_Response(fds[0], &packet);
+        probe_ = nullptr;
+        close(fds[0]);
+        close(fds[1]);
+        TakeEvents();
+        return atReply_;
+    }
+
     // Dispatches one packet on a fresh connection and closes it as the
-    // server does; `probe` runs the moment the reply can be read.
-    Outcome Dispatch(ST_VK_IPCOMM packet, const std::function<std::string()>& probe = {}) {
+    // server does.
+    Outcome Dispatch(ST_VK_IPCOMM packet) {
         int fds[2];
         EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
         TakeEvents();
         peer_ = fds[1];
         Outcome outcome;
-        std::thread prober;
-        if (probe) {
-            prober = std::thread([&] {
-                pollfd ready{fds[1], POLLIN, 0};
-                if (poll(&ready, 1, 10'000) > 0) {
-                    outcome.atReply = probe();
-                }
-            });
-        }
         IPComm_Response(fds[0], &packet);
         close(fds[0]);
-        if (prober.joinable()) {
-            prober.join();
-        }
         peer_ = -1;
         Bytes received;
         U8 buffer[256];
@@ -265,6 +273,8 @@ private:
     std::mutex mutex_;
     std::vector<Event> events_;
     std::atomic<int> peer_{-1};
+    std::function<std::string()> probe_;  // set and read in the dispatching thread only
+    std::string atReply_;
 };
 
 Bytes Pattern(std::size_t size, U8 seed) {
@@ -315,8 +325,8 @@ struct CodeRow {
     // Events in order; true: after the reply. An error row runs nothing at all.
     std::vector<std::pair<std::string, bool>> events;
     U8 sender = kBackBoard;
-    std::function<void()> before = {};
-    std::function<std::string()> probe = {};  // state when the reply arrives
+    std::function<void()> before = {};        // before each dispatch of the packet
+    std::function<std::string()> probe = {};  // state when the reply is written
     std::string atReply = {};
     std::function<void()> after = {};  // checks once the call returned
 };
@@ -330,7 +340,7 @@ TEST_F(DispatchTest, EveryCommandCodeGetsItsReplyAndAction) {
         {2, {}, kError, {}},
         {IPCOMM_SEND_RESOUR, ResourceRecord(4, kEitBoardType, 1), kSuccess,
          // the record moves the EIT board to slot 4, which gets the EIT list
-         {{EitListTo(4), false}}, kBackBoard, {},
+         {{EitListTo(4), false}}, kBackBoard, [] { Resource_GetHandle(4)->u8BoardType = 0; },
          [] { return std::to_string(Resource_GetHandle(4)->u8BoardType); }, std::to_string(kEitBoardType),
          [] { Resource_GetHandle(4)->u8BoardType = 0; }},
         {IPCOMM_SEND_DATA, {1, 2, 3}, kSuccess, {}},
@@ -347,7 +357,8 @@ TEST_F(DispatchTest, EveryCommandCodeGetsItsReplyAndAction) {
         {277, {}, kError, {}},
         {IPCOMM_SEND_EITINFO, Bytes(4), kSuccess, {{EitListTo(kEitSlot), false}}, 3},
         {IPCOMM_SEND_EITINFO_OVER, {}, kError, {}},
-        {IPCOMM_SEND_SUBPLUGFLAG, {0x05, 0x80}, kSuccess, {{"Get subplugflag 0x8005", false}}, kBackBoard, {},
+        {IPCOMM_SEND_SUBPLUGFLAG, {0x05, 0x80}, kSuccess, {{"Get subplugflag 0x8005", false}}, kBackBoard,
+         [] { Status_SetSubBoardPlugStatus(0); },
          [] { return std::to_string(Status_GetSubBoardPlugStatus()); }, "32773"},
         {IPCOMM_SEND_IP, Le32s({SimBoardAddress(16), SimBoardAddress(kOwnSlot), 0xFF000000u, 0x7F0000FEu}), kSuccess,
          {{"cmd: ifconfig eth0", true}, {"cmd: route add default gw 127.0.0.254", true}, {ResourceToBackBoard(), true}}},
@@ -408,14 +419,18 @@ TEST_F(DispatchTest, EveryCommandCodeGetsItsReplyAndAction) {
         if (row.before) {
             row.before();
         }
-        const Outcome outcome = Dispatch(Packet(row.command, row.data, row.sender), row.probe);
+        const Outcome outcome = Dispatch(Packet(row.command, row.data, row.sender));
         EXPECT_EQ(row.reply, outcome.reply);
         if (row.reply == kError) {
             EXPECT_TRUE(outcome.events.empty()) << "nothing may run:\n" << outcome.Describe();
         }
         ExpectSequence(outcome, row.events);
         if (row.probe) {
-            EXPECT_EQ(row.atReply, outcome.atReply) << "done before the reply";
+            if (row.before) {
+                row.before();
+            }
+            EXPECT_EQ(row.atReply, StateAtReply(Packet(row.command, row.data, row.sender), row.probe))
+                << "done before the reply";
         }
         if (row.after) {
             row.after();
@@ -752,10 +767,13 @@ TEST_F(DispatchTest, UserRightsTextEndsAtTheFirstZeroByteOrAtItsLength) {
     std::memcpy(lengthEnded.pu8Data.data() + lengthEnded.u32Length, garbage.data(), garbage.size());
     for (const ST_VK_IPCOMM& packet : {Packet(IPCOMM_USER_AUTHORITY_CONFIG, zeroEnded), lengthEnded}) {
         VKUser_InitUserAuthority();
-        const Outcome outcome = Dispatch(packet, [] { return std::to_string(VKUser_GetAuthorityEntry(0).u8ModifyEnable); });
+        const Outcome outcome = Dispatch(packet);
         EXPECT_EQ(IPCOMM_SUCCESS_CMD, outcome.reply);
-        EXPECT_EQ("0", outcome.atReply) << "the rights are in place when the reply goes out";
         EXPECT_FALSE(outcome.Has("cJSON_Parse err")) << outcome.Describe();
+        EXPECT_EQ(0, VKUser_GetAuthorityEntry(0).u8ModifyEnable);
+        VKUser_InitUserAuthority();
+        EXPECT_EQ("0", StateAtReply(packet, [] { return std::to_string(VKUser_GetAuthorityEntry(0).u8ModifyEnable); }))
+            << "the rights are in place when the reply goes out";
     }
     VKUser_InitUserAuthority();
 }
