@@ -1,7 +1,10 @@
 #include "chassis/ipcomm_dispatch.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,20 @@ struct ImageState {
     UpgradeTransfer state;
 };
 ImageState g_image;
+IPCommDispatchHooks g_hooks;
+
+U32 ConstructOutput(U8* data, IPCOMM_CMD command, U16 length) {
+    return g_hooks.construct != nullptr ? g_hooks.construct(data, command, length)
+                                        : TSP_ConstructOutputTS(data, command, length);
+}
+
+U32 ReceiveFile(const U8* image, U32 length) {
+    return g_hooks.receiveFile != nullptr ? g_hooks.receiveFile(image, length) : upgrade_RecieveFile(image, length);
+}
+
+U32 UpgradeSystem(const char* fileName) {
+    return g_hooks.upgradeSystem != nullptr ? g_hooks.upgradeSystem(fileName) : upgrade_UpgradeSystem(fileName);
+}
 
 bool IsConfigurationRecord(U16 command) {
     switch (command) {
@@ -53,18 +70,10 @@ std::string PayloadText(const ST_VK_IPCOMM& packet) {
     return std::string(begin, std::find(begin, end, U8{0}));
 }
 
-void Reply(S32 fd, bool success) {
-    if (success) {
-        IPComm_ResponseSuccess(fd);
-    } else {
-        IPComm_ResponseError(fd);
-    }
-}
-
 void HandleConfiguration(S32 fd, ST_VK_IPCOMM& packet) {
     const auto command = static_cast<IPCOMM_CMD>(packet.u16CMD);
     if (packet.u32SumTansNum == 1) {
-        TSP_ConstructOutputTS(packet.pu8Data.data(), command, static_cast<U16>(packet.u32Length));
+        ConstructOutput(packet.pu8Data.data(), command, static_cast<U16>(packet.u32Length));
         HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "u32Length : %u\n", packet.u32Length);
         IPComm_ResponseSuccess(fd);
         return;
@@ -85,7 +94,7 @@ void HandleConfiguration(S32 fd, ST_VK_IPCOMM& packet) {
     }
     if (slot.u32curPacket == packet.u32SumTansNum - 1) {
         const U32 length = slot.u32Length;
-        const U32 result = TSP_ConstructOutputTS(slot.pu8Data.data(), command, static_cast<U16>(length));
+        const U32 result = ConstructOutput(slot.pu8Data.data(), command, static_cast<U16>(length));
         if (result != 0) {
             IPComm_ResponseError(fd);
         } else {
@@ -119,11 +128,15 @@ void HandleUpgradePacket(S32 fd, const ST_VK_IPCOMM& packet) {
         state.packetCount = count;
         const std::uint64_t size = static_cast<std::uint64_t>(count) * kIPCommMaxData;
         if (count == 0 || size > kUpgradeImageLimit) {
-            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "##### IPCOMM UPGRADE CMD malloc fail\n");
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "##### upgrade image of %u packets refused\n", count);
         } else {
-            g_image.buffer.assign(size, 0);
-            state.hasBuffer = true;
-            state.capacity = static_cast<U32>(size);
+            try {
+                g_image.buffer.assign(size, 0);
+                state.hasBuffer = true;
+                state.capacity = static_cast<U32>(size);
+            } catch (const std::bad_alloc&) {
+                HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "##### IPCOMM UPGRADE CMD malloc fail\n");
+            }
         }
     }
     if (state.hasBuffer && count != state.packetCount) {
@@ -150,8 +163,10 @@ void HandleUpgradePacket(S32 fd, const ST_VK_IPCOMM& packet) {
     if (count != 0 && packet.u32CurTansNum == count - 1) {
         HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "##### Receive upgrade file finish\n");
         if (state.hasBuffer) {
-            if (upgrade_RecieveFile(g_image.buffer.data(), state.stored) == VK_SUCCESS) {
-                upgrade_UpgradeSystem(kUpgradeFile);
+            // A file that could not be written is not installed: it may hold
+            // an earlier image.
+            if (ReceiveFile(g_image.buffer.data(), state.stored) == VK_SUCCESS) {
+                UpgradeSystem(kUpgradeFile);
             }
         } else {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "##### upgrade image lost, not installed\n");
@@ -162,7 +177,10 @@ void HandleUpgradePacket(S32 fd, const ST_VK_IPCOMM& packet) {
 }
 
 void HandleFtpUpgrade(S32 fd, const ST_VK_IPCOMM& packet) {
-    const U32 size = packet.u32Length >= 4 ? GetBe32(packet.pu8Data.data()) : 0;
+    // Bytes 0-3, most significant first; missing bytes count as zero.
+    std::array<U8, 4> sizeBytes{};
+    std::copy_n(packet.pu8Data.begin(), std::min<U32>(packet.u32Length, 4), sizeBytes.begin());
+    const U32 size = GetBe32(sizeBytes.data());
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Upgrade file size: %u\n", size);
     IPComm_ResponseSuccess(fd);
     upgrade_FTPUpgradeMode();
@@ -170,7 +188,7 @@ void HandleFtpUpgrade(S32 fd, const ST_VK_IPCOMM& packet) {
     const TResource_TS* self = Resource_GetHandle(Status_GetSlotID());
     const bool skip = UpgradeProFlag.u8CurUpgradeProFlag == upgrade_fail && self != nullptr && self->u8FTPUpgrade > 1;
     if (!skip) {
-        upgrade_UpgradeSystem(kUpgradeFile);
+        UpgradeSystem(kUpgradeFile);
     }
     g_isFtpUpgrading = 0;
 }
@@ -180,6 +198,8 @@ void HandleFtpUpgrade(S32 fd, const ST_VK_IPCOMM& packet) {
 UpgradeTransfer IPComm_UpgradeTransferState() { return g_image.state; }
 
 void IPComm_ResetUpgradeTransfer() { g_image = ImageState{}; }
+
+void IPComm_SetDispatchHooks(const IPCommDispatchHooks& hooks) { g_hooks = hooks; }
 
 void IPComm_Response(S32 connect_fd, ST_VK_IPCOMM* pstIPComm) {
     if (pstIPComm == nullptr) {
@@ -194,9 +214,20 @@ void IPComm_Response(S32 connect_fd, ST_VK_IPCOMM* pstIPComm) {
     } else {
         switch (command) {
             case IPCOMM_SEND_RESOUR: {
-                const bool stored = packet.u32Length >= kResourceSize &&
-                                    Resource_SetSlotResource(sender, packet.pu8Data.data(), packet.u32Length) == 0;
-                Reply(connect_fd, stored);
+                // A short record would be stored padded with zeros, and one
+                // naming a slot above 16 has no record to go to: both are
+                // refused whole. Bytes beyond the record are not used.
+                const U8 recordSlot = packet.pu8Data[offsetof(TResource_TS, u8SlotID)];
+                if (packet.u32Length < kResourceSize || recordSlot >= kResourceRecords) {
+                    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Resource of %u bytes for slot %u refused\n",
+                           packet.u32Length, recordSlot);
+                    IPComm_ResponseError(connect_fd);
+                    break;
+                }
+                // Acknowledged whatever the record does (a sender other than
+                // the back board is ignored there).
+                Resource_SetSlotResource(sender, packet.pu8Data.data(), kResourceSize);
+                IPComm_ResponseSuccess(connect_fd);
                 break;
             }
             case IPCOMM_SEND_DATA:

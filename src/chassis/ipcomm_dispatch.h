@@ -28,4 +28,16 @@ struct UpgradeTransfer {
 UpgradeTransfer IPComm_UpgradeTransferState();
 void IPComm_ResetUpgradeTransfer();
 
+// Where a configuration message and a received firmware image are handed on.
+// A null member means the real handler (TSP_ConstructOutputTS,
+// upgrade_RecieveFile, upgrade_UpgradeSystem); tests and the fuzz target put
+// recorders in their place, and IPComm_SetDispatchHooks({}) restores them.
+// Set only while no packet is being dispatched.
+struct IPCommDispatchHooks {
+    U32 (*construct)(U8* data, IPCOMM_CMD command, U16 length) = nullptr;
+    U32 (*receiveFile)(const U8* image, U32 length) = nullptr;
+    U32 (*upgradeSystem)(const char* fileName) = nullptr;
+};
+void IPComm_SetDispatchHooks(const IPCommDispatchHooks& hooks);
+
 }  // namespace hx
