@@ -57,11 +57,12 @@ bool SetUpPhy(MdioBus& bus, U32 port) {
 }
 
 bool IsNetworkTestWordChar(unsigned char c) {
-    return std::isalnum(c) != 0 || std::strchr(".:_=/-", c) != nullptr;
+    return std::isalnum(c) != 0 || (c != '\0' && std::strchr(".:_=/-,", c) != nullptr);
 }
 
-// Splits the back board's command text into words; nullopt when it is not
-// "iperf3" followed by safe words.
+// Splits the back board's command text into words; nullopt unless its first
+// word ends in "iperf3" (the back board may name its own path to the tool) and
+// every word is safe.
 std::optional<std::vector<std::string>> NetworkTestWords(std::string_view text) {
     std::vector<std::string> words;
     std::size_t position = 0;
@@ -80,7 +81,8 @@ std::optional<std::vector<std::string>> NetworkTestWords(std::string_view text) 
         words.emplace_back(text.substr(position, end - position));
         position = end;
     }
-    if (words.empty() || words.front() != "iperf3") {
+    constexpr std::string_view kTool = "iperf3";
+    if (words.empty() || !words.front().ends_with(kTool)) {
         return std::nullopt;
     }
     return words;
