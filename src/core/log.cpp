@@ -20,6 +20,10 @@
 
 namespace hx {
 
+const char* const log_NameArrayName[kLogModuleNames] = {"SYS",       "PARAMS", "UPGRADE", "TSPROCESS",
+                                                        "SIPROCESS", "",       "SOCKET",  "HW",
+                                                        "WEB",       "SNMP",   "QAM"};
+
 std::int64_t g_arrLogTime[kLogCacheRows];
 U32 g_arrLogLevel[kLogCacheRows];
 char g_arrLogRecord[kLogCacheRows][kLogCacheText];
@@ -40,8 +44,7 @@ std::mutex s_CacheMutex;
 long s_cacheOffset = 0;
 
 constexpr const char* kLevelNames[] = {"DEBUG", "INFO", "WARNING", "ERROR"};
-constexpr const char* kModuleNames[] = {"SYS", "PARAMS", "UPGRADE", "TSPROCESS", "SIPROCESS", "",
-                                        "SOCKET", "HW", "WEB", "SNMP", "QAM"};
+const char* const* const kModuleNames = log_NameArrayName;
 
 // Syslog of the host: what the card's daemon turns into KESTRA.log.
 class SystemSyslog final : public SyslogSink {

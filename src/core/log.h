@@ -15,6 +15,7 @@
 // daemon would.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -81,6 +82,9 @@ U32 Log_GetOutputMode();
 int Log_IsOpenLevel(U32 level);
 int Log_IsOpenModule(U32 module);
 const char* Log_GetLevelString(U32 level);
+// The name of each module bit, bit 0 first; bit 5 names no module ("").
+constexpr std::size_t kLogModuleNames = 11;
+extern const char* const log_NameArrayName[kLogModuleNames];
 const char* Log_GetModuleString(U32 module);
 
 void LogSetting_ParamInit();

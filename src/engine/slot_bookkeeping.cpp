@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
 #include "chassis/ipcomm.h"
@@ -184,7 +183,7 @@ U32 TSP_SendClearCmd() {
 
 U32 TSP_UpdateResourceInfo() {
     HX_MODEL_LOCK_FORBIDDEN();
-    std::array<U8, sizeof(TResource_TS)> record{};
+    ResourceBytes record{};
     bool changed = false;
     {
         TSP_ModelLock lock;
@@ -202,7 +201,7 @@ U32 TSP_UpdateResourceInfo() {
             }
         }
         if (changed) {
-            std::memcpy(record.data(), self, record.size());
+            record = Resource_Serialize(*self);
         }
     }
     if (!changed) {

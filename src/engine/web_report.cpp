@@ -9,6 +9,9 @@
 #include "engine/model_lookup.h"
 #include "engine/model_walkers.h"
 #include "engine/output_model.h"
+#include "platform/board.h"
+#include "platform/fpga_meter.h"
+#include "platform/qam.h"
 #include "platform/qam_params.h"
 
 namespace hx {
@@ -71,11 +74,92 @@ U32 FillProgramView(const Output_TSInfo* model, U16 programIndex, U16 channel, O
     return 0;
 }
 
+struct ChannelRates {
+    U32 total = 0;
+    U32 effective = 0;
+    BOOL overflow = 0;
+};
+
+// Read before the model lock is taken: the meters have their own lock.
+ChannelRates ReadChannelRates(U16 channel) {
+    ChannelRates rates;
+    if (channel >= BMN_GetOutputChannelNum()) {
+        return rates;
+    }
+    GetChannel_BiteRate(static_cast<U8>(channel), &rates.total, &rates.effective);
+    U32 configured = 0;
+    U32 fpgaEffective = 0;
+    FPGA_GetChannelBitRate(channel, &configured, &fpgaEffective);
+    rates.overflow = TSP_IsChannelOverflow(rates.total, configured);
+    return rates;
+}
+
 struct BitEntry {
     U16 pid;
     U8 type;
     U16 program;  // kChainEnd for stream PIDs
 };
+
+// The PID rows of one stream, sorted by PID, one row per PID with the count of
+// records sharing it and the first sharer's type and service name.
+U32 FillBitViews(const Output_TSInfo* model, U16 tsIndex, Output_WebTSBitInfo* pstBitInfo) {
+    std::vector<BitEntry> entries;
+    IndexInfoList programs;
+    IndexInfoList list;
+    if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
+        return result;
+    }
+    for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
+        const U16 programIndex = programs.aru16IndexList[p];
+        const Output_TSProgram& program = model->pOutputProgram[programIndex];
+        entries.push_back({program.u16PMTPID, PMT_TABLE_PID, programIndex});
+        if (program.u16PCRIndex != kChainEnd) {
+            entries.push_back({program.u16PCRPID, PCR_PID, programIndex});
+        }
+        if (TSP_GetOutProgESPIDIndexList(programIndex, model, &list) == 0) {
+            for (U16 i = 0; i < list.u16IndexListNum; ++i) {
+                const Output_TSPID& es = model->pOutputPID[list.aru16IndexList[i]];
+                entries.push_back({es.u16PID, EsViewType(es.u8StreamType), programIndex});
+            }
+        }
+        if (TSP_GetOutProgPSECMPIDIndexList(programIndex, model, &list) == 0) {
+            for (U16 i = 0; i < list.u16IndexListNum; ++i) {
+                entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, PS_ECM_PID, programIndex});
+            }
+        }
+    }
+    if (TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list) == 0) {
+        for (U16 i = 0; i < list.u16IndexListNum; ++i) {
+            entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, EMM_PID, kChainEnd});
+        }
+    }
+    if (TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list) == 0) {
+        for (U16 i = 0; i < list.u16IndexListNum; ++i) {
+            entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, OTHER_PID, kChainEnd});
+        }
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const BitEntry& a, const BitEntry& b) { return a.pid < b.pid; });
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t same = i;
+        while (same < entries.size() && entries[same].pid == entries[i].pid) {
+            ++same;
+        }
+        if (pstBitInfo->u16PIDNum == kWebPidBitViews) {
+            break;
+        }
+        Output_WebPIDBitInfo& view = pstBitInfo->arPIDBitInfo[pstBitInfo->u16PIDNum++];
+        view.u16PID = entries[i].pid;
+        view.u8PIDType = entries[i].type;
+        view.u16SamePIDNum = static_cast<U16>(same - i);
+        if (entries[i].program != kChainEnd) {
+            const Output_TSProgram& program = model->pOutputProgram[entries[i].program];
+            view.u8ServiceNameLen = std::min<U8>(program.u8ServiceNameLen, sizeof view.aru8ServiceName);
+            std::memcpy(view.aru8ServiceName, program.aru8ServiceName, view.u8ServiceNameLen);
+        }
+        i = same;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -84,6 +168,7 @@ U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_T
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "input ERROR\r\n\n");
         return kTspErrInput;
     }
+    const ChannelRates rates = ReadChannelRates(u16Channel);
     TSP_ModelLock lock;
     std::memset(pstWebTSInfo, 0, sizeof *pstWebTSInfo);
     pstWebTSInfo->u16Channel = u16Channel;
@@ -110,6 +195,9 @@ U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_T
     if (u16Channel < kQamChannelSlots) {
         pstWebTSInfo->u32Frequency = GetQAMPara_Handle()->Frequency[u16Channel].value;
     }
+    pstWebTSInfo->u32TotalBitRate = rates.total;
+    pstWebTSInfo->u32EffectiveBitRate = rates.effective;
+    pstWebTSInfo->bOverFlow = rates.overflow;
 
     IndexInfoList list;
     if (const U32 result = TSP_GetOutTSOtherPIDIndexList(tsIndex, pstParamTS, &list); result != 0) {
@@ -168,69 +256,24 @@ U32 TSP_SendTSBitInfoToWeb(U16 u16Channel, Output_WebTSBitInfo* pstBitInfo) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "input ERROR\r\n\n");
         return kTspErrInput;
     }
-    TSP_ModelLock lock;
-    std::memset(pstBitInfo, 0, sizeof *pstBitInfo);
-    const Output_TSInfo* model = TSP_GetTSParam();
-    const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
-    if (tsIndex == kChainEnd) {
-        pstBitInfo->u8ValidFlag = 255;
-        return 0;
-    }
-    pstBitInfo->u8ValidFlag = 1;
-    std::vector<BitEntry> entries;
-    IndexInfoList programs;
-    IndexInfoList list;
-    if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
-        return result;
-    }
-    for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
-        const U16 programIndex = programs.aru16IndexList[p];
-        const Output_TSProgram& program = model->pOutputProgram[programIndex];
-        entries.push_back({program.u16PMTPID, PMT_TABLE_PID, programIndex});
-        if (program.u16PCRIndex != kChainEnd) {
-            entries.push_back({program.u16PCRPID, PCR_PID, programIndex});
+    {
+        TSP_ModelLock lock;
+        std::memset(pstBitInfo, 0, sizeof *pstBitInfo);
+        const Output_TSInfo* model = TSP_GetTSParam();
+        const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
+        if (tsIndex == kChainEnd) {
+            pstBitInfo->u8ValidFlag = 255;
+            return 0;
         }
-        if (TSP_GetOutProgESPIDIndexList(programIndex, model, &list) == 0) {
-            for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-                const Output_TSPID& es = model->pOutputPID[list.aru16IndexList[i]];
-                entries.push_back({es.u16PID, EsViewType(es.u8StreamType), programIndex});
-            }
-        }
-        if (TSP_GetOutProgPSECMPIDIndexList(programIndex, model, &list) == 0) {
-            for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-                entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, PS_ECM_PID, programIndex});
-            }
+        pstBitInfo->u8ValidFlag = 1;
+        if (const U32 result = FillBitViews(model, tsIndex, pstBitInfo); result != 0) {
+            return result;
         }
     }
-    if (TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list) == 0) {
-        for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-            entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, EMM_PID, kChainEnd});
-        }
-    }
-    if (TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list) == 0) {
-        for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-            entries.push_back({model->pOutputPID[list.aru16IndexList[i]].u16PID, OTHER_PID, kChainEnd});
-        }
-    }
-    std::stable_sort(entries.begin(), entries.end(), [](const BitEntry& a, const BitEntry& b) { return a.pid < b.pid; });
-    for (std::size_t i = 0; i < entries.size();) {
-        std::size_t same = i;
-        while (same < entries.size() && entries[same].pid == entries[i].pid) {
-            ++same;
-        }
-        if (pstBitInfo->u16PIDNum == kWebPidBitViews) {
-            break;
-        }
-        Output_WebPIDBitInfo& view = pstBitInfo->arPIDBitInfo[pstBitInfo->u16PIDNum++];
-        view.u16PID = entries[i].pid;
-        view.u8PIDType = entries[i].type;
-        view.u16SamePIDNum = static_cast<U16>(same - i);
-        if (entries[i].program != kChainEnd) {
-            const Output_TSProgram& program = model->pOutputProgram[entries[i].program];
-            view.u8ServiceNameLen = std::min<U8>(program.u8ServiceNameLen, sizeof view.aru8ServiceName);
-            std::memcpy(view.aru8ServiceName, program.aru8ServiceName, view.u8ServiceNameLen);
-        }
-        i = same;
+    pstBitInfo->u32TotalBitRate = ReadChannelRates(u16Channel).total;
+    for (U16 i = 0; i < pstBitInfo->u16PIDNum; ++i) {
+        Output_WebPIDBitInfo& view = pstBitInfo->arPIDBitInfo[i];
+        FPGA_GetPIDBitInfo(u16Channel, view.u16PID, &view.u32BitRate, &view.U8CcNum);
     }
     return 0;
 }

@@ -5,9 +5,11 @@
 // Callers: the HTTP thread (web handlers), the LED monitor, the SNMP agent.
 // Each builder takes the model lock for the time it reads the model.
 //
-// The rate meters of the main FPGA and the 160T status are not read here yet:
-// the bit rates, the overflow flag and the per-PID rates and continuity counts
-// stay 0 until those meters exist.
+// Rates come from two meters: the channel's total and effective rate from the
+// last 160T status (GetChannel_BiteRate), its configured routing-table rate
+// and the per-PID rates and continuity-error counts from the main FPGA's
+// meters (platform/fpga_meter.h). The PID meters are read after the model
+// lock is released, so a slow register window never holds up the model.
 #pragma once
 
 #include "core/types.h"
@@ -115,11 +117,20 @@ struct Output_WebTSBitInfo {
 // An elementary stream whose PID record carries this filter flag is not shown.
 constexpr U8 kPidFiltered = 1;
 
+// The overflow rule of an output channel: the configured (routing-table) rate
+// exceeds 98 % of the total rate the modulator carries. The product is taken
+// in double precision, rounded to single precision and truncated, as the
+// status pages and the board MIB have always compared it.
+constexpr BOOL TSP_IsChannelOverflow(U32 u32TotalBitRate, U32 u32ConfiguredBitRate) {
+    return static_cast<U32>(static_cast<float>(u32TotalBitRate * 0.98)) < u32ConfiguredBitRate ? 1 : 0;
+}
+
 // Fills the view of the channel's output stream from `model` (live or
 // temporary), after zeroing it: valid flag 1, or 255 with result 0 when the
 // channel has no stream; pass-through flag 1 with its source, else 255;
-// stream IDs, modulation mode, TDT switch, frequency; the other PIDs (old PID
-// = PID, type 6); every program with its unfiltered elementary streams (old =
+// stream IDs, modulation mode, TDT switch, frequency; total and effective rate
+// (160T status, kbit/s) and the overflow flag (TSP_IsChannelOverflow with the
+// main FPGA's configured rate); the other PIDs (old PID = PID, type 6); every program with its unfiltered elementary streams (old =
 // current values; type 0 for a video stream type, 1 otherwise). A walker's
 // code otherwise.
 U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_TSInfo* pstParamTS);
@@ -129,7 +140,9 @@ U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_T
 U32 TSP_SendProgramInfoToWeb(U16 u16Channel, U16 u16ServiceID, Output_WebProgramInfo* pstWebProgramInfo,
                              Output_TSInfo* pstParamTS);
 // The PIDs of the channel's stream in the live model, at most 500, sorted by
-// PID, with the records sharing each; u8ValidFlag 255 when there is no stream.
+// PID, with the records sharing each, each with its rate and continuity-error
+// count from the main FPGA's PID meter; the total is the channel's total rate
+// from the 160T status. u8ValidFlag 255 when there is no stream.
 U32 TSP_SendTSBitInfoToWeb(U16 u16Channel, Output_WebTSBitInfo* pstBitInfo);
 
 }  // namespace hx

@@ -57,11 +57,12 @@ bool SetUpPhy(MdioBus& bus, U32 port) {
 }
 
 bool IsNetworkTestWordChar(unsigned char c) {
-    return (c < 0x80 && std::isalnum(c) != 0) || (c != 0 && std::strchr(".:_=/-,", c) != nullptr);
+    return std::isalnum(c) != 0 || (c != '\0' && std::strchr(".:_=/-,", c) != nullptr);
 }
 
-// Splits the back board's command text into words; nullopt unless the first
-// word names the tool (ends in "iperf3", a path allowed) and every word is safe.
+// Splits the back board's command text into words; nullopt unless its first
+// word ends in "iperf3" (the back board may name its own path to the tool) and
+// every word is safe.
 std::optional<std::vector<std::string>> NetworkTestWords(std::string_view text) {
     std::vector<std::string> words;
     std::size_t position = 0;
@@ -81,7 +82,7 @@ std::optional<std::vector<std::string>> NetworkTestWords(std::string_view text) 
         position = end;
     }
     constexpr std::string_view kTool = "iperf3";
-    if (words.empty() || !std::string_view(words.front()).ends_with(kTool)) {
+    if (words.empty() || !words.front().ends_with(kTool)) {
         return std::nullopt;
     }
     return words;

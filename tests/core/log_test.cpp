@@ -69,6 +69,19 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"UnknownModuleBitsNameSys", 14, 0xFFFFFFFF, 1, LOG_LEVEL_INFO, 0x10000, "[INFO][SYS]7:fn:12 hello 42\n", false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The web's module list reads these names by bit; the log lines use the same.
+TEST(LogModuleNamesTest, EachBitHasTheNameItsLinesCarry) {
+    const std::vector<std::string> expected = {"SYS",       "PARAMS", "UPGRADE", "TSPROCESS", "SIPROCESS", "",
+                                               "SOCKET",    "HW",     "WEB",     "SNMP",      "QAM"};
+    ASSERT_EQ(expected.size(), kLogModuleNames);
+    for (std::size_t bit = 0; bit < kLogModuleNames; ++bit) {
+        EXPECT_EQ(expected[bit], log_NameArrayName[bit]) << "bit " << bit;
+        if (bit != 5) {
+            EXPECT_STREQ(log_NameArrayName[bit], Log_GetModuleString(1u << bit));
+        }
+    }
+}
+
 TEST_F(LogTest, BeforeInitOnlyTheConsoleHearsOfIt) {
     log_printf(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "early %s\n", "line");
     EXPECT_EQ("[ERROR][SYS]early line\n\n log module is not initialized\n", env.Console());

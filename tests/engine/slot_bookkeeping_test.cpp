@@ -119,6 +119,7 @@ TEST_F(SlotBookkeepingTest, ClearingOneSlotLeavesTheOtherSlotsRecords) {
     BuildModel();
     ASSERT_EQ(0u, TSP_UpdateResourceInfo());
     IPComm_TakeRecordedSends();
+    Resource_getSelfHandle()->au8Reserved[0] = 0xAA;  // never sent: the record's tail goes as zeros
 
     ASSERT_EQ(0u, ClearOneSlotInfoFromInput(3));
     EXPECT_EQ((std::vector<U8>{5, 5}), SourcesOfChannel(1)) << "slot 5's program and other PID stay";
@@ -133,6 +134,7 @@ TEST_F(SlotBookkeepingTest, ClearingOneSlotLeavesTheOtherSlotsRecords) {
     ASSERT_EQ(1024u, sends[0].data.size());
     EXPECT_EQ(2, sends[0].data[88 + 1]);
     EXPECT_EQ(0, sends[0].data[88 + 2]);
+    EXPECT_EQ(0, sends[0].data[125]);
     const std::string console = env.Console();
     EXPECT_NE(std::string::npos, console.find("TSP_BuildOutputLUT")) << "the apply ran";
     EXPECT_NE(std::string::npos, console.find("IPComm_SendEITInfo"));
