@@ -77,8 +77,7 @@ std::vector<std::string> Resource(std::span<const U8> data) {
                IPComm_AddressText(r.u32IPAddress).c_str(), r.au8Mac[0], r.au8Mac[1], r.au8Mac[2], r.au8Mac[3],
                r.au8Mac[4], r.au8Mac[5], r.u16OutputChannelNum),
         Format("  software 0x%x, logic 0x%x, hardware 0x%x, descriptor '%s'", r.u32SoftVersion, r.u32LogicVersion,
-               r.u32HardVersion, Name(r.au8BoardDescriptor, sizeof r.au8BoardDescriptor,
-                                      sizeof r.au8BoardDescriptor).c_str()),
+               r.u32HardVersion, Text(r.au8BoardDescriptor).c_str()),
         Format("  FTP upgrade %u, EIT enable %u, deletes channel programs %u, muxes PIDs %u, customer variant %u",
                r.u8FTPUpgrade, r.u8EitEnable, r.u8isDelChannelProg, r.u8MuxPIDEnable, r.u8CustomVariant),
     };
