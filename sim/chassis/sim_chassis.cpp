@@ -353,6 +353,9 @@ bool SimChassis::Refuse(U32 slot, bool refuse) {
     }
     Board& board = *found->second;
     if (refuse && board.listener >= 0) {
+        // The board's thread may be polling this socket, which keeps it open
+        // past close(); shutting it down refuses new peers at once.
+        shutdown(board.listener, SHUT_RDWR);
         close(board.listener);
         board.listener = -1;
         return true;
