@@ -16,7 +16,6 @@
 
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
-#include "core/log.h"
 #include "core/run_profile.h"
 #include "sim/chassis/chassis_plan.h"
 #include "sim/chassis/sim_chassis.h"
@@ -172,11 +171,9 @@ int main(int argc, char** argv) {
     hx::RunProfile profile = hx::SimProfile(options.dataRoot);
     profile.interBoardPort = options.plan.port;
     hx::SetProfile(profile);
-    // The link's own errors (a peer gone, a write that failed) on the console,
-    // never in the card's log files.
-    hx::Log_SetLevel(hx::LOG_LEVEL_WARNING | hx::LOG_LEVEL_ERROR);
-    hx::Log_SetModule(hx::LOG_MODULE_ALL);
-    hx::Log_SetOutputMode(hx::LOG_OUTPUT_CONSOLE);
+    // The card library's log stays closed here (it would write the card's log
+    // files and repeat every refused connect); the chassis prints each
+    // exchange's outcome itself.
 
     // SIGINT and SIGTERM are taken by sigwait below, in this thread only.
     sigset_t stopSignals;

@@ -70,7 +70,11 @@ std::vector<std::string> Resource(std::span<const U8> data) {
         return {Format("resource record of %zu bytes (%zu expected)", data.size(), kResourceSize)};
     }
     const TResource_TS& r = *parsed;
-    return {
+    std::string channels;
+    for (std::size_t i = 0; i < std::min<std::size_t>(r.u16OutputChannelNum, sizeof r.au8ChannelStatus); ++i) {
+        channels += Format(" %u", r.au8ChannelStatus[i]);
+    }
+    std::vector<std::string> lines = {
         Format("resource record: slot %u, board type %u, standard %u, language %u", r.u8SlotID, r.u8BoardType,
                r.u8Standard, r.u8Language),
         Format("  address %s, MAC %02x:%02x:%02x:%02x:%02x:%02x, %u output channels",
@@ -81,6 +85,10 @@ std::vector<std::string> Resource(std::span<const U8> data) {
         Format("  FTP upgrade %u, EIT enable %u, deletes channel programs %u, muxes PIDs %u, customer variant %u",
                r.u8FTPUpgrade, r.u8EitEnable, r.u8isDelChannelProg, r.u8MuxPIDEnable, r.u8CustomVariant),
     };
+    if (!channels.empty()) {
+        lines.push_back("  channel states:" + channels);
+    }
+    return lines;
 }
 
 std::vector<std::string> EitList(std::span<const U8> data) {
