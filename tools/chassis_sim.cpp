@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
+#include "core/log.h"
 #include "core/run_profile.h"
 #include "sim/chassis/chassis_plan.h"
 #include "sim/chassis/sim_chassis.h"
@@ -171,9 +173,10 @@ int main(int argc, char** argv) {
     hx::RunProfile profile = hx::SimProfile(options.dataRoot);
     profile.interBoardPort = options.plan.port;
     hx::SetProfile(profile);
-    // The card library's log stays closed here (it would write the card's log
-    // files and repeat every refused connect); the chassis prints each
-    // exchange's outcome itself.
+    // The card library's log lines stay out of the chassis's output (they
+    // would repeat every refused connect while the card starts); the chassis
+    // prints each exchange's outcome itself.
+    hx::Log_SetConsoleSink([](std::string_view) {});
 
     // SIGINT and SIGTERM are taken by sigwait below, in this thread only.
     sigset_t stopSignals;
