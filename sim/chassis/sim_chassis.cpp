@@ -292,8 +292,10 @@ SimSendResult SimChassis::Send(U32 fromSlot, U32 address, U16 port, U16 command,
                             std::to_string(port) + ": ";
     Print(who + SimChassis_CommandText(command) + ", " + std::to_string(data.size()) + " bytes in " +
           std::to_string(count) + (count == 1 ? " packet" : " packets"));
-    for (const std::string& line : SimChassis_DescribePayload(command, data)) {
-        Print("    " + line);
+    if (!data.empty()) {
+        for (const std::string& line : SimChassis_DescribePayload(command, data)) {
+            Print("    " + line);
+        }
     }
     SimSendResult result;
     U32 waitedMs = 0;
