@@ -14,9 +14,11 @@
 
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
+#include "core/clock.h"
 #include "core/common_fun.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "sim/chassis/chassis_decode.h"
 
 namespace hx {
 
@@ -30,6 +32,16 @@ struct SimChassis::Board {
     std::map<std::pair<U8, U16>, std::vector<U8>> partial;
     std::thread thread;
 };
+
+const char* SimAnswer_Name(SimAnswer answer) {
+    switch (answer) {
+        case SimAnswer::Success: return "success";
+        case SimAnswer::Error: return "error";
+        case SimAnswer::Close: return "close without a reply";
+        case SimAnswer::Stall: return "stall";
+    }
+    return "?";
+}
 
 namespace {
 
@@ -63,13 +75,26 @@ void Answer(int connection, U32 slot, U16 command) {
     IPComm_WriteBlock(connection, std::span(wire.bytes.data(), wire.length), 1000);
 }
 
-std::string Describe(U32 slot, const Packet& packet) {
-    const char* name = IPComm_CommandName(packet.command);
-    char line[160];
-    std::snprintf(line, sizeof line, "slot %u <- slot %u: %s (%u) packet %u/%u, %zu bytes", slot, packet.fromSlot,
-                  name == nullptr ? "unknown" : name, packet.command, packet.index, packet.count, packet.data.size());
-    return line;
+const char* OutcomeName(IPCommExchange outcome) {
+    switch (outcome) {
+        case IPCommExchange::Success: return "success";
+        case IPCommExchange::ErrorReply: return "error";
+        case IPCommExchange::Closed: return "closed without a reply";
+        case IPCommExchange::TimedOut: return "no reply in time";
+        case IPCommExchange::BadReply: return "a reply that does not parse";
+        case IPCommExchange::Refused: return "refused (not listening)";
+        case IPCommExchange::NoSocket: return "no socket";
+    }
+    return "?";
 }
+
+std::string PacketText(U32 index, U32 count, std::size_t bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "packet %u of %u, %zu bytes", index + 1, count, bytes);
+    return text;
+}
+
+constexpr std::uint64_t kPeerRetryMicros = 250'000;
 
 }  // namespace
 
@@ -102,6 +127,7 @@ bool SimChassis::Listen(Board& board) {
 }
 
 bool SimChassis::Start(const std::vector<U32>& slots, U16 port) {
+    stopping_ = false;
     port_ = port;
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     for (U32 slot : slots) {
@@ -122,6 +148,7 @@ bool SimChassis::Start(const std::vector<U32>& slots, U16 port) {
 }
 
 void SimChassis::Stop() {
+    stopping_ = true;
     if (wake_ >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
@@ -167,34 +194,58 @@ void SimChassis::Run(Board& board) {
     }
 }
 
-void SimChassis::Serve(Board& board, int connection) {
-    const std::vector<U8> block = IPComm_ReceiveBlock(connection, 2000);
-    const std::optional<Packet> packet = ReadPacket(block);
-    SimAnswer answer = SimAnswer::Success;
+SimAnswer SimChassis::PickAnswer(Board& board, U16 command) {
+    // Caller holds mutex_.
+    if (failAll_ > 0) {
+        --failAll_;
+        return SimAnswer::Error;
+    }
+    auto take = [](SimAnswer answer, U32& count) {
+        if (count != kForever) {
+            --count;
+        }
+        return answer;
+    };
+    if (auto found = commandAnswers_.find(command); found != commandAnswers_.end() && found->second.second > 0) {
+        return take(found->second.first, found->second.second);
+    }
+    if (board.answerCount > 0) {
+        return take(board.answer, board.answerCount);
+    }
+    return SimAnswer::Success;
+}
+
+void SimChassis::Print(const std::string& line) {
     std::function<void(const std::string&)> printer;
     {
         std::lock_guard lock(mutex_);
-        ++board.exchanges;
         printer = printer_;
-        if (failAll_ > 0) {
-            --failAll_;
-            answer = SimAnswer::Error;
-        } else if (board.answerCount > 0) {
-            answer = board.answer;
-            if (board.answerCount != kForever) {
-                --board.answerCount;
-            }
+    }
+    if (printer) {
+        printer(line);
+    }
+}
+
+void SimChassis::Serve(Board& board, int connection) {
+    const std::vector<U8> block = IPComm_ReceiveBlock(connection, 2000);
+    const std::optional<Packet> packet = ReadPacket(block);
+    SimAnswer answer = SimAnswer::Error;
+    {
+        std::lock_guard lock(mutex_);
+        ++board.exchanges;
+        if (packet) {
+            answer = PickAnswer(board, packet->command);
         }
         changed_.notify_all();
     }
-    if (printer) {
-        printer(packet ? Describe(board.slot, *packet) : "slot " + std::to_string(board.slot) + " <- bad block of " +
-                                                              std::to_string(block.size()) + " bytes");
-    }
+    const std::string who = "slot " + std::to_string(board.slot);
     if (!packet) {
+        Print(who + " <- a block of " + std::to_string(block.size()) + " bytes that is no packet: answered error");
         Answer(connection, board.slot, IPCOMM_DATA_ERROR);
         return;
     }
+    Print(who + " <- slot " + std::to_string(packet->fromSlot) + ": " + SimChassis_CommandText(packet->command) +
+          ", " + PacketText(packet->index, packet->count, packet->data.size()) + ": " + SimAnswer_Name(answer));
     switch (answer) {
         case SimAnswer::Error:
             Answer(connection, board.slot, IPCOMM_DATA_ERROR);
@@ -227,10 +278,55 @@ void SimChassis::Serve(Board& board, int connection) {
         }
     }
     Answer(connection, board.slot, IPCOMM_SUCCESS_CMD);
-    if (complete && printer) {
-        printer("slot " + std::to_string(board.slot) + " message " + std::to_string(complete->command) + " complete, " +
-                std::to_string(complete->data.size()) + " bytes");
+    if (complete) {
+        for (const std::string& line : SimChassis_DescribePayload(complete->command, complete->data)) {
+            Print("    " + line);
+        }
     }
+}
+
+SimSendResult SimChassis::Send(U32 fromSlot, U32 address, U16 port, U16 command, std::span<const U8> data,
+                               U32 waitForPeerMs) {
+    const U32 count = data.empty() ? 1 : static_cast<U32>((data.size() + kIPCommMaxData - 1) / kIPCommMaxData);
+    const std::string who = "slot " + std::to_string(fromSlot) + " -> " + IPComm_AddressText(address) + ":" +
+                            std::to_string(port) + ": ";
+    Print(who + SimChassis_CommandText(command) + ", " + std::to_string(data.size()) + " bytes in " +
+          std::to_string(count) + (count == 1 ? " packet" : " packets"));
+    if (!data.empty()) {
+        for (const std::string& line : SimChassis_DescribePayload(command, data)) {
+            Print("    " + line);
+        }
+    }
+    SimSendResult result;
+    U32 waitedMs = 0;
+    for (U32 index = 0; index < count && !stopping_; ++index) {
+        const std::size_t offset = std::size_t{index} * kIPCommMaxData;
+        const U32 length = static_cast<U32>(std::min<std::size_t>(kIPCommMaxData, data.size() - std::min(data.size(), offset)));
+        U16 reply = 0;
+        for (;;) {
+            result.outcome = IPComm_ExchangeOnce(address, port, static_cast<U8>(fromSlot), command,
+                                                 data.empty() ? nullptr : data.data() + offset, length, index, count,
+                                                 &reply);
+            if (result.outcome != IPCommExchange::Refused || index != 0 || waitedMs >= waitForPeerMs || stopping_) {
+                break;
+            }
+            if (waitedMs == 0) {
+                Print(who + "not listening yet; trying again for at most " + std::to_string(waitForPeerMs / 1000) +
+                      " s");
+            }
+            TheClock().SleepMicros(kPeerRetryMicros);
+            waitedMs += static_cast<U32>(kPeerRetryMicros / 1000);
+        }
+        Print("  " + PacketText(index, count, length) + ": " + OutcomeName(result.outcome));
+        if (!result.ok()) {
+            return result;
+        }
+        ++result.packets;
+    }
+    if (stopping_ && result.packets < count) {
+        result.outcome = IPCommExchange::Closed;
+    }
+    return result;
 }
 
 void SimChassis::SetAnswer(U32 slot, SimAnswer answer, U32 count) {
@@ -239,6 +335,11 @@ void SimChassis::SetAnswer(U32 slot, SimAnswer answer, U32 count) {
         found->second->answer = answer;
         found->second->answerCount = count;
     }
+}
+
+void SimChassis::SetCommandAnswer(U16 command, SimAnswer answer, U32 count) {
+    std::lock_guard lock(mutex_);
+    commandAnswers_[command] = {answer, count};
 }
 
 void SimChassis::FailNextExchanges(U32 count) {
@@ -254,6 +355,9 @@ bool SimChassis::Refuse(U32 slot, bool refuse) {
     }
     Board& board = *found->second;
     if (refuse && board.listener >= 0) {
+        // The board's thread may be polling this socket, which keeps it open
+        // past close(); shutting it down refuses new peers at once.
+        shutdown(board.listener, SHUT_RDWR);
         close(board.listener);
         board.listener = -1;
         return true;

@@ -1,14 +1,21 @@
 // Simulated chassis peers on the inter-board link: each board (back board,
 // input cards, EIT board) listens at its own loopback address from the run
 // profile's table (SimBoardAddress) on one shared port, joins the packets it
-// receives into messages, records them, and answers as set per board: success,
-// error, close without a reply, stall (hold the connection, answer nothing),
-// or refuse (not listening).
+// receives into messages, records them, and answers as set per command or per
+// board: success, error, close without a reply, stall (hold the connection,
+// answer nothing); a board can also refuse (not listen). A board can send too
+// (Send): a message cut into packets, one connection each, as a peer sends it.
 //
-// One thread per board; all recorded state is behind one mutex. Used by tests
-// and by the PC run (main starts the back board and an EIT board).
+// With a printer set, every packet received or sent is printed with its header
+// and answer, and every whole message with its decoded payload
+// (chassis_decode.h).
+//
+// One thread per board; all recorded state is behind one mutex, never held
+// across a network wait. Send runs in the caller's thread. Used by tests and
+// by the chassis-sim program (chassis_plan.h).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -17,15 +24,27 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "chassis/ipcomm_client.h"
 #include "core/types.h"
 
 namespace hx {
 
 enum class SimAnswer { Success, Error, Close, Stall };
+
+const char* SimAnswer_Name(SimAnswer answer);
+
+// The outcome of a Send: how the last exchange went and how many packets
+// were answered with success.
+struct SimSendResult {
+    IPCommExchange outcome = IPCommExchange::Refused;
+    U32 packets = 0;
+    bool ok() const { return outcome == IPCommExchange::Success; }
+};
 
 struct SimReceivedMessage {
     U32 slot;       // the board that received it
@@ -51,12 +70,24 @@ public:
 
     // The next `count` exchanges with `slot` get `answer`, then success again.
     void SetAnswer(U32 slot, SimAnswer answer, U32 count = kForever);
+    // The next `count` packets of `command`, at any board, get `answer`; this
+    // comes before the board's own setting.
+    void SetCommandAnswer(U16 command, SimAnswer answer, U32 count = kForever);
     // The next `count` exchanges with any board are answered with an error.
     void FailNextExchanges(U32 count);
     // Stops (true) or resumes (false) listening on `slot`'s address.
     bool Refuse(U32 slot, bool refuse);
     // Prints every packet and message to this sink (the chassis-sim program).
     void SetPrinter(std::function<void(const std::string&)> printer);
+
+    // Sends a message as board `fromSlot` to `address`:`port`: packets of at
+    // most 1,400 data bytes, each on a connection of its own, no repeats; it
+    // ends at the first packet not answered with success. While the first
+    // packet is refused (the peer not listening yet) it is tried again every
+    // 250 ms (TheClock) for at most `waitForPeerMs`. Returns early once Stop
+    // is called.
+    SimSendResult Send(U32 fromSlot, U32 address, U16 port, U16 command, std::span<const U8> data,
+                       U32 waitForPeerMs = 0);
 
     // Complete messages acknowledged so far, oldest first; taking clears them.
     std::vector<SimReceivedMessage> Take();
@@ -69,19 +100,19 @@ private:
     void Run(Board& board);
     void Serve(Board& board, int connection);
     bool Listen(Board& board);
+    SimAnswer PickAnswer(Board& board, U16 command);
+    void Print(const std::string& line);
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<U32, std::unique_ptr<Board>> boards_;
     std::vector<SimReceivedMessage> messages_;
     U32 failAll_ = 0;
+    std::map<U16, std::pair<SimAnswer, U32>> commandAnswers_;
+    std::atomic<bool> stopping_{false};
     std::function<void(const std::string&)> printer_;
     U16 port_ = 0;
     int wake_ = -1;
 };
-
-// The PC run's chassis (back board and EIT board), started by main before
-// start-up on the sim profile.
-void SimChassis_Start();
 
 }  // namespace hx

@@ -7,7 +7,6 @@
 #include "app/startup.h"
 #include "core/run_profile.h"
 #include "sim/board_image.h"
-#include "sim/chassis/sim_chassis.h"
 #include "sim/sim_back_board.h"
 
 int main(int argc, char** argv) {
@@ -31,12 +30,11 @@ int main(int argc, char** argv) {
     }
 
     // On a PC the chassis's back board is simulated; it has to answer on the
-    // serial line before start-up asks it for the network settings, and its
-    // inter-board server before the card announces itself. The data root gets
-    // the files a flashed card holds, so start-up finds them.
+    // serial line before start-up asks it for the network settings. Its
+    // inter-board side is the chassis-sim program, started before the card.
+    // The data root gets the files a flashed card holds, so start-up finds them.
     hx::SimBackBoard_Start();
     hx::SimBoardImage_Seed();
-    hx::SimChassis_Start();
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {

@@ -2,6 +2,8 @@
 // the simulated board in a test's data root. Several test programs do this at
 // the same time, so each run gets an inter-board port of its own (the card and
 // its simulated peers all listen on it) and lets the other servers pick any.
+// The simulated back board's inter-board server runs in the test process for
+// the length of the run, so the card's announcement is answered.
 #pragma once
 
 #include <string>
