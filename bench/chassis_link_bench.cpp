@@ -36,6 +36,7 @@
 #include "engine/model_lock.h"
 #include "engine/model_pools.h"
 #include "engine/output_model.h"
+#include "platform/board.h"
 #include "platform/fpga_reg.h"
 #include "platform/qam_params.h"
 #include "platform/resource.h"
@@ -88,7 +89,8 @@ public:
         PrepareDataRoot();
         REG_AttachBus(std::make_shared<sim::MainFpga>(sim::MainFpgaConfig{}));
         Resource_Reset();
-        Resource_Init();  // the card's own record: its output channels bound the EIT list
+        // The card's own record: its output channels bound the EIT list.
+        Resource_getSelfHandle()->u16OutputChannelNum = static_cast<U16>(BMN_GetOutputChannelNum());
         GetQAMPara_Handle()->Standard.value = 0;
         Resource_GetHandle(kInputSlot)->u8MuxPIDEnable = 1;
         TResource_TS* eit = Resource_GetHandle(kEitSlot);
