@@ -37,8 +37,6 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr U32 kDefaultFromSlot = 16;  // the back board
-constexpr U32 kDefaultAddress = 0x7F000001;
-constexpr U16 kDefaultPort = 8000;
 
 const char* const kUsage =
     "usage: chassis-send [options] COMMAND [VALUE...]\n"
@@ -79,11 +77,21 @@ const char* const kUsage =
     "Exit status: 0 when every packet got success, 1 when one did not,\n"
     "2 for bad arguments.\n";
 
+std::optional<U32> ParseAddress(const std::string& text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return ntohl(address.s_addr);
+}
+
+// By default the card as a PC run has it: the simulated board's profile
+// (127.0.0.1, port 8000).
 struct Options {
     U16 command = 0;
     U8 fromSlot = kDefaultFromSlot;
-    U32 address = kDefaultAddress;
-    U16 port = kDefaultPort;
+    U32 address = ParseAddress(SimProfile(".").listenAddress).value_or(0x7F000001);
+    U16 port = SimProfile(".").interBoardPort;
     U32 timeoutMs = 30000;
     std::vector<U8> data;
 };
@@ -100,14 +108,6 @@ std::optional<U32> ParseNumber(std::string_view text, U32 max) {
         return std::nullopt;
     }
     return value;
-}
-
-std::optional<U32> ParseAddress(const std::string& text) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(address.s_addr);
 }
 
 std::optional<U16> ParseCommand(std::string text) {
