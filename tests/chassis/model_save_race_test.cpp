@@ -22,10 +22,10 @@
 #include "chassis/param_store.h"
 #include "core/common_fun.h"
 #include "core/file_util.h"
-#include "core/log.h"
 #include "engine/model_lock.h"
 #include "engine/model_pools.h"
 #include "engine/output_model.h"
+#include "support/model_builder.h"
 #include "support/param_files.h"
 #include "support/test_env.h"
 
@@ -36,8 +36,8 @@ constexpr std::array<ModelPool, 5> kFilePools = {ModelPool::Stream, ModelPool::P
                                                  ModelPool::Table, ModelPool::Descriptor};
 constexpr std::size_t kHeaderSize = 240;
 constexpr std::size_t kStampBytes = 40;  // each record's reserved tail carries the stamp
-constexpr int kSavers = 3;
-constexpr int kSavesPerThread = 4;
+constexpr int kSavers = 4;
+constexpr int kSavesPerThread = 25;
 
 const std::array<TSInfoInitNum, 2> kSizes = {TSInfoInitNum{4, 12, 24, 3, 6, 1}, TSInfoInitNum{2, 20, 10, 5, 9, 1}};
 
@@ -105,15 +105,15 @@ std::string CheckModelFile(const std::vector<U8>& file) {
 
 TEST(ModelSaveRaceTest, ConcurrentSavesBesideEditsAlwaysLeaveOneWholeSave) {
     test::TestEnvironment env;
-    log_Init(kMainLogPath);
     test::ResetParameterState();
-    ASSERT_EQ(0u, PARAMS_TSP_Factory());
-    StampLiveModel(1, 0);
+    test::ScopedSharedModels models(kSizes[0]);
+    StampLiveModel(1, std::nullopt);
     const std::string path = env.Path(kModelParamFilePath);
 
     std::atomic<int> saversLeft{kSavers};
     std::atomic<int> failedSaves{0};
     std::atomic<int> filesRead{0};
+    std::atomic<int> edits{0};
     std::mutex problemsMutex;
     std::vector<std::string> problems;
     auto note = [&](const std::string& problem) {
@@ -126,6 +126,9 @@ TEST(ModelSaveRaceTest, ConcurrentSavesBesideEditsAlwaysLeaveOneWholeSave) {
     std::vector<std::thread> threads;
     for (int s = 0; s < kSavers; ++s) {
         threads.emplace_back([&] {
+            while (edits.load() == 0) {
+                std::this_thread::yield();  // saves start once the edits run
+            }
             for (int i = 0; i < kSavesPerThread; ++i) {
                 if (PARAMS_TSPParametersSave() != 0) {
                     failedSaves.fetch_add(1);
@@ -139,11 +142,15 @@ TEST(ModelSaveRaceTest, ConcurrentSavesBesideEditsAlwaysLeaveOneWholeSave) {
         for (int edit = 0; saversLeft.load() > 0; ++edit) {
             stamp = static_cast<U8>(stamp % 250 + 1);
             StampLiveModel(stamp, edit % 7 == 0 ? std::optional<std::size_t>(edit / 7 % 2) : std::nullopt);
+            edits.fetch_add(1);
         }
     });
     // The reader takes no lock: the file on disk itself must always be whole.
+    // Its last read comes after the last save.
     threads.emplace_back([&] {
-        while (saversLeft.load() > 0) {
+        bool more = true;
+        while (more) {
+            more = saversLeft.load() > 0;
             if (const std::optional<std::vector<U8>> file = File_ReadAll(path)) {
                 filesRead.fetch_add(1);
                 if (std::string problem = CheckModelFile(*file); !problem.empty()) {
@@ -159,6 +166,7 @@ TEST(ModelSaveRaceTest, ConcurrentSavesBesideEditsAlwaysLeaveOneWholeSave) {
     EXPECT_EQ(0, failedSaves.load()) << "a save removed or replaced the temporary file of another";
     EXPECT_TRUE(problems.empty()) << problems.front();
     EXPECT_GT(filesRead.load(), 0);
+    EXPECT_GT(edits.load(), 1);
     for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path())) {
         EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".HX_OutPutTSP"))
             << "temporary file left: " << entry.path();
