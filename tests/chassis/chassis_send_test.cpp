@@ -192,8 +192,8 @@ TEST_P(ChassisSendAnswerTest, AFailedPacketEndsTheRunWithoutRetries) {
     } else {
         ASSERT_TRUE(chassis.Refuse(kBoard, true));
     }
-    const std::string data(2 * 1400 + 1, 'x');
-    const ToolRun run = RunChassisSend(To({"--timeout", "300", "--hex", std::string(2 * data.size(), 'a'), "258"}));
+    const std::string threePackets(2 * (2 * 1400 + 1), 'a');  // 2,801 bytes of 0xAA
+    const ToolRun run = RunChassisSend(To({"--timeout", "300", "--hex", threePackets, "258"}));
     EXPECT_EQ(1, run.status) << run.output;
     EXPECT_TRUE(Has(run, "packet 1/3")) << run.output;
     EXPECT_TRUE(Has(run, "answer: " + c.printed)) << run.output;
