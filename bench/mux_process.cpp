@@ -8,10 +8,13 @@
 // and the model-file save.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "core/common_fun.h"
 #include "core/log.h"
+#include "core/run_profile.h"
 #include "chassis/param_store.h"
 #include "engine/conflict_process.h"
 #include "engine/mux_lut.h"
@@ -90,8 +93,31 @@ U32 BuildModel(U32 programs) {
     return routed;
 }
 
+// The apply ends by saving the model file: the simulated board's profile in a
+// temporary data root, removed when the program ends, so the host's own
+// folders are never written.
+class BenchDataRoot {
+public:
+    BenchDataRoot() {
+        char folder[] = "/tmp/hx-mux-bench-XXXXXX";
+        if (mkdtemp(folder) != nullptr) {
+            root_ = folder;
+            SetProfile(SimProfile(root_));
+            PrepareDataRoot();
+        }
+    }
+    ~BenchDataRoot() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+private:
+    std::filesystem::path root_;
+};
+
 bool Prepare(benchmark::State& state) {
     Log_SetConsoleSink([](std::string_view) {});
+    static BenchDataRoot dataRoot;
     static auto fpga = std::make_shared<sim::MainFpga>(sim::MainFpgaConfig{});
     REG_AttachBus(fpga);
     Resource_Reset();
