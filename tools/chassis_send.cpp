@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -358,17 +357,9 @@ bool SendAll(const Options& options) {
                     index + 1, count, target.c_str(), options.fromSlot, CommandText(options.command).c_str(), index,
                     count, size, GetLe32(wire.bytes.data() + wire.length - 4), wire.length);
 
-        const auto started = std::chrono::steady_clock::now();
         U16 reply = 0;
-        IPCommExchange outcome = IPComm_ExchangeOnce(options.address, options.port, options.fromSlot, options.command,
-                                                     data, size, index, count, &reply);
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                  started);
-        // The exchange reports "nothing came back" alike for a peer that
-        // closed and one that let the wait run out: the clock tells them apart.
-        if (outcome == IPCommExchange::Closed && waited.count() >= static_cast<long long>(options.timeoutMs)) {
-            outcome = IPCommExchange::TimedOut;
-        }
+        const IPCommExchange outcome = IPComm_ExchangeOnce(options.address, options.port, options.fromSlot,
+                                                           options.command, data, size, index, count, &reply);
         switch (outcome) {
             case IPCommExchange::Success:
                 std::printf("answer: success (%s)\n", CommandText(reply).c_str());

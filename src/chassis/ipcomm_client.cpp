@@ -102,7 +102,8 @@ IPCommExchange IPComm_ExchangeOnce(U32 u32IpAddr, U16 port, U8 u8FromSlot, U16 u
     }
     WritePacket(fd, u8FromSlot, u16Cmd, u8Data, u32DataLen, u32CurTansNum, u32SumTansNum,
                 Profile().interBoardServerTimeoutMs);
-    const std::vector<U8> block = IPComm_ReceiveBlock(fd, Profile().interBoardReplyTimeoutMs);
+    bool timedOut = false;
+    const std::vector<U8> block = IPComm_ReceiveBlock(fd, Profile().interBoardReplyTimeoutMs, &timedOut);
     close(fd);
     ST_VK_IPCOMM reply;
     const U8 nothing = 0;
@@ -111,7 +112,7 @@ IPCommExchange IPComm_ExchangeOnce(U32 u32IpAddr, U16 port, U8 u8FromSlot, U16 u
         *replyCommand = reply.u16CMD;
     }
     if (block.empty()) {
-        return IPCommExchange::Closed;
+        return timedOut ? IPCommExchange::TimedOut : IPCommExchange::Closed;
     }
     if (parsed != VK_SUCCESS) {
         return IPComm_ExpectedLength(block) == 0 || block.size() < IPComm_ExpectedLength(block)

@@ -153,7 +153,10 @@ SOCKETCErrCode socketC_connect(S32 u32socketCfd, U32 u32IPAddr, U16 port) {
     return VK_SOCKETC_SUCCESS;
 }
 
-std::vector<U8> IPComm_ReceiveBlock(int fd, U32 timeoutMs) {
+std::vector<U8> IPComm_ReceiveBlock(int fd, U32 timeoutMs, bool* timedOut) {
+    if (timedOut != nullptr) {
+        *timedOut = false;
+    }
     std::vector<U8> block;
     block.reserve(kIPCommReceiveBuffer);
     const std::uint64_t deadline = NowMs() + timeoutMs;
@@ -164,6 +167,9 @@ std::vector<U8> IPComm_ReceiveBlock(int fd, U32 timeoutMs) {
             break;
         }
         if (!WaitFor(fd, POLLIN, deadline)) {
+            if (timedOut != nullptr) {
+                *timedOut = true;
+            }
             break;
         }
         const ssize_t got = recv(fd, chunk, kIPCommReceiveBuffer - block.size(), 0);

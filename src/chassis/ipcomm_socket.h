@@ -48,8 +48,9 @@ SOCKETCErrCode socketC_connect(S32 u32socketCfd, U32 u32IPAddr);
 SOCKETCErrCode socketC_connect(S32 u32socketCfd, U32 u32IPAddr, U16 port);
 
 // Reads one packet: until the header's length is in, the peer closes, the
-// buffer (4,096 bytes) is full or `timeoutMs` pass. Returns what arrived.
-std::vector<U8> IPComm_ReceiveBlock(int fd, U32 timeoutMs);
+// buffer (4,096 bytes) is full or `timeoutMs` pass. Returns what arrived;
+// `*timedOut` (when given) tells whether the time ran out first.
+std::vector<U8> IPComm_ReceiveBlock(int fd, U32 timeoutMs, bool* timedOut = nullptr);
 // Writes the whole block without raising SIGPIPE; false (logged) on failure.
 bool IPComm_WriteBlock(int fd, std::span<const U8> block, U32 timeoutMs);
 

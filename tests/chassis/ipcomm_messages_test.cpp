@@ -559,12 +559,8 @@ TEST_F(EitListTest, AFailedListSuppressesTheEndCommand) {
 TEST_F(EitListTest, AFailedEndCommandIsLoggedAndReturned) {
     BuildModel();
     MakeEitBoard(kEitSlot);
-    // Once the list is in, the EIT board answers with errors.
-    peers_->chassis().SetPrinter([this](const std::string& line) {
-        if (line.find("message 278 complete") != std::string::npos) {
-            peers_->chassis().SetAnswer(kEitSlot, SimAnswer::Error);
-        }
-    });
+    // The list goes in; the end command is answered with errors.
+    peers_->chassis().SetCommandAnswer(IPCOMM_SEND_EITINFO_OVER, SimAnswer::Error);
 
     EXPECT_EQ(IPComm_SendEITInfo(), static_cast<U32>(VK_ERR_IPCOMM_TIME_OUT));
 

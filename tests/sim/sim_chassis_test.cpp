@@ -159,7 +159,7 @@ TEST_F(SimChassisAnswerTest, ACommandsAnswerComesBeforeTheBoards) {
     EXPECT_EQ(IPCommExchange::Closed, Exchange(5, IPCOMM_SEND_EITINFO_OVER));
     EXPECT_EQ(IPCommExchange::Success, Exchange(5, IPCOMM_SEND_EITINFO_OVER)) << "the count ran out";
     EXPECT_EQ(IPCommExchange::Closed, Exchange(7, IPCOMM_SEND_EITINFO_OVER)) << "then the board's answer";
-    EXPECT_NE(IPCommExchange::Success, Exchange(5, IPCOMM_SEND_INDSTATUS)) << "stalled until the sender gives up";
+    EXPECT_EQ(IPCommExchange::TimedOut, Exchange(5, IPCOMM_SEND_INDSTATUS)) << "stalled until the sender gives up";
     EXPECT_EQ(IPCommExchange::Success, Exchange(5, IPCOMM_SEND_INDSTATUS));
     ASSERT_TRUE(chassis.Refuse(5, true));
     EXPECT_EQ(IPCommExchange::Refused, Exchange(5, IPCOMM_SEND_INDSTATUS)) << "not listening";
