@@ -15,11 +15,7 @@
 //
 // The data root is a temporary folder with the simulated board's profile;
 // nothing outside 127.0.0.0/8 is contacted.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,24 +49,6 @@ constexpr U32 kEitSlot = 5;
 constexpr U16 kProgramsPerStream = 31;  // 16 streams: 496 programs
 constexpr std::size_t kLoopBytes = 200;
 
-// A port the kernel has just handed out on loopback; the card's server and
-// the simulated chassis then share it, each at its own address.
-U16 FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    U16 port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
 
 // The card's server and an EIT board at slot 5, in a temporary data root,
 // set up once for the whole program and removed at its end.
@@ -84,7 +62,7 @@ public:
         }
         root_ = folder;
         RunProfile profile = SimProfile(root_);
-        profile.interBoardPort = FreeLoopbackPort();
+        profile.interBoardPort = SimChassis_FreeLoopbackPort();
         SetProfile(profile);
         PrepareDataRoot();
         REG_AttachBus(std::make_shared<sim::MainFpga>(sim::MainFpgaConfig{}));

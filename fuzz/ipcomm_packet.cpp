@@ -35,6 +35,7 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "fuzz/fuzz_data_root.h"
 
 namespace {
 
@@ -173,9 +174,7 @@ void CheckImagePacket(ImageShadow& image, const hx::ST_VK_IPCOMM& record, hx::U1
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    hx::SetProfile(hx::SimProfile(mkdtemp(pattern.data())));
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    hx::fuzz::UseTemporaryDataRoot();
     static hx::VirtualClock clock;
     clock.SetAutoAdvance(true);
     hx::SetClock(&clock);

@@ -10,6 +10,7 @@
 
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "fuzz/fuzz_data_root.h"
 
 namespace {
 
@@ -23,11 +24,7 @@ void WriteFile(const std::string& logical, const std::uint8_t* data, std::size_t
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    g_root = mkdtemp(pattern.data());
-    hx::SetProfile(hx::SimProfile(g_root));
-    hx::PrepareDataRoot();
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    g_root = hx::fuzz::UseTemporaryDataRoot().string();
     return 0;
 }
 

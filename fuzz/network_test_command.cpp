@@ -16,6 +16,7 @@
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/network.h"
+#include "fuzz/fuzz_data_root.h"
 
 namespace {
 
@@ -57,10 +58,7 @@ std::vector<std::string> ExpectedWords(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    hx::SetProfile(hx::SimProfile(mkdtemp(pattern.data())));
-    hx::PrepareDataRoot();
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    hx::fuzz::UseTemporaryDataRoot();
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "web/user_accounts.h"
+#include "fuzz/fuzz_data_root.h"
 
 namespace {
 
@@ -23,10 +24,7 @@ void WriteFile(const char* logical, const std::uint8_t* data, std::size_t size) 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    hx::SetProfile(hx::SimProfile(mkdtemp(pattern.data())));
-    hx::PrepareDataRoot();
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    hx::fuzz::UseTemporaryDataRoot();
     return 0;
 }
 

@@ -11,11 +11,10 @@
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/resource.h"
+#include "fuzz/fuzz_data_root.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    hx::SetProfile(hx::SimProfile(mkdtemp(pattern.data())));
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    hx::fuzz::UseTemporaryDataRoot();
     return 0;
 }
 

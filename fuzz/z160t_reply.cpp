@@ -18,6 +18,7 @@
 #include "platform/z160t_status.h"
 #include "platform/z160t_uart.h"
 #include "sim/main_fpga.h"
+#include "fuzz/fuzz_data_root.h"
 
 namespace {
 
@@ -27,10 +28,7 @@ std::shared_ptr<hx::sim::MainFpga> g_fpga;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hx-fuzz-XXXXXX").string();
-    hx::SetProfile(hx::SimProfile(mkdtemp(pattern.data())));
-    hx::PrepareDataRoot();
-    hx::Log_SetConsoleSink([](std::string_view) {});
+    hx::fuzz::UseTemporaryDataRoot();
     g_clock = new hx::VirtualClock();
     g_clock->SetAutoAdvance(true);
     hx::SetClock(g_clock);

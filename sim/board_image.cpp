@@ -87,10 +87,11 @@ std::vector<U8> SimBoardImage_TarOneFile(std::string_view name, U32 mode, std::s
     PutOctal(header, 148, 7, sum);
     header[155] = ' ';
 
-    std::vector<U8> archive = header;
-    archive.insert(archive.end(), content.begin(), content.end());
-    archive.resize((archive.size() + kTarBlock - 1) / kTarBlock * kTarBlock, 0);
-    archive.resize(archive.size() + 2 * kTarBlock, 0);  // two empty blocks end the archive
+    // Header, content padded to whole blocks, then two empty blocks that end the archive.
+    const std::size_t contentBlocks = (content.size() + kTarBlock - 1) / kTarBlock;
+    std::vector<U8> archive((1 + contentBlocks + 2) * kTarBlock, 0);
+    std::copy(header.begin(), header.end(), archive.begin());
+    std::copy(content.begin(), content.end(), archive.begin() + kTarBlock);
     return archive;
 }
 

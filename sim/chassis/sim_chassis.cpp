@@ -386,4 +386,21 @@ bool SimChassis::WaitForMessages(std::size_t count, int limitMs) {
     return changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return messages_.size() >= count; });
 }
 
+U16 SimChassis_FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    U16 port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return port;
+}
+
 }  // namespace hx

@@ -115,4 +115,9 @@ private:
     int wake_ = -1;
 };
 
+// A port the kernel has just handed out on loopback, free again once this
+// returns: the card's server and a simulated chassis then share it, each at
+// its own address. 0 when none could be had.
+U16 SimChassis_FreeLoopbackPort();
+
 }  // namespace hx

@@ -131,7 +131,9 @@ void ApplyNetworkSettings(const SerialNetworkSettings& settings) {
     IPconfig_SetLocalMask(settings.netmask);
     IPconfig_SetDefaultGate(settings.gateway);
     if (settings.utcSeconds != 0) {
-        Command_Run({"date", "-s", "@" + std::to_string(settings.utcSeconds)});
+        std::string when = std::to_string(settings.utcSeconds);
+        when.insert(when.begin(), '@');
+        Command_Run({"date", "-s", when});
     }
     Status_SetIPReqflag(HX_TRUE);
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Network from back board %s: own %s mask %s gateway %s\n",
