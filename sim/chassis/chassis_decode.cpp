@@ -5,8 +5,10 @@
 #include <cstring>
 #include <optional>
 
+#include "chassis/eit_list.h"
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
+#include "chassis/upgrade.h"
 #include "core/common_fun.h"
 #include "engine/model_records.h"
 #include "platform/resource.h"
@@ -15,8 +17,6 @@ namespace hx {
 
 namespace {
 
-constexpr std::size_t kEitRecordBytes = 180;
-constexpr std::size_t kUpgradeRecordBytes = 40;
 constexpr std::size_t kHexBytesShown = 32;
 constexpr std::size_t kNameBytes = 32;
 
@@ -97,34 +97,39 @@ std::vector<std::string> EitList(std::span<const U8> data) {
     }
     const U32 count = GetLe32(data.data());
     std::vector<std::string> lines = {Format("EIT list: %u records", count)};
-    if (data.size() != 4 + std::size_t{count} * kEitRecordBytes) {
+    if (data.size() != 4 + std::size_t{count} * std::size_t{kEitRecordSize}) {
         lines.push_back(Format("  %zu bytes, %zu expected for %u records", data.size(),
-                               4 + std::size_t{count} * kEitRecordBytes, count));
+                               4 + std::size_t{count} * std::size_t{kEitRecordSize}, count));
         return lines;
     }
     for (U32 i = 0; i < count; ++i) {
-        const U8* r = data.data() + 4 + std::size_t{i} * kEitRecordBytes;
-        lines.push_back(Format("  #%u service %u (input %u) '%s', provider '%s', program %u, enable %u",
-                               GetLe16(r + 16), GetLe16(r + 24), GetLe16(r + 22), Name(r + 32, r[30]).c_str(),
-                               Name(r + 64, r[31]).c_str(), GetLe16(r + 18), r[0]));
+        const Output_EIT r = EIT_Parse(data.data() + 4 + std::size_t{i} * kEitRecordSize);
+        lines.push_back(Format("  #%u service %u (input %u) '%s', provider '%s', program %u, enable %u", r.u16Index,
+                               r.u16ServiceID, r.u16OldServiceID,
+                               Name(r.aru8ServiceName.data(), r.u8ServiceNameLen).c_str(),
+                               Name(r.aru8ServiceProvider.data(), r.u8ServiceProviderLen).c_str(), r.u16ProgramID,
+                               r.u8Enable));
         lines.push_back(Format("     output channel %u (stream %u, TS id 0x%04x, network 0x%04x), from slot %u "
                                "channel %u stream %u, EIT version %u",
-                               GetLe16(r + 10), GetLe16(r + 14), GetLe16(r + 26), GetLe16(r + 28), r[2],
-                               GetLe16(r + 6), GetLe16(r + 12), r[96]));
+                               r.u16ChannelID, r.u16TSIndex, r.u16TransportStreamID, r.u16OriginalNetworkId,
+                               r.u8SourceSlotID, r.u16SourceChannelID, r.u16SrcStreamId, r.u8EitVersionNumber));
     }
     return lines;
 }
 
 std::vector<std::string> Upgrade(std::span<const U8> data) {
-    if (data.size() != kUpgradeRecordBytes) {
-        return {Format("upgrade progress of %zu bytes (%zu expected)", data.size(), kUpgradeRecordBytes)};
+    const std::optional<st_VK_UPGRADE> parsed = Upgrade_Parse(data);
+    if (!parsed) {
+        return {Format("upgrade progress of %zu bytes (%u expected)", data.size(), kUpgradeRecordSize)};
     }
-    const U8* r = data.data();
+    const st_VK_UPGRADE& r = *parsed;
     return {
-        Format("upgrade progress: slot %u, step %u of %u, communication %u, upgrade status %u, error %u", r[0],
-               r[14], r[15], r[16], r[17], GetLe32(r + 8)),
-        Format("  board software 0x%x logic 0x%x, file software 0x%x logic 0x%x, board type %u", GetLe32(r + 20),
-               GetLe32(r + 24), GetLe32(r + 28), GetLe32(r + 32), r[36]),
+        Format("upgrade progress: slot %u, step %u of %u, communication %u, upgrade status %u, error %u", r.u8SlotID,
+               r.u8CurUpgradeProFlag, r.u8SumUpgradeProFlag, r.u8CommStatusFlag, r.u8UpgradeStatusFlag,
+               r.u32ErrorCode),
+        Format("  board software 0x%x logic 0x%x, file software 0x%x logic 0x%x, board type %u",
+               r.u32BoardSoftVersion, r.u32BoardLogicVersion, r.u32FileSoftVersion, r.u32FileLogicVersion,
+               r.u8BoardType),
     };
 }
 

@@ -44,7 +44,6 @@ std::mutex s_CacheMutex;
 long s_cacheOffset = 0;
 
 constexpr const char* kLevelNames[] = {"DEBUG", "INFO", "WARNING", "ERROR"};
-const char* const* const kModuleNames = log_NameArrayName;
 
 // Syslog of the host: what the card's daemon turns into KESTRA.log.
 class SystemSyslog final : public SyslogSink {
@@ -240,7 +239,7 @@ const char* Log_GetModuleString(U32 module) {
         // Bit 5 names no module; the name goes to the next set bit, else "SYS".
         bit = LowestBit(module & ~(1u << 5), 11);
     }
-    return kModuleNames[bit < 0 ? 0 : bit];
+    return log_NameArrayName[bit < 0 ? 0 : bit];
 }
 
 void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) {
