@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -95,22 +94,8 @@ struct Options {
     std::vector<U8> data;
 };
 
-std::optional<U32> ParseNumber(std::string_view text, U32 max) {
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    U32 value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::optional<U16> ParseCommand(std::string text) {
-    if (const std::optional<U32> code = ParseNumber(text, 0xFFFF)) {
+    if (const std::optional<U32> code = Common_ParseNumber(text, 0xFFFF)) {
         return static_cast<U16>(*code);
     }
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -164,7 +149,7 @@ std::string Join(const std::vector<std::string>& words) {
 std::optional<std::vector<U8>> TypedData(U16 command, const std::vector<std::string>& values, std::string& error) {
     switch (command) {
         case IPCOMM_SEND_SUBPLUGFLAG: {
-            const std::optional<U32> mask = values.size() == 1 ? ParseNumber(values[0], 0xFFFF) : std::nullopt;
+            const std::optional<U32> mask = values.size() == 1 ? Common_ParseNumber(values[0], 0xFFFF) : std::nullopt;
             if (!mask) {
                 error = "513 takes one plug mask (0 to 0xFFFF)";
                 return std::nullopt;
@@ -201,7 +186,7 @@ std::optional<std::vector<U8>> TypedData(U16 command, const std::vector<std::str
         }
         case IPCOMM_FTP_UPGRADE: {
             const std::optional<U32> size =
-                values.size() == 1 ? ParseNumber(values[0], 0xFFFFFFFFu) : std::nullopt;
+                values.size() == 1 ? Common_ParseNumber(values[0], 0xFFFFFFFFu) : std::nullopt;
             if (!size) {
                 error = "3843 takes one image size in bytes";
                 return std::nullopt;
@@ -242,7 +227,7 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error,
             }
             const std::string value = argv[++i];
             if (argument == "--from") {
-                const std::optional<U32> slot = ParseNumber(value, 255);
+                const std::optional<U32> slot = Common_ParseNumber(value, 255);
                 if (!slot) {
                     error = "bad slot: " + value;
                     return false;
@@ -256,21 +241,21 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error,
                 }
                 options.address = *address;
             } else if (argument == "--to-slot") {
-                const std::optional<U32> slot = ParseNumber(value, 16);
+                const std::optional<U32> slot = Common_ParseNumber(value, 16);
                 if (!slot) {
                     error = "bad slot (0 to 16): " + value;
                     return false;
                 }
                 options.address = SimBoardAddress(*slot);
             } else if (argument == "--port") {
-                const std::optional<U32> port = ParseNumber(value, 0xFFFF);
+                const std::optional<U32> port = Common_ParseNumber(value, 0xFFFF);
                 if (!port || *port == 0) {
                     error = "bad port: " + value;
                     return false;
                 }
                 options.port = static_cast<U16>(*port);
             } else if (argument == "--timeout") {
-                const std::optional<U32> limit = ParseNumber(value, 3'600'000);
+                const std::optional<U32> limit = Common_ParseNumber(value, 3'600'000);
                 if (!limit || *limit == 0) {
                     error = "bad time-out: " + value;
                     return false;

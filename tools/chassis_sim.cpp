@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
+#include "core/common_fun.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "sim/chassis/chassis_plan.h"
@@ -45,14 +47,12 @@ struct Options {
     std::vector<std::pair<hx::U32, std::string>> boardAnswers;
 };
 
-bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long& out) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || value > max) {
-        return false;
+bool ParseUnsigned(const std::string& text, hx::U32 max, unsigned long& out) {
+    const std::optional<hx::U32> value = hx::Common_ParseNumber(text, max);
+    if (value) {
+        out = *value;
     }
-    out = value;
-    return true;
+    return value.has_value();
 }
 
 bool ParseAnswer(const std::string& text, hx::SimAnswer& out) {

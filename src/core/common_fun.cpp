@@ -1,5 +1,6 @@
 #include "core/common_fun.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -142,6 +143,20 @@ int Common_GetSystemAnalysis() {
         log_printf(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "SYS%s\n", text.substr(cpu, 75).c_str());
     }
     return 0;
+}
+
+std::optional<U32> Common_ParseNumber(std::string_view text, U32 max) {
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    U32 value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace hx

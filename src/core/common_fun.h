@@ -1,12 +1,14 @@
 // Shared helpers: CRC-32, big-endian packing of 32-bit words, checksum,
-// UTF-16 conversion, sorting, time and address formatting.
+// UTF-16 conversion, sorting, time and address formatting, number parsing.
 //
 // Stateless and safe from any thread. The one CRC routine serves every user:
 // PSI/SI sections pass 0xFFFFFFFF (CRC-32/MPEG-2), the inter-board packets,
 // serial frames and parameter files pass 0x04C11DB7 as the initial value.
 #pragma once
 
+#include <optional>
 #include <span>
+#include <string_view>
 
 #include "core/types.h"
 
@@ -68,5 +70,9 @@ inline U32 GetBe32(const U8* in) {
     return static_cast<U32>(in[0]) << 24 | static_cast<U32>(in[1]) << 16 | static_cast<U32>(in[2]) << 8 |
            static_cast<U32>(in[3]);
 }
+
+// A whole decimal or "0x" hexadecimal number no larger than `max`, as
+// command-line options and settings give them; nullopt for anything else.
+std::optional<U32> Common_ParseNumber(std::string_view text, U32 max);
 
 }  // namespace hx

@@ -1,6 +1,6 @@
 #include "core/run_profile.h"
 
-#include <charconv>
+#include "core/common_fun.h"
 
 namespace hx {
 
@@ -9,21 +9,6 @@ namespace {
 RunProfile& MutableProfile() {
     static RunProfile profile = CardProfile();
     return profile;
-}
-
-bool ParseNumber(std::string_view text, U32 max, U32& out) {
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    U32 value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max) {
-        return false;
-    }
-    out = value;
-    return true;
 }
 
 }  // namespace
@@ -160,10 +145,12 @@ std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, 
             if (!value(text)) {
                 return false;
             }
-            if (!ParseNumber(text, max, out)) {
+            const std::optional<U32> parsed = Common_ParseNumber(text, max);
+            if (!parsed) {
                 error = option + ": bad number '" + text + "'";
                 return false;
             }
+            out = *parsed;
             return true;
         };
         auto port = [&](U16& out) {

@@ -94,5 +94,21 @@ TEST(HelpersTest, ChecksumAndAddressText) {
     EXPECT_STREQ("192.168.1.11", text);
 }
 
+TEST(HelpersTest, NumbersAreWholeDecimalOrHexWithinTheirBound) {
+    struct Case {
+        const char* text;
+        U32 max;
+        std::optional<U32> expected;
+    };
+    const Case cases[] = {
+        {"8000", 65535, 8000},   {"0x1F40", 65535, 8000}, {"0X1f40", 65535, 8000}, {"65535", 65535, 65535},
+        {"65536", 65535, {}},    {"4294967296", 0xFFFFFFFFu, {}}, {"", 10, {}},    {"0x", 10, {}},
+        {"-1", 10, {}},          {" 1", 10, {}},          {"1 ", 10, {}},          {"12a", 100, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected, Common_ParseNumber(c.text, c.max)) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace hx
