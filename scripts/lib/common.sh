@@ -5,12 +5,13 @@ set -euo pipefail
 HX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 HX_JOBS="$(nproc 2>/dev/null || echo 2)"
 
-# Build tools, test and benchmark libraries, the SNMP and JSON libraries the
-# card links, clang's fuzzer runtime, and the client tools tests drive the
-# servers with, and ffprobe, which reads the generated streams back.
+# Build tools, test and benchmark libraries (zlib only as the benchmarks'
+# CRC yardstick), the SNMP and JSON libraries the card links, clang's fuzzer
+# runtime, and the client tools tests drive the servers with, and ffprobe,
+# which reads the generated streams back.
 HX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsnmp-dev libcjson-dev libdvbpsi-dev
   snmp curl ffmpeg
 )
