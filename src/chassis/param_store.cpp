@@ -33,9 +33,10 @@
 #include "web/user_authority.h"
 
 // Logs under the public operation's name where a shared helper does its work.
-#define PARAMS_LOG_AS(caller, level, fmt, ...)                                                          \
-    ::hx::log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (caller), __LINE__ \
-                     __VA_OPT__(, ) __VA_ARGS__)
+#define PARAMS_LOG_AS(caller, level, fmt, ...)                                                            \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_PARAMS,                                                             \
+                      ::hx::log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(),    \
+                                       (caller), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 namespace hx {
 
