@@ -54,19 +54,36 @@ struct DecodedStt {
     U16 daylightSaving = 0;
 };
 
+struct DecodedPat {
+    U16 transportStreamId = 0;
+    U8 version = 0;
+    std::vector<std::pair<U16, U16>> programs;  // program number, PMT PID
+    bool operator==(const DecodedPat&) const = default;
+};
 struct DecodedPmt {
     U16 program = 0;
     U16 pcrPid = 0;
     std::vector<std::pair<U8, U16>> streams;  // stream type, PID
+    U8 version = 0;
+    std::vector<RawDescriptor> programDescriptors;
+    std::vector<std::vector<RawDescriptor>> streamDescriptors;  // one list per entry of streams
+    bool operator==(const DecodedPmt&) const = default;
 };
 struct DecodedSdtService {
     U16 serviceId = 0;
     std::vector<RawDescriptor> descriptors;
+    bool eitSchedule = false;
+    bool eitPresentFollowing = false;
+    U8 runningStatus = 0;
+    bool freeCa = false;
+    bool operator==(const DecodedSdtService&) const = default;
 };
 struct DecodedSdt {
     U16 transportStreamId = 0;
     U16 originalNetworkId = 0;
     std::vector<DecodedSdtService> services;
+    U8 version = 0;
+    bool operator==(const DecodedSdt&) const = default;
 };
 struct DecodedMgtTable {
     U16 type = 0;
@@ -111,6 +128,7 @@ public:
     std::vector<std::vector<RawDescriptor>> cats;
     std::vector<std::vector<DecodedMgtTable>> mgts;
     std::vector<DecodedVct> vcts;
+    std::vector<DecodedPat> patTables;
     int pats = 0;
 
 private:

@@ -76,7 +76,7 @@ std::vector<PsiStreamTables> MakePsiModel(U16 streams, U16 programs) {
     return model;
 }
 
-bool BuildOwnPsi(const std::vector<PsiStreamTables>& model, std::span<U8> buffer, const PsiTableSink& sink) {
+bool BuildOwnPsi(std::span<const PsiStreamTables> model, std::span<U8> buffer, const PsiTableSink& sink) {
     const U32 capacity = static_cast<U32>(buffer.size());
     U32 length = 0;
     auto deliver = [&](U16 pid) {
@@ -126,7 +126,7 @@ struct LibdvbpsiPsi::Tables {
     }
 };
 
-LibdvbpsiPsi::LibdvbpsiPsi(const std::vector<PsiStreamTables>& model) : tables_(std::make_unique<Tables>()) {
+LibdvbpsiPsi::LibdvbpsiPsi(std::span<const PsiStreamTables> model) : tables_(std::make_unique<Tables>()) {
     tables_->handle = dvbpsi_new(Quiet, DVBPSI_MSG_NONE);
     for (const PsiStreamTables& tables : model) {
         Tables::Stream stream;

@@ -41,12 +41,12 @@ using PsiTableSink = std::function<void(U16 pid, std::span<const U8> sections)>;
 // Builds every table with the card's builders into `buffer` (one table at a
 // time, as the SI regeneration does), handing each table's sections to
 // `sink` when there is one. False when a builder fails.
-bool BuildOwnPsi(const std::vector<PsiStreamTables>& model, std::span<U8> buffer, const PsiTableSink& sink);
+bool BuildOwnPsi(std::span<const PsiStreamTables> model, std::span<U8> buffer, const PsiTableSink& sink);
 
 // The same model as libdvbpsi's table records, made once.
 class LibdvbpsiPsi {
 public:
-    explicit LibdvbpsiPsi(const std::vector<PsiStreamTables>& model);
+    explicit LibdvbpsiPsi(std::span<const PsiStreamTables> model);
     ~LibdvbpsiPsi();
     LibdvbpsiPsi(const LibdvbpsiPsi&) = delete;
     LibdvbpsiPsi& operator=(const LibdvbpsiPsi&) = delete;
