@@ -77,6 +77,12 @@ constexpr U32 XPowerModP(unsigned power) {
 
 constexpr std::size_t kFoldBlock = 16;
 constexpr std::size_t kFoldMinimum = 4 * kFoldBlock;
+// The folding constants x^d mod P and x^(d+64) mod P, for four blocks on
+// (d = 512) and one block on (d = 128).
+constexpr U32 kBy512Low = XPowerModP(512);
+constexpr U32 kBy512High = XPowerModP(512 + 64);
+constexpr U32 kBy128Low = XPowerModP(128);
+constexpr U32 kBy128High = XPowerModP(128 + 64);
 
 // Sixteen bytes as a polynomial: the first byte's top bit is x^127.
 __attribute__((target("pclmul,ssse3"))) __m128i LoadBlock(const U8* data) {
@@ -94,9 +100,8 @@ __attribute__((target("pclmul,ssse3"))) U32 CrcByCarrylessMultiply(U32 crc, cons
     if (length < kFoldMinimum) {
         return CrcByTable(crc, data, length);
     }
-    // Constants: low half x^d mod P, high half x^(d+64) mod P.
-    const __m128i by512 = _mm_set_epi64x(XPowerModP(512 + 64), XPowerModP(512));
-    const __m128i by128 = _mm_set_epi64x(XPowerModP(128 + 64), XPowerModP(128));
+    const __m128i by512 = _mm_set_epi64x(kBy512High, kBy512Low);
+    const __m128i by128 = _mm_set_epi64x(kBy128High, kBy128Low);
 
     __m128i a0 = _mm_xor_si128(LoadBlock(data), _mm_set_epi32(static_cast<int>(crc), 0, 0, 0));
     __m128i a1 = LoadBlock(data + 16);
