@@ -14,6 +14,7 @@
 #include "chassis/param_store.h"
 #include "core/file_util.h"
 #include "support/param_files.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_accounts.h"
 
@@ -72,9 +73,14 @@ const auto kCaseName = [](const auto& info) { return std::string(info.param.name
 
 class PowerLossTest : public ::testing::TestWithParam<CrashCase> {
 protected:
-    void SetUp() override { log_Init(kMainLogPath); }
+    void SetUp() override {
+        env.FailOnUnexpectedErrors();
+        log_Init(kMainLogPath);
+    }
     void TearDown() override { File_SetAtomicWriteHook(nullptr); }
     test::TestEnvironment env;
+    // Start-up's load runs the apply, which writes the routing tables.
+    test::SimBoard board;
 };
 
 using QamFilePowerLossTest = PowerLossTest;
