@@ -79,6 +79,21 @@ void EitBoardIn(U8 slot) {
     record->u8EitEnable = 1;
 }
 
+// One pass-through stream more than the bypass table holds, at stream
+// records 20 and up.
+constexpr U32 kFirstBypassStream = 20;
+void AddTooManyBypassStreams(Output_TSInfo* model) {
+    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
+        Output_TSStream& stream = model->pOutputTS[kFirstBypassStream + i];
+        TSP_InitOneOutputTSStream(&stream);
+        stream.u8ValidFlag = kRecordValid;
+        stream.u8BypassFlag = 1;
+        stream.u16ChannelID = static_cast<U16>(100 + i);
+        stream.u16SrcStreamID = static_cast<U16>(i);
+    }
+    ModelPool_RecordsChanged(model);
+}
+
 class MuxLutTest : public ::testing::Test {
 protected:
     MuxLutTest() : models_(TSInfoInitNum{300, 500, 2200, 100, 500, 256}) {
@@ -255,15 +270,7 @@ TEST_F(MuxLutTest, TooManyBypassStreamsChangeNeitherTableNorCarouselNorFile) {
     const U16 tables = SSD_GetBroadcastSI().u16SIInfoNum;
     ASSERT_GT(tables, 0u);
 
-    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
-        Output_TSStream& stream = Live()->pOutputTS[20 + i];
-        TSP_InitOneOutputTSStream(&stream);
-        stream.u8ValidFlag = kRecordValid;
-        stream.u8BypassFlag = 1;
-        stream.u16ChannelID = static_cast<U16>(100 + i);
-        stream.u16SrcStreamID = static_cast<U16>(i);
-    }
-    ModelPool_RecordsChanged(Live());
+    AddTooManyBypassStreams(Live());
     env.TakeConsole();
     EXPECT_EQ(TSP_MuxProcess(), kTspErrCount);
     EXPECT_EQ(board.fpga().routing().Commits(), commits);
@@ -299,16 +306,7 @@ TEST_F(MuxLutTest, ARefusedApplyLeavesTheLiveModelByteIdentical) {
     // A PID record on a channel without a stream: the build would free it.
     constexpr U32 kUnrouted = 900;
     RawPid(Live(), kUnrouted, 9, 0x66, 3, 0, 0x66);
-    // And one pass-through stream more than the bypass table holds.
-    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
-        Output_TSStream& stream = Live()->pOutputTS[20 + i];
-        TSP_InitOneOutputTSStream(&stream);
-        stream.u8ValidFlag = kRecordValid;
-        stream.u8BypassFlag = 1;
-        stream.u16ChannelID = static_cast<U16>(100 + i);
-        stream.u16SrcStreamID = static_cast<U16>(i);
-    }
-    ModelPool_RecordsChanged(Live());
+    AddTooManyBypassStreams(Live());
 
     constexpr ModelPool kPools[] = {ModelPool::Stream, ModelPool::Program,    ModelPool::Pid,
                                     ModelPool::Table,  ModelPool::Descriptor, ModelPool::Bypass};
@@ -327,7 +325,7 @@ TEST_F(MuxLutTest, ARefusedApplyLeavesTheLiveModelByteIdentical) {
     // The same model without the surplus pass-through streams goes through,
     // and makes every change the refused apply held back.
     for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
-        ModelPool_FreeRecord(Live(), ModelPool::Stream, 20 + i);
+        ModelPool_FreeRecord(Live(), ModelPool::Stream, kFirstBypassStream + i);
     }
     ASSERT_EQ(TSP_MuxProcess(), 0u);
     const Output_TSProgram& second = Live()->pOutputProgram[programs[1]];
