@@ -1,7 +1,8 @@
 // Reads transport-stream packets back with libdvbpsi, a decoder independent of
-// ours: demultiplexes by PID, decodes PAT, PMTs (by program), NIT, TDT, TOT
-// and STT, and keeps every message libdvbpsi gives (continuity errors,
-// duplicates, CRC errors). libdvbpsi reports a table once per version, so
+// ours: demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT,
+// TDT, TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
+// (continuity errors, duplicates, CRC errors). libdvbpsi reports a table once
+// per version, as a receiver reads it, and each report keeps that version;
 // repetitions are counted on the raw packets (PacketsOn).
 //
 // libdvbpsi's own dvbpsi_descriptor_t lives in the global namespace; ours is
