@@ -110,7 +110,8 @@ U32 ChannelCarrierFrequency(U16 outputChannel) {
     if (outputChannel >= kQamChannelSlots) {
         return 0;
     }
-    const std::uint64_t hz = static_cast<std::uint64_t>(GetQAMPara_Handle()->Frequency[outputChannel].value) * kHzPerKHz;
+    const std::uint64_t kilohertz = GetQAMPara_Handle()->Frequency[outputChannel].value;
+    const std::uint64_t hz = kilohertz * kHzPerKHz;
     return hz > 0xFFFFFFFFu ? 0 : static_cast<U32>(hz);
 }
 

@@ -99,7 +99,8 @@ std::optional<SettledTable> Settle(U16 ts, U8* sections, U32 length, const Versi
 // its change flag answered.
 void MarkSent(const SettledTable& table, const VersionFields& fields) {
     SIVersion_Sent(table);
-    for (auto [version, flag] : {std::pair{fields.version, fields.flag}, std::pair{fields.copyVersion, fields.copyFlag}}) {
+    for (auto [version, flag] :
+         {std::pair{fields.version, fields.flag}, std::pair{fields.copyVersion, fields.copyFlag}}) {
         if (version != nullptr) {
             *version = table.u8Version;
             *flag = 0;

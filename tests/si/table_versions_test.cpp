@@ -42,7 +42,9 @@ std::vector<U8> Pat(U16 tsid, std::size_t bytes = 16, U8 fill = 0) {
     return section;
 }
 
-U8 VersionIn(const std::vector<U8>& section, std::size_t at = 0) { return static_cast<U8>((section[at + 5] >> 1) & 0x1F); }
+U8 VersionIn(const std::vector<U8>& section, std::size_t at = 0) {
+    return static_cast<U8>((section[at + 5] >> 1) & 0x1F);
+}
 
 TEST_F(TableVersionsTest, FlagsDecideOnlyBeforeTheFirstSend) {
     struct Case {

@@ -138,8 +138,8 @@ public:
     }
 
     void SendEmm(U16 key, U16 value, U16 caSystem) {
-        Output_TSPID emm =
-            InputCard_Pid({.type = PID_TYPE_EMMPID, .sourceSlot = kFirstSlot, .channel = kChannel, .key = key, .pid = value});
+        Output_TSPID emm = InputCard_Pid(
+            {.type = PID_TYPE_EMMPID, .sourceSlot = kFirstSlot, .channel = kChannel, .key = key, .pid = value});
         emm.u16CASID = caSystem;
         Send(IPCOMM_SEND_PID, InputCard_EncodePids(std::vector{emm}));
     }
