@@ -18,22 +18,15 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "support/child_process.h"
 #include "support/test_env.h"
 
 namespace hx {
 namespace {
 
-constexpr int kTries = 20;
+using test::InChild;
 
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+constexpr int kTries = 20;
 
 std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t count = 0;

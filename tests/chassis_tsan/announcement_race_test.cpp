@@ -80,6 +80,7 @@ protected:
         backBoard.Stop();
         IPComm_WaitAnnouncement();
         Resource_Reset();
+        ChassisInfo_Reset();
     }
 
     bool AnnouncementHeld() {
@@ -112,7 +113,6 @@ TEST_F(AnnouncementTest, ASilentBackBoardAfter514DoesNotDelayTheNextRequestsRepl
     EXPECT_EQ(0x18, Status_GetSubBoardPlugStatus());
     EXPECT_EQ(kOwnAddress, Resource_getSelfHandle()->u32IPAddress) << "the settings took effect at once";
     IPServer_Stop();
-    ChassisInfo_Reset();
 }
 
 TEST_F(AnnouncementTest, ANewerAnnouncementSupersedesARunningOne) {
