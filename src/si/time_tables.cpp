@@ -220,10 +220,11 @@ U32 TSP_EditTOT_LTODescriptor(U16 u16Channel, const TOTBuf_t* pstTOTBuf) {
     if (length == 0 ||
         !TSP_SectionsToRecords(buffer, length, kTotTableId, kTotTableType, 1, u16Channel, tsIndex, records)) {
         TIME_LOG("TOT sections of channel[%u] malformed, nothing stored\n", u16Channel);
-        return 0;
+        return VK_ERR_PARAMS;
     }
     if (const U32 result = TSP_ReplaceTableChain(model, tsIndex, TableChainHead::Tot, records); result != 0) {
         TIME_LOG("TOT of channel[%u] not stored[%X]\n", u16Channel, result);
+        return result;
     }
     return 0;
 }

@@ -52,8 +52,9 @@ BOOL TSP_IsTOTTableChangedByUser(U16 u16OutTSIndex);
 U32 TSP_GetTOTTableInfo(U16 u16Channel, TOTTable_t* pstTOTTable);
 // Makes the TOT sections of the buffer (table_id 0x73, back to back) the TOT
 // chain of the channel's stream in the temporary model, marked changed by the
-// user. 4 when the channel has no stream; otherwise 0, a storing failure being
-// only logged (the stored TOT then as it was).
+// user. 0; 4 when the channel has no stream or the buffer holds no whole TOT
+// section; the store's code when the records cannot be had. On every failure
+// the stored TOT stays as it was.
 U32 TSP_EditTOT_LTODescriptor(U16 u16Channel, const TOTBuf_t* pstTOTBuf);
 
 }  // namespace hx
