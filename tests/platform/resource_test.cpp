@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "board_state_fixture.h"
@@ -13,7 +12,6 @@
 #include "core/common_fun.h"
 #include "core/err.h"
 #include "platform/chassis_info.h"
-#include "platform/qam_apply.h"
 #include "platform/qam_params.h"
 
 namespace hx::test {
@@ -309,27 +307,6 @@ TEST_F(SlotResourceTest, ARecordOfTheOwnSlotKeepsTheOwnAddressAndMac) {
     ASSERT_EQ(Resource_SetSlotResource(16, Bytes(echoed).data()), 0u);
     EXPECT_EQ(Resource_getBoardIPAddress(4), 0x0A000099u);
     EXPECT_THAT(Resource_GetHandle(4)->au8Mac, ElementsAreArray({0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-}
-
-TEST_F(SlotResourceTest, TheStandardWaitsForAnApplyUnderWay) {
-    TResource_TS backBoard{};
-    backBoard.u8SlotID = kBackBoardSlot;
-    backBoard.u8Standard = 1;
-    backBoard.u8Language = EN_LANGUAGE_CN;
-    const std::vector<U8> bytes = Bytes(backBoard);
-    std::thread server;
-    {
-        QamApplyGuard apply(QAM_ApplyLock());  // an apply is sending the QAM set
-        server = std::thread([&] { Resource_SetSlotResource(16, bytes.data()); });
-        // The language is set before the standard: once it shows, the record
-        // has reached the standard, which must wait for the apply to end.
-        while (err_GetLanguage() != EN_LANGUAGE_CN) {
-            std::this_thread::yield();
-        }
-        EXPECT_EQ(GetQAMPara_Handle()->Standard.value, 0u);
-    }
-    server.join();
-    EXPECT_EQ(GetQAMPara_Handle()->Standard.value, 1u);
 }
 
 TEST_F(SlotResourceTest, TheBackBoardsOwnRecordAppliesTimeAndVlan) {

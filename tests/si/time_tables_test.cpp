@@ -59,7 +59,6 @@ protected:
 };
 
 TEST_F(TimeTablesTest, SttCarriesGpsTimeOffsetAndDaylightSaving) {
-    AddStream(4);
     // The back board's own record brings the time settings (and ATSC).
     TResource_TS backBoard{};
     backBoard.u8SlotID = kBackBoardSlot;
@@ -69,6 +68,7 @@ TEST_F(TimeTablesTest, SttCarriesGpsTimeOffsetAndDaylightSaving) {
     backBoard.s16TimeZoneMinutes = 480;  // no field for it: the STT is not shifted
     const ResourceBytes record = Resource_Serialize(backBoard);
     ASSERT_EQ(0u, Resource_SetSlotResource(kBackBoardSlot, record.data()));
+    AddStream(4);
     ASSERT_EQ(0u, SSD_SendTimeSITable());
     const auto sent = Sent();
     ASSERT_EQ(1u, sent.size());
