@@ -10,9 +10,10 @@
 //     time; neither when PID 20 is one of the stream's other PIDs and its TOT
 //     is not user-changed (the input's own pass through);
 //   - ATSC: an STT (table_id 0xCD, 20 bytes) when u8STTGenerate is 1, from
-//     the back board's resource record: system_time in GPS seconds (UTC plus
-//     u8GPSUTCOffset), GPS_UTC_offset, and DS_status from u8DaylightSaving.
-//     The STT has no time-zone field, so s16TimeZoneMinutes does not shift it.
+//     the time settings the back board's own record applied
+//     (Resource_GetTimeSettings): system_time in GPS seconds (UTC plus the
+//     GPS-UTC offset), GPS_UTC_offset, and DS_status from daylight saving.
+//     The STT has no time-zone field, so the time zone does not shift it.
 //
 // Threads: the builders run in the SI sender thread and read the live model
 // under the model lock (the sender only tries it); the TOT editing runs in

@@ -59,12 +59,16 @@ protected:
 };
 
 TEST_F(TimeTablesTest, SttCarriesGpsTimeOffsetAndDaylightSaving) {
-    SetAtsc(true);
+    // The back board's own record brings the time settings (and ATSC).
+    TResource_TS backBoard{};
+    backBoard.u8SlotID = kBackBoardSlot;
+    backBoard.u8Standard = 1;
+    backBoard.u8GPSUTCOffset = 18;
+    backBoard.u8DaylightSaving = 1;
+    backBoard.s16TimeZoneMinutes = 480;  // no field for it: the STT is not shifted
+    const ResourceBytes record = Resource_Serialize(backBoard);
+    ASSERT_EQ(0u, Resource_SetSlotResource(kBackBoardSlot, record.data()));
     AddStream(4);
-    TResource_TS* backBoard = Resource_GetHandle(kBackBoardSlot);
-    backBoard->u8GPSUTCOffset = 18;
-    backBoard->u8DaylightSaving = 1;
-    backBoard->s16TimeZoneMinutes = 480;  // no field for it: the STT is not shifted
     ASSERT_EQ(0u, SSD_SendTimeSITable());
     const auto sent = Sent();
     ASSERT_EQ(1u, sent.size());
