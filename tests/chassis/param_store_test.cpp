@@ -316,7 +316,7 @@ TEST_F(ParamStoreTest, AFailedSaveIsReportedKeepsTheOldFileAndLaterSavesWork) {
     EXPECT_EQ(1u, PARAMS_ParametersSave(PARAMS_GetCurParamsHandler()));
     TParameter_QAM qam = *GetQAMPara_Handle();
     qam.Frequency[0].value = 999000;
-    EXPECT_EQ(0u, PARAMS_SetQAMParams(&qam)) << "the setter goes on regardless";
+    EXPECT_EQ(1u, PARAMS_SetQAMParams(&qam)) << "the setter reports the failed save";
     EXPECT_TRUE(Logged("PARAMS_ParametersSave:")) << env.Console();
     EXPECT_TRUE(Logged("Open config files error: No such file or directory(errno: 2)"));
     std::filesystem::rename(folder + ".away", folder);

@@ -13,6 +13,7 @@
 
 #include "chassis/param_store.h"
 #include "core/file_util.h"
+#include "support/child_process.h"
 #include "support/param_files.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
@@ -20,6 +21,8 @@
 
 namespace hx {
 namespace {
+
+using test::InChild;
 
 constexpr int kCrashed = 42;
 constexpr int kNotCrashed = 43;
@@ -36,16 +39,6 @@ void CrashAtStep(AtomicWriteStep step, const char* path) {
     if (step == g_crashStep && std::string(path).ends_with(g_crashFile)) {
         _exit(kCrashed);
     }
-}
-
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::size_t Temporaries(const test::TestEnvironment& env, const std::string& name) {

@@ -59,12 +59,18 @@ struct PsiDecoder::Handle {
     }
 
     static void OnPat(void* data, dvbpsi_pat_t* pat) {
-        ++static_cast<Handle*>(data)->owner->pats;
+        PsiDecoder* owner = static_cast<Handle*>(data)->owner;
+        ++owner->pats;
+        DecodedPat decoded{pat->i_ts_id, pat->i_version, {}};
+        for (const dvbpsi_pat_program_t* p = pat->p_first_program; p != nullptr; p = p->p_next) {
+            decoded.programs.emplace_back(p->i_number, p->i_pid);
+        }
+        owner->patTables.push_back(std::move(decoded));
         dvbpsi_pat_delete(pat);
     }
 
     static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
-        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}};
+        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version};
         for (const dvbpsi_pmt_es_t* es = pmt->p_first_es; es != nullptr; es = es->p_next) {
             decoded.streams.emplace_back(es->i_type, es->i_pid);
         }
@@ -74,11 +80,12 @@ struct PsiDecoder::Handle {
 
     static void OnCat(void* data, dvbpsi_cat_t* cat) {
         static_cast<Handle*>(data)->owner->cats.push_back(Descriptors(cat->p_first_descriptor));
+        static_cast<Handle*>(data)->owner->catVersions.push_back(cat->i_version);
         dvbpsi_cat_delete(cat);
     }
 
     static void OnSdt(void* data, dvbpsi_sdt_t* sdt) {
-        DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}};
+        DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}, sdt->i_version};
         for (const dvbpsi_sdt_service_t* s = sdt->p_first_service; s != nullptr; s = s->p_next) {
             decoded.services.push_back({s->i_service_id, Descriptors(s->p_first_descriptor)});
         }
@@ -89,16 +96,18 @@ struct PsiDecoder::Handle {
     static void OnMgt(void* data, dvbpsi_atsc_mgt_t* mgt) {
         std::vector<DecodedMgtTable> tables;
         for (const dvbpsi_atsc_mgt_table_t* t = mgt->p_first_table; t != nullptr; t = t->p_next) {
-            tables.push_back({t->i_table_type, t->i_table_type_pid, t->i_number_bytes});
+            tables.push_back({t->i_table_type, t->i_table_type_pid, t->i_number_bytes, t->i_table_type_version});
         }
         static_cast<Handle*>(data)->owner->mgts.push_back(std::move(tables));
+        static_cast<Handle*>(data)->owner->mgtVersions.push_back(mgt->i_version);
         dvbpsi_atsc_DeleteMGT(mgt);
     }
 
     static void OnVct(void* data, dvbpsi_atsc_vct_t* vct) {
-        DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}};
+        DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}, vct->i_version};
         for (const dvbpsi_atsc_vct_channel_t* c = vct->p_first_channel; c != nullptr; c = c->p_next) {
-            decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id});
+            decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id,
+                                        c->i_modulation, c->i_carrier_freq});
         }
         static_cast<Handle*>(data)->owner->vcts.push_back(std::move(decoded));
         dvbpsi_atsc_DeleteVCT(vct);
