@@ -107,7 +107,7 @@ hx::U16 TakeReply() {
     }
     Check(got == 20);
     hx::ST_VK_IPCOMM reply;
-    Check(hx::IPComm_ParseData(buffer, static_cast<hx::S32>(got), &reply) == 0);
+    Check(hx::IPComm_ParsePacket(buffer, static_cast<hx::S32>(got), &reply) == 0);
     Check(reply.u32SumTansNum == 1 && reply.u32Length == 0);
     Check(reply.u16CMD == hx::IPCOMM_SUCCESS_CMD || reply.u16CMD == hx::IPCOMM_DATA_ERROR);
     return reply.u16CMD;

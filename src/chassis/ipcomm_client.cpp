@@ -107,7 +107,10 @@ IPCommExchange IPComm_ExchangeOnce(U32 u32IpAddr, U16 port, U8 u8FromSlot, U16 u
     close(fd);
     ST_VK_IPCOMM reply;
     const U8 nothing = 0;
-    const U32 parsed = IPComm_ParseData(block.empty() ? &nothing : block.data(), static_cast<S32>(block.size()), &reply);
+    // A reply is one packet; it is never joined with anything, so a client in
+    // any thread leaves the server's reassembly store alone.
+    const U32 parsed =
+        IPComm_ParsePacket(block.empty() ? &nothing : block.data(), static_cast<S32>(block.size()), &reply);
     if (replyCommand != nullptr) {
         *replyCommand = reply.u16CMD;
     }

@@ -1,5 +1,10 @@
 #include "chassis/ipcomm_messages.h"
 
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +18,7 @@
 #include "core/err.h"
 #include "core/log.h"
 #include "core/run_profile.h"
+#include "core/thread_util.h"
 #include "engine/model_lock.h"
 #include "platform/fpga_net.h"
 #include "platform/network.h"
@@ -28,11 +34,17 @@ constexpr U32 kRebootAttempts = 3;
 constexpr int kUbiDevice = 8;
 
 // Sends until success, 21 sends at most, sleeping 1 s after each repeat; the
-// last error goes to the back board over the serial line.
-void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const char* failText) {
+// last error goes to the back board over the serial line. A send that is no
+// longer wanted (a newer announcement took its place) is not repeated.
+void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const char* failText,
+                     const std::function<bool()>& stillWanted = [] { return true; }) {
     S32 result = IPComm_SendData(address, command, data, length);
     U32 sends = 1;
     while (result != 0) {
+        if (!stillWanted()) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "%s:0x%x superseded\n", failText, address);
+            return;
+        }
         if (sends >= kAnnounceSends) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "%s:0x%x Fail\n\n", failText, address);
             if (command == IPCOMM_SEND_PROCESS_UPGRADE) {
@@ -47,11 +59,107 @@ void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const
     }
 }
 
-void AnnounceResource(U32 address) {
+void AnnounceRecord(U32 address, const ResourceBytes& record,
+                    const std::function<bool()>& stillWanted = [] { return true; }) {
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "Send Resource To BackBoard:0x%x\n", address);
-    const ResourceBytes record = Resource_Serialize(*Resource_getSelfHandle());
     SendWithRepeats(address, IPCOMM_SEND_RESOUR, record.data(), static_cast<U32>(record.size()),
-                    "Send Resource To BackBoard");
+                    "Send Resource To BackBoard", stillWanted);
+}
+
+void AnnounceResource(U32 address) { AnnounceRecord(address, Resource_Serialize(*Resource_getSelfHandle())); }
+
+// The announcement that follows new network settings (514): a pause of a
+// second, then up to 21 sends to the back board just named, each with its
+// attempts. It runs in a worker thread of its own, so a back board that
+// accepts and never answers holds that worker, not the inter-board server.
+// The latest request wins: a running announcement stops before its next send
+// once a newer one (or a cancel) is asked for, and the newer one follows.
+//
+// The record is taken when the request is made, in the requesting thread:
+// the worker never reads the live resource records.
+struct Announcement {
+    U32 address;
+    ResourceBytes record;
+};
+
+class Announcer {
+public:
+    void Request(std::optional<Announcement> next) {
+        std::unique_lock lock(mutex_);
+        if (!next && !started_) {
+            return;  // nothing runs, nothing to cancel
+        }
+        ++requested_;
+        next_ = std::move(next);
+        changed_.notify_all();
+        if (started_) {
+            return;
+        }
+        started_ = true;
+        if (const int error = Thread_StartDetached(&Announcer::Entry, this); error != 0) {
+            // No worker: this request is announced in the caller's thread, as
+            // before there was one.
+            started_ = false;
+            finished_ = requested_;
+            const Announcement now = *next_;
+            lock.unlock();
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Announcement thread create error :%s(errno: %d)\n",
+                   std::strerror(error), error);
+            TheClock().SleepMicros(kSecond);
+            AnnounceRecord(now.address, now.record);
+        }
+    }
+
+    void WaitIdle() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return finished_ == requested_; });
+    }
+
+private:
+    static void* Entry(void* self) {
+        static_cast<Announcer*>(self)->Run();
+        return nullptr;
+    }
+
+    bool Current(std::uint64_t generation) {
+        std::lock_guard lock(mutex_);
+        return generation == requested_;
+    }
+
+    void Run() {
+        for (;;) {
+            std::uint64_t generation = 0;
+            std::optional<Announcement> job;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return finished_ != requested_; });
+                generation = requested_;
+                job = next_;
+            }
+            if (job) {
+                TheClock().SleepMicros(kSecond);
+                if (Current(generation)) {
+                    AnnounceRecord(job->address, job->record, [&] { return Current(generation); });
+                }
+            }
+            std::lock_guard lock(mutex_);
+            finished_ = generation;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t requested_ = 0;
+    std::uint64_t finished_ = 0;
+    std::optional<Announcement> next_;
+    bool started_ = false;
+};
+
+// Never destroyed: its worker waits on it for the life of the process.
+Announcer& TheAnnouncer() {
+    static auto* announcer = new Announcer();
+    return *announcer;
 }
 
 }  // namespace
@@ -128,13 +236,16 @@ U32 IPComm_ChangeIP(U32 u32slot, const U8* pu8Data) {
     IPconfig_SetLocalMask(netmask);
     IPconfig_SetDefaultGate(GetLe32(pu8Data + 12));
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "u32BBIPAddr[0x%x],u32SelfIPAddr[0x%x]\n", backBoard, self);
-    TheClock().SleepMicros(kSecond);
     // The back board has just given the settings: asking it again over the
     // serial line could only bring the fallback addresses back when the line
     // is down, undoing what this message set.
-    AnnounceResource(backBoard);
+    TheAnnouncer().Request(Announcement{backBoard, Resource_Serialize(*Resource_getSelfHandle())});
     return VK_SUCCESS;
 }
+
+void IPComm_CancelAnnouncement() { TheAnnouncer().Request(std::nullopt); }
+
+void IPComm_WaitAnnouncement() { TheAnnouncer().WaitIdle(); }
 
 S32 IPComm_SendClearCmd2Slot(U8 u8Slot) { return IPComm_SendCmd2Slot(u8Slot, IPCOMM_CLEAR_OUTPUT); }
 

@@ -5,6 +5,8 @@
 //
 // Run in the caller's thread (start-up, the inter-board server thread, the HTTP
 // thread, the output engine, the upgrade reporter); state stays on the stack.
+// The one exception is the announcement that follows new network settings
+// (514), which runs in a worker thread of its own (see IPComm_ChangeIP).
 // Retries sleep through TheClock(). The EIT list is read under the model lock
 // and sent after it is released, so IPComm_SendEITInfo must be called without
 // the lock (the sanitizer builds abort otherwise). Host commands (reboot
@@ -31,9 +33,17 @@ U32 IPComm_SendEITInfo();
 U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag);
 // The network settings of a 514 message (back board, own address, netmask,
 // gateway, little-endian U32 each). Only from slot 16 and only settings that
-// pass IPconfig_IsValidSettings; else 1 and nothing changes. The record is
-// then announced to the back board just named.
+// pass IPconfig_IsValidSettings; else 1 and nothing changes. The settings are
+// applied before it returns; the record, as it stands then, is announced to
+// the back board just named by the announcement worker: a pause of 1 s, then
+// sends as IPComm_SendResourceToBb makes them. So a silent back board holds
+// the worker, never the inter-board server. A newer 514 supersedes a running
+// announcement: it stops before its next send and the newer one follows.
 U32 IPComm_ChangeIP(U32 u32slot, const U8* pu8Data);
+// Tests: stops the running announcement before its next send (returns at
+// once), and waits until no announcement is pending or running.
+void IPComm_CancelAnnouncement();
+void IPComm_WaitAnnouncement();
 S32 IPComm_SendClearCmd2Slot(U8 u8Slot);
 // 3842 to the back board, at most three exchanges: 0 on its success reply,
 // 1538/1539 at once, else 1.

@@ -156,7 +156,7 @@ U32 IPComm_ExpectedLength(std::span<const U8> received) {
     return IPComm_WireLength(length);
 }
 
-U32 IPComm_ParseData(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm) {
+U32 IPComm_ParsePacket(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm) {
     if (pDataBuf == nullptr || pstIPComm == nullptr) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Input Param NULL\n");
         if (pstIPComm != nullptr) {
@@ -188,6 +188,13 @@ U32 IPComm_ParseData(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm
     pstIPComm->u32CurTansNum = GetLe32(pDataBuf + 4);
     pstIPComm->u32SumTansNum = GetLe32(pDataBuf + 8);
     pstIPComm->u32StructCRC = received;
+    return VK_SUCCESS;
+}
+
+U32 IPComm_ParseData(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm) {
+    if (const U32 result = IPComm_ParsePacket(pDataBuf, s32Datalen, pstIPComm); result != VK_SUCCESS) {
+        return result;
+    }
     if (pstIPComm->u32SumTansNum > 1 && pstIPComm->u16CMD != IPCOMM_SEND_UPGRADE &&
         pstIPComm->u16CMD != IPCOMM_SEND_BACKUPPARA) {
         HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "u16CMD = %d \nu8SlotID = %d \nu32curPacket = %d \n", pstIPComm->u16CMD,

@@ -4,9 +4,11 @@
 // padded with zeros to a multiple of 4, and a CRC-32 over header and data (the
 // padding is not covered).
 //
-// Building and parsing are pure functions of their arguments, callable from any
-// thread. Parsing also hands the packets of a multi-packet message to the
-// reassembly store (ipcomm_reassembly.h), which only the server thread touches.
+// Building and checking a packet are pure functions of their arguments,
+// callable from any thread. IPComm_ParseData also hands the packets of a
+// multi-packet message to the reassembly store (ipcomm_reassembly.h), which
+// only the server thread touches: it is the server's parser, and a client
+// reads its replies with IPComm_ParsePacket.
 #pragma once
 
 #include <array>
@@ -59,9 +61,12 @@ struct IPCommWire {
 bool IPComm_Build(U16 u16CMD, const U8* u8Data, U32 u32DataLen, U32 u32CurTansNum, U32 u32SumTansNum,
                   IPCommWire* wire, U8 u8SlotID);
 
-// Checks a received block and fills the record; after every failure the record
-// is all zeros. Packets of a multi-packet message (other than 3841 and 516)
-// are also joined in the reassembly store.
+// Checks a received block as one packet and fills the record; after every
+// failure the record is all zeros. Never touches the reassembly store.
+U32 IPComm_ParsePacket(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm);
+// The server's parse: IPComm_ParsePacket, and packets of a multi-packet
+// message (other than 3841 and 516) are then joined in the reassembly store.
+// Server thread only.
 U32 IPComm_ParseData(const U8* pDataBuf, S32 s32Datalen, ST_VK_IPCOMM* pstIPComm);
 
 // How many bytes of a block that starts with `received` bytes make up the

@@ -29,16 +29,27 @@ namespace {
 constexpr std::uint64_t kSetupRetryMicros = 5'000'000;
 constexpr int kStopPollMs = 50;
 
+// Server state shared with the starter, Stop and the tests: the thread count
+// (0 or 1), the bound port and whether the port is listening.
 std::mutex g_stateMutex;
 std::condition_variable g_stateChanged;
+U32 g_threads = 0;
 U16 g_boundPort = 0;
 bool g_running = false;
 std::atomic<bool> g_stopRequested{false};
 
-void SetState(bool running, U16 port) {
+void SetListening(bool running, U16 port) {
     std::lock_guard lock(g_stateMutex);
     g_running = running;
     g_boundPort = port;
+    g_stateChanged.notify_all();
+}
+
+void ThreadEnded() {
+    std::lock_guard lock(g_stateMutex);
+    g_running = false;
+    g_boundPort = 0;
+    --g_threads;
     g_stateChanged.notify_all();
 }
 
@@ -62,18 +73,38 @@ void Serve(int connection) {
     IPComm_Response(connection, &record);
 }
 
+// A failed accept (no descriptor left, no memory, ...) would fail again at
+// once while the peer waits in the backlog: the server pauses before the next
+// try, and logs a kind of failure once until an accept succeeds again.
+class AcceptFailures {
+public:
+    void Failed(int error) {
+        if (error != lastLogged_) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "accept socket error: %s(errno: %d)\n", std::strerror(error),
+                   error);
+            lastLogged_ = error;
+        }
+        TheClock().SleepMicros(kIPServerAcceptRetryMicros);
+    }
+    void Succeeded() { lastLogged_ = 0; }
+
+private:
+    int lastLogged_ = 0;
+};
+
 }  // namespace
 
 void* IPComm_Server_Service(void*) {
     while (!SetUpPort()) {
         socketS_close();
         if (g_stopRequested) {
-            SetState(false, 0);
+            ThreadEnded();
             return nullptr;
         }
         TheClock().SleepMicros(kSetupRetryMicros);
     }
-    SetState(true, BoundPort());
+    SetListening(true, BoundPort());
+    AcceptFailures failures;
     while (!g_stopRequested) {
         pollfd listening{socketSfd, POLLIN, 0};
         if (poll(&listening, 1, kStopPollMs) <= 0) {
@@ -81,22 +112,34 @@ void* IPComm_Server_Service(void*) {
         }
         const int connection = accept4(socketSfd, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0) {
-            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "accept socket error: %s(errno: %d)\n", std::strerror(errno),
-                   errno);
+            failures.Failed(errno);
             continue;
         }
+        failures.Succeeded();
         Serve(connection);
         close(connection);
     }
     socketS_close();
-    SetState(false, 0);
+    ThreadEnded();
     return nullptr;
 }
 
 U32 IPServer_Start() {
-    g_stopRequested = false;
+    {
+        std::unique_lock lock(g_stateMutex);
+        if (g_threads > 0 && !g_stopRequested) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "IP communication already running\n");
+            return VK_SUCCESS;
+        }
+        // A thread still ending after a stop owns the listening socket until
+        // it has gone.
+        g_stateChanged.wait(lock, [] { return g_threads == 0; });
+        g_stopRequested = false;
+        ++g_threads;
+    }
     const int error = Thread_StartDetached(IPComm_Server_Service, nullptr);
     if (error != 0) {
+        ThreadEnded();
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "IP communication thread create error :%s(errno: %d)\n",
                std::strerror(error), error);
         return VK_ERR_COMM_PTHREAD_CREAT;
@@ -113,9 +156,14 @@ U16 IPServer_WaitListening(int limitMs) {
 }
 
 void IPServer_Stop() {
-    g_stopRequested = true;
     std::unique_lock lock(g_stateMutex);
-    g_stateChanged.wait_for(lock, std::chrono::seconds(10), [] { return !g_running; });
+    g_stopRequested = true;
+    g_stateChanged.wait(lock, [] { return g_threads == 0; });
+}
+
+U32 IPServer_Threads() {
+    std::lock_guard lock(g_stateMutex);
+    return g_threads;
 }
 
 }  // namespace hx

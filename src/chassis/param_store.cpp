@@ -320,8 +320,7 @@ U32 PARAMS_SetQAMParams(const TParameter_QAM* pstQAMParams) {
     }
     ParametersSemGuard guard;
     g_stCurPE.st_QAMParams.stQAM160TParams = *pstQAMParams;
-    SaveLocked(g_stCurPE);
-    return VK_SUCCESS;
+    return SaveLocked(g_stCurPE);
 }
 
 U32 PARAMS_SetIPMonitorParams(const QAM_IPMonitorPara* pstIPMonitor) {
@@ -331,8 +330,7 @@ U32 PARAMS_SetIPMonitorParams(const QAM_IPMonitorPara* pstIPMonitor) {
     }
     ParametersSemGuard guard;
     g_stCurPE.st_IPMonitorParams.stIPMonitorParams = *pstIPMonitor;
-    SaveLocked(g_stCurPE);
-    return VK_SUCCESS;
+    return SaveLocked(g_stCurPE);
 }
 
 U32 PARAMS_SaveCurParam() {

@@ -90,8 +90,10 @@ ST_VK_PARAMS* PARAMS_GetCurParamsHandler();
 // Copy one section of g_stCurPE out; 4 for a null pointer.
 U32 PARAMS_GetQAMParams(ST_VK_QAM* pstQAMParams);
 U32 PARAMS_GetIPMonitorParams(ST_VK_IPMONITOR* pstIPMParams);
-// Copy the set into g_stCurPE and save the file, as one step; 0 whatever the
-// save did (a failed save is logged), 4 for a null pointer.
+// Copy the set into g_stCurPE and save the file, as one step. 0; 1 when the
+// file could not be written (logged; g_stCurPE keeps the new values, the old
+// file stays), so a full or read-only data partition is never reported as
+// saved; 4 for a null pointer.
 U32 PARAMS_SetQAMParams(const TParameter_QAM* pstQAMParams);
 U32 PARAMS_SetIPMonitorParams(const QAM_IPMonitorPara* pstIPMonitor);
 // Saves g_stCurPE; 0 whatever the save did.

@@ -1,6 +1,8 @@
 #include "core/command_runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "core/run_profile.h"
 
@@ -99,6 +102,57 @@ bool ConfineToDataRoot(Command& command) {
     return true;
 }
 
+// How often a command with a time limit is looked at while it runs.
+constexpr int kDeadlinePollMillis = 10;
+
+void AppendOutput(CommandResult& result, const char* data, std::size_t size, std::size_t limit) {
+    if (result.output.size() < limit) {
+        result.output.append(data, std::min(size, limit - result.output.size()));
+    }
+}
+
+// Reads the child's output to its end (when capturing) and reaps it. With a
+// deadline, the child's process group is killed once it passes.
+void Finish(pid_t pid, int outputFd, std::size_t limit,
+            std::optional<std::chrono::steady_clock::time_point> deadline, CommandResult& result) {
+    auto expired = [&] { return deadline && std::chrono::steady_clock::now() >= *deadline; };
+    // The output ends when the child, and whatever it started, let go of it.
+    std::array<char, 4096> chunk{};
+    while (outputFd >= 0 && !expired()) {
+        pollfd watched{outputFd, POLLIN, 0};
+        if (poll(&watched, 1, deadline ? kDeadlinePollMillis : -1) <= 0) {
+            continue;
+        }
+        const ssize_t got = read(outputFd, chunk.data(), chunk.size());
+        if (got > 0) {
+            AppendOutput(result, chunk.data(), static_cast<std::size_t>(got), limit);
+        } else if (got == 0 || errno != EINTR) {
+            close(outputFd);
+            outputFd = -1;
+        }
+    }
+    if (outputFd >= 0) {
+        close(outputFd);
+    }
+    int status = 0;
+    bool reaped = false;
+    if (deadline) {
+        while (!(reaped = waitpid(pid, &status, WNOHANG) == pid) && !expired()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kDeadlinePollMillis));
+        }
+        if (!reaped) {
+            kill(-pid, SIGKILL);
+            result.timedOut = true;
+        }
+    }
+    if (!reaped) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    result.executed = true;
+    result.status = !result.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 CommandResult Spawn(const Command& command, bool capture, std::size_t limit, bool inDataRoot) {
     CommandResult result;
     result.status = -1;
@@ -124,12 +178,27 @@ CommandResult Spawn(const Command& command, bool capture, std::size_t limit, boo
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, command.stdoutFile->c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
+    // Whatever another thread has open (sockets, settings files being
+    // written) is none of the command's business, close-on-exec or not.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     const std::string workDir = Profile().dataRoot.string();
     if (inDataRoot) {
         posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (command.timeLimit) {
+        // Its own group, so the kill at the deadline reaches what it started.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (command.timeLimit) {
+        deadline = std::chrono::steady_clock::now() + *command.timeLimit;
+    }
     pid_t pid = -1;
-    const int spawnError = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawnError = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (capture) {
         close(pipeFds[1]);
@@ -140,21 +209,7 @@ CommandResult Spawn(const Command& command, bool capture, std::size_t limit, boo
         }
         return result;
     }
-    if (capture) {
-        std::array<char, 4096> chunk{};
-        ssize_t got = 0;
-        while ((got = read(pipeFds[0], chunk.data(), chunk.size())) > 0 || (got < 0 && errno == EINTR)) {
-            if (got > 0 && result.output.size() < limit) {
-                result.output.append(chunk.data(), std::min<std::size_t>(static_cast<std::size_t>(got), limit - result.output.size()));
-            }
-        }
-        close(pipeFds[0]);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.executed = true;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Finish(pid, capture ? pipeFds[0] : -1, limit, deadline, result);
     return result;
 }
 

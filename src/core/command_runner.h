@@ -14,10 +14,16 @@
 //     "echo N > /sys/class/gpio/export") through SetSimHandler;
 //   - anything else is recorded and not run.
 //
+// A command that runs for real gets only standard input, output and error of
+// the card application: every other descriptor it would inherit is closed in
+// the child. A command with a time limit runs in a process group of its own,
+// which is killed (SIGKILL) when the limit passes.
+//
 // Called from any thread; the record and the handler table sit behind one
 // internal mutex, which is not held while a command runs.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,12 +36,16 @@ struct Command {
     // When set, the command's standard output goes to this (logical) file, as
     // "argv > file" would in a shell.
     std::optional<std::string> stdoutFile;
+    // When set, the command and everything it started are killed once it has
+    // run this long.
+    std::optional<std::chrono::milliseconds> timeLimit = std::nullopt;
 };
 
 struct CommandResult {
-    int status = 0;          // exit status; -1 when it could not be started or was refused
+    int status = 0;          // exit status; -1 when it could not be started, was refused or was killed
     bool executed = false;   // false when only recorded (sim) or refused
     std::string output;      // standard output, when captured
+    bool timedOut = false;   // killed at its time limit
 };
 
 // The text a shell would have been given: each argument quoted where needed.

@@ -107,7 +107,9 @@ bool File_WriteAtomicGathered(const std::string& path, std::span<const std::span
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     std::string temporary = (folder / (TemporaryPrefix(target) + "XXXXXX")).string();
 
-    FileDescriptor file(mkstemp(temporary.data()));
+    // Close-on-exec: a command another thread starts meanwhile must not keep
+    // the half-written file open.
+    FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
         return false;
     }

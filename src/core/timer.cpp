@@ -39,11 +39,13 @@ U32 Timer_usleep(U32 u32uSec) {
 void Timer_Init(U32 u32uSec) { g_u32uSec = u32uSec; }
 
 U32 Timer_Start(U32 u32uSec) {
-    if (g_TimerEnd_flag == 0) {
+    // Test and claim in one step: two starters must never both see the timer
+    // free and start two tick threads.
+    BOOL stopped = 1;
+    if (!g_TimerEnd_flag.compare_exchange_strong(stopped, 0)) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Timer is occupy\n");
         return 0;
     }
-    g_TimerEnd_flag = 0;
     g_u32uSec = u32uSec;
     pthread_t thread{};
     int result = pthread_create(&thread, nullptr, Timer_Service, nullptr);

@@ -880,6 +880,61 @@ U32 TSP_AddOutTSHandleChannelNum(U16 u16OutTSIndex, Output_TSInfo* pstParamTS) {
     return 0;
 }
 
+namespace {
+
+// The program's PCR PID from its PCR record, the one the routing table sends
+// the PCR to; a program without a PCR record keeps its own value.
+U32 AlignPcrPids(U16 ts, Output_TSInfo* live) {
+    const Output_TSInfo* model = live;
+    IndexInfoList programs;
+    if (const U32 result = WALK(TSP_GetOutTSProgIndexList, ts, &programs); result != 0) {
+        return result;
+    }
+    for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
+        Output_TSProgram& program = live->pOutputProgram[programs.aru16IndexList[p]];
+        const U16 pcr = program.u16PCRIndex;
+        if (pcr >= live->u32OutputPIDNumber || live->pOutputPID[pcr].u8ValidFlag != kRecordValid ||
+            live->pOutputPID[pcr].u8PIDType != PID_TYPE_PCRPID || live->pOutputPID[pcr].u16PID == program.u16PCRPID) {
+            continue;
+        }
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "program[%u] PCR PID[%u] follows its PCR record[%u]\r\n\n",
+               programs.aru16IndexList[p], program.u16PCRPID, live->pOutputPID[pcr].u16PID);
+        program.u16PCRPID = live->pOutputPID[pcr].u16PID;
+    }
+    return 0;
+}
+
+}  // namespace
+
+ConflictSnapshot::ConflictSnapshot(const Output_TSInfo& model) {
+    programs_.reserve(model.u32OutputProgramNumber);
+    for (U32 i = 0; i < model.u32OutputProgramNumber; ++i) {
+        const Output_TSProgram& program = model.pOutputProgram[i];
+        programs_.push_back({program.u16ServiceID, program.u16PMTPID, program.u16PCRPID, program.u16MajorChannelNum,
+                             program.u16MinorChannelNum, program.u16ChannelTSID});
+    }
+    pids_.reserve(model.u32OutputPIDNumber);
+    for (U32 i = 0; i < model.u32OutputPIDNumber; ++i) {
+        pids_.push_back(model.pOutputPID[i].u16PID);
+    }
+}
+
+void ConflictSnapshot::Restore(Output_TSInfo* model) const {
+    for (std::size_t i = 0; i < programs_.size() && i < model->u32OutputProgramNumber; ++i) {
+        Output_TSProgram& program = model->pOutputProgram[i];
+        const ProgramValues& kept = programs_[i];
+        program.u16ServiceID = kept.serviceId;
+        program.u16PMTPID = kept.pmtPid;
+        program.u16PCRPID = kept.pcrPid;
+        program.u16MajorChannelNum = kept.major;
+        program.u16MinorChannelNum = kept.minor;
+        program.u16ChannelTSID = kept.channelTsId;
+    }
+    for (std::size_t i = 0; i < pids_.size() && i < model->u32OutputPIDNumber; ++i) {
+        model->pOutputPID[i].u16PID = pids_[i];
+    }
+}
+
 U32 TSP_ConflictProcess() {
     TSP_ModelLock lock;
     Output_TSInfo* live = TSP_GetTSParam();
@@ -892,6 +947,9 @@ U32 TSP_ConflictProcess() {
         const U16 tsIndex = static_cast<U16>(index);
         if (const U32 result = TSP_AddOutputTSHandleServID(tsIndex, live); result != 0) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_AddOutputTSHandleServID return error\r\n\n");
+            return result;
+        }
+        if (const U32 result = AlignPcrPids(tsIndex, live); result != 0) {
             return result;
         }
         if (const U32 result = TSP_AddOutputTSHandlePid(tsIndex, live); result != 0) {

@@ -33,6 +33,9 @@
 //     carry passed-through tables) unless another record holds them. A PCR
 //     of 0x1FFF means the program has none: it never clashes and never moves
 //     with an ES. In ATSC mode 0x1FFB (the PSIP base PID) is always taken.
+//   - a program's PCR PID is where its PCR record is routed: before the PID
+//     pass each program with a PCR record takes that record's output PID, so
+//     the PMT never names a PCR PID that carries nothing.
 //   - ATSC channel numbers: programs last to first; one whose pair is above
 //     1023 or held by another program takes the first pair no program holds
 //     (none: 0xC0019); each program's u16ChannelTSID becomes its stream's
@@ -42,6 +45,8 @@
 // Codes: 0xC0000 bad input, 0xC0009 no free PID, 0xC0019 no free channel
 // pair, the walkers' codes (0xC0008 for a chain over 300).
 #pragma once
+
+#include <vector>
 
 #include "core/types.h"
 #include "engine/model_records.h"
@@ -67,6 +72,25 @@ typedef struct PidMuxInfo_S {
 // Resolution of the live model (takes the model lock). 0 or the first failing
 // step's code; streams not yet visited stay as they are.
 U32 TSP_ConflictProcess();
+
+// The output values resolution may change (per program its service ID, PMT
+// and PCR PIDs, channel pair and channel TSID; per PID record its PID), taken
+// before resolution so an apply refused after it can put them all back.
+class ConflictSnapshot {
+public:
+    // Throws std::bad_alloc when the copy cannot be made.
+    explicit ConflictSnapshot(const Output_TSInfo& model);
+    // Puts the values back into the pools they were taken from (pools only
+    // ever grow; records added since keep theirs).
+    void Restore(Output_TSInfo* model) const;
+
+private:
+    struct ProgramValues {
+        U16 serviceId, pmtPid, pcrPid, major, minor, channelTsId;
+    };
+    std::vector<ProgramValues> programs_;
+    std::vector<U16> pids_;
+};
 
 // One stream of any model (the caller holds the lock for a shared one).
 U32 TSP_AddOutputTSHandleServID(U16 u16OutputTSIndex, Output_TSInfo* pstParamTS);

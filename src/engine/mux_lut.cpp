@@ -61,7 +61,7 @@ void CollectEitEntries(const Output_TSInfo* model, U8 eitSlot, MuxEntries& entri
     }
 }
 
-void CollectPidEntries(Output_TSInfo* model, bool eitBoard, MuxEntries& entries) {
+void CollectPidEntries(const Output_TSInfo* model, bool eitBoard, MuxEntries& entries, std::vector<U32>& unrouted) {
     for (U32 i = 0; i < model->u32OutputPIDNumber; ++i) {
         const Output_TSPID& pid = model->pOutputPID[i];
         if (pid.u8ValidFlag != kRecordValid || (eitBoard && pid.u16PID == kEitPidOut)) {
@@ -73,7 +73,7 @@ void CollectPidEntries(Output_TSInfo* model, bool eitBoard, MuxEntries& entries)
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
                    "u16TSIndex is invalid Srcslot[%u],SrcChannel[%u],OldPID[%u],ChannelID[%u]\r\n\n",
                    pid.u8SourceSlotID, pid.u16SourceChannelID, pid.u16OldPID, pid.u16ChannelID);
-            ModelPool_FreeRecord(model, ModelPool::Pid, i);
+            unrouted.push_back(i);
             continue;
         }
         const Output_TSStream& stream = model->pOutputTS[ts];
@@ -107,17 +107,29 @@ void CollectPidEntries(Output_TSInfo* model, bool eitBoard, MuxEntries& entries)
     }
 }
 
-void WriteEntry(U32 index, U32 high, U32 low) {
-    REG_Write(kRegLutIndex, index);
-    REG_Write(kRegLutHigh, high);
-    REG_Write(kRegLutLow, low);
-}
+// Register writes of one download, stopping at the first that fails: the
+// table in the FPGA is then not what the model says, and the apply must say
+// so rather than go on writing into a window that is not there.
+class LutWriter {
+public:
+    bool Write(U32 index, U32 value) {
+        if (result_ == 0) {
+            result_ = REG_Write(index, value);
+            if (result_ != 0) {
+                HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "LUT register[%u] write fail[%u]\r\n\n", index, result_);
+            }
+        }
+        return result_ == 0;
+    }
+    bool Entry(U32 index, U32 high, U32 low) {
+        return Write(kRegLutIndex, index) && Write(kRegLutHigh, high) && Write(kRegLutLow, low);
+    }
+    bool Commit() { return Write(kRegLutCommit, 0) && Write(kRegLutCommit, 1) && Write(kRegLutCommit, 0); }
+    U32 Result() const { return result_; }
 
-void PulseCommit() {
-    REG_Write(kRegLutCommit, 0);
-    REG_Write(kRegLutCommit, 1);
-    REG_Write(kRegLutCommit, 0);
-}
+private:
+    U32 result_ = 0;
+};
 
 }  // namespace
 
@@ -216,7 +228,7 @@ U32 TSP_BuildOutputLUT(MuxLutTable* pstTable) {
         return kTspErrInput;
     }
     TSP_ModelLock lock;
-    Output_TSInfo* model = TSP_GetTSParam();
+    const Output_TSInfo* model = TSP_GetTSParam();
     *pstTable = MuxLutTable{};
     try {
         MuxEntries entries;
@@ -230,7 +242,7 @@ U32 TSP_BuildOutputLUT(MuxLutTable* pstTable) {
         } else {
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "u8EITSlot[%d] is not exist. \r\n\n", eitSlot);
         }
-        CollectPidEntries(model, eitBoard, entries);
+        CollectPidEntries(model, eitBoard, entries, pstTable->unrouted);
         if (entries.src.size() > 0xFFFE) {
             entries.src.resize(0xFFFE);
             entries.dest.resize(0xFFFE);
@@ -321,33 +333,46 @@ U32 TSP_BuildByPassOutputLUT(BypassLutTable* pstTable) {
 }
 
 U32 TSP_SendOutputLUT() {
+    LutWriter writer;
     for (U32 i = 0; i < kMuxLutEntries; ++i) {
         const U32 same = aru32slotBuffer2[i];
         const U32 src = aru32slotBuffer1[i];
         const U32 dest = aru32slotBuffer0[i];
         const U32 high = ((same & 0x1FFu) << 20) | (src >> 9);
         const U32 low = (src << 23) | dest;
-        WriteEntry(i | kLutMuxSelect, high, low);
-        REG_Write(kRegLutStrobe, 0);
-        REG_Write(kRegLutStrobe, 1);
-        REG_Write(kRegLutStrobe, 0);
+        if (!writer.Entry(i | kLutMuxSelect, high, low) || !writer.Write(kRegLutStrobe, 0) ||
+            !writer.Write(kRegLutStrobe, 1) || !writer.Write(kRegLutStrobe, 0)) {
+            return writer.Result();
+        }
         if (dest != 0) {
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "Mux LUT high[0x%x],low[0x%x]\r\n\n", high, low);
         }
     }
-    PulseCommit();
-    return 0;
+    writer.Commit();
+    return writer.Result();
 }
 
 U32 TSP_SendByPassOutputLUT() {
+    LutWriter writer;
     for (U32 i = 0; i < kBypassLutEntries; ++i) {
         const U32 same = aru32slotBypassBuffer1[i];
-        WriteEntry(i, same >> 6, (same << 26) | aru32slotBypassBuffer0[i]);
-        REG_Write(kRegLutStrobe, 1);
-        REG_Write(kRegLutStrobe, 0);
+        if (!writer.Entry(i, same >> 6, (same << 26) | aru32slotBypassBuffer0[i]) || !writer.Write(kRegLutStrobe, 1) ||
+            !writer.Write(kRegLutStrobe, 0)) {
+            return writer.Result();
+        }
     }
-    PulseCommit();
-    return 0;
+    writer.Commit();
+    return writer.Result();
+}
+
+void TSP_FreeUnroutedPids(const MuxLutTable& stTable) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    for (const U32 index : stTable.unrouted) {
+        if (index < model->u32OutputPIDNumber) {
+            ModelPool_FreeRecord(model, ModelPool::Pid, index);
+        }
+    }
 }
 
 U32 TSP_DownloadOutputLUT(const MuxLutTable& stTable) {
@@ -370,6 +395,7 @@ U32 TSP_WriteOutputLUTInfo() {
         if (const U32 rc = TSP_BuildOutputLUT(table.get()); rc != 0) {
             return rc;
         }
+        TSP_FreeUnroutedPids(*table);
         return TSP_DownloadOutputLUT(*table);
     } catch (const std::bad_alloc&) {
         return kTspErrMemory;

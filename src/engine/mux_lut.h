@@ -12,10 +12,12 @@
 // Callers: the apply pipeline, under the model lock (every function that
 // reads the model takes it again). Failures are logged at ERROR in module
 // TSPROCESS. Codes: 0xC0000 bad input, 0xC0015 a table longer than 2,048,
-// 0xC0016 no memory for the work buffers, 0xC0017 more than 256 bypass streams.
+// 0xC0016 no memory for the work buffers, 0xC0017 more than 256 bypass
+// streams, and a failed register write's own code (platform/fpga_reg.h).
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "core/types.h"
 
@@ -35,12 +37,14 @@ constexpr U16 kEitPid = 0x12;
 // Slot 16 (the back board) as the routing words name it.
 constexpr U32 kLutBackBoardSlot = 63;
 
-// A built mux table: destination, source and same-source words.
+// A built mux table: destination, source and same-source words, and the PID
+// records the build found on a channel without a stream (routed nowhere).
 struct MuxLutTable {
     std::array<U32, kMuxLutEntries> dest{};
     std::array<U32, kMuxLutEntries> src{};
     std::array<U32, kMuxLutEntries> same{};
     U32 count = 0;
+    std::vector<U32> unrouted;
 };
 // A built bypass table: bypass and same-source words.
 struct BypassLutTable {
@@ -56,16 +60,20 @@ extern U32 aru32slotBuffer2[kMuxLutEntries];
 extern U32 aru32slotBypassBuffer0[kBypassLutEntries];
 extern U32 aru32slotBypassBuffer1[kBypassLutEntries];
 
-// Build and download; 0 or the first failing sub-step's code (nothing
-// downloaded then).
+// Build and download (the mux build's unrouted PID records freed in between);
+// 0 or the first failing sub-step's code (nothing downloaded when a build
+// fails).
 U32 TSP_WriteOutputLUTInfo();
 U32 TSP_WriteByPassOutputLUTInfo();
 
-// The builds alone (live model; PID records whose channel has no stream are
-// freed on the way).
+// The builds alone: they read the live model and change nothing in it, so a
+// caller can refuse the apply after either without a trace.
 U32 TSP_BuildOutputLUT(MuxLutTable* pstTable);
 U32 TSP_BuildByPassOutputLUT(BypassLutTable* pstTable);
-// The downloads of a built table: shadows, entries, commit. 0.
+// Frees the PID records a mux build found on a channel without a stream.
+void TSP_FreeUnroutedPids(const MuxLutTable& stTable);
+// The downloads of a built table: shadows, entries, commit. 0, or the code of
+// the first register write that failed (the writes stop there).
 U32 TSP_DownloadOutputLUT(const MuxLutTable& stTable);
 U32 TSP_DownloadByPassOutputLUT(const BypassLutTable& stTable);
 
@@ -80,7 +88,7 @@ U32 TSP_SortSrcInfo(U32* pu32SrcInfo, U16* pu16SrcIndex, U16 u16Length);
 U32 TSP_DelSameSrcInfo(U32* pu32DestInfo, U32* pu32SrcInfo, U16* pu16SrcIndex, U16 u16Length);
 // 0x100 | (n - 1) for each entry of a run of n equal source words.
 U32 TSP_WriteSameSrcNum(U32* pu32SlotBuffer, const U32* pu32SrcInfo, U16 u16Length);
-// Download the shadows as they stand. 0.
+// Download the shadows as they stand. 0 or the failed write's code.
 U32 TSP_SendOutputLUT();
 U32 TSP_SendByPassOutputLUT();
 // Log every non-zero shadow entry, decoded (web debug page).

@@ -7,7 +7,10 @@
 
 namespace hx {
 
-// 0, or the first failing step's code with the later steps not run.
+// 0, or the first failing step's code with the later steps not run. An apply
+// refused before the routing download (resolution, either table build)
+// leaves the live model exactly as it was; a failed register write fails the
+// apply with the write's code.
 U32 TSP_MuxProcess();
 
 }  // namespace hx

@@ -53,10 +53,9 @@ struct ProgramOrder {
     U16 programId;
 };
 
-// The delete orders that clear one slot's share of one stream, collected
-// before any of them runs (each removal relinks the chains).
-U32 CollectOrders(const Output_TSInfo* model, U16 tsIndex, U8 slot, std::vector<PidOrder>* pids,
-                  std::vector<ProgramOrder>* programs) {
+// Calls `visit` with each other PID and then each EMM PID of a stream.
+template <typename Visit>
+U32 ForEachStreamPid(const Output_TSInfo* model, U16 tsIndex, Visit visit) {
     IndexInfoList list;
     for (auto walker : {TSP_GetOutTSOtherPIDIndexList, TSP_GetOutTSEMMPIDIndexList}) {
         if (const U32 result = walker(tsIndex, model, &list); result != 0) {
@@ -64,12 +63,25 @@ U32 CollectOrders(const Output_TSInfo* model, U16 tsIndex, U8 slot, std::vector<
             return result;
         }
         for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-            const Output_TSPID& pid = model->pOutputPID[list.aru16IndexList[i]];
+            visit(model->pOutputPID[list.aru16IndexList[i]]);
+        }
+    }
+    return 0;
+}
+
+// The delete orders that clear one slot's share of one stream, collected
+// before any of them runs (each removal relinks the chains).
+U32 CollectOrders(const Output_TSInfo* model, U16 tsIndex, U8 slot, std::vector<PidOrder>* pids,
+                  std::vector<ProgramOrder>* programs) {
+    if (const U32 result = ForEachStreamPid(model, tsIndex, [&](const Output_TSPID& pid) {
             if (pid.u8SourceSlotID == slot) {
                 pids->push_back({pid.u16SourceChannelID, pid.u16ChannelID, pid.u16PIDID, pid.u8PIDFilterFlag});
             }
-        }
+        });
+        result != 0) {
+        return result;
     }
+    IndexInfoList list;
     if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &list); result != 0) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSProgIndexList return error\r\n\n");
         return result;
@@ -226,19 +238,28 @@ U32 TSP_SendDelDestChannelNumToInputBoard(U16 u16Channel) {
             return 0;
         }
         const Output_TSStream& ts = model->pOutputTS[tsIndex];
+        auto add = [&sources](U8 slot) {
+            if (std::find(sources.begin(), sources.end(), slot) == sources.end()) {
+                sources.push_back(slot);
+            }
+        };
         if (ts.u8BypassFlag == 1) {
-            sources.push_back(ts.u8SrcSlotID);
+            add(ts.u8SrcSlotID);
         } else {
+            // A card may feed the channel only an EMM or other PID: it must
+            // drop it too, or its next apply puts the PID back.
             IndexInfoList list;
             if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &list); result != 0) {
                 HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSProgIndexList return error\r\n\n");
                 return result;
             }
             for (U16 i = 0; i < list.u16IndexListNum; ++i) {
-                const U8 slot = model->pOutputProgram[list.aru16IndexList[i]].u8SourceSlotID;
-                if (std::find(sources.begin(), sources.end(), slot) == sources.end()) {
-                    sources.push_back(slot);
-                }
+                add(model->pOutputProgram[list.aru16IndexList[i]].u8SourceSlotID);
+            }
+            if (const U32 result =
+                    ForEachStreamPid(model, tsIndex, [&](const Output_TSPID& pid) { add(pid.u8SourceSlotID); });
+                result != 0) {
+                return result;
             }
         }
     }

@@ -37,7 +37,8 @@ U32 TSP_SendClearCmd();
 // record goes to the back board (slot 16) with command 257. 0 or the send's code.
 U32 TSP_UpdateResourceInfo();
 // For the channel's stream in the live model, tells each distinct source slot
-// but this board's own to drop the channel (command 2068, the channel as a
+// (the pass-through source, or the sources of its programs, EMM PIDs and
+// other PIDs) but this board's own to drop the channel (command 2068, the channel as a
 // little-endian u32) when its board is plugged in or it is slot 16, counting
 // g_DelDestChannelNum; a slot whose board is gone is cleared from the model at
 // once. A failed send ends the walk with its code. 0 without sending when the

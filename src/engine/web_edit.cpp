@@ -325,26 +325,35 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
     }
 
     ApplyProgramIdentity(ts, program, view);
-    if (saved.pmt != view.u16PMTPID || program.u16PMTPID != view.u16PMTPID) {
-        program.u16PMTPID = view.u16PMTPID;
+    program.u16PMTPID = view.u16PMTPID;
+    // Only the PIDs the operator changed are written: one the checks moved
+    // with another record of its stream of packets (a video carrying the PCR)
+    // stays where they put it, or the pair would be routed apart.
+    for (const auto& [index, newPid] : esChanges) {
+        for (const auto& [savedIndex, savedPid] : saved.es) {
+            if (savedIndex == index && savedPid != newPid) {
+                model->pOutputPID[index].u16PID = newPid;
+            }
+        }
+    }
+    // The PMT names the PID the PCR record is routed to, wherever the checks
+    // moved it (with its video, say); the view's value only counts for a
+    // program without a PCR record.
+    const U16 pcrRecord = program.u16PCRIndex;
+    const bool hasPcrRecord = pcrRecord < model->u32OutputPIDNumber &&
+                              model->pOutputPID[pcrRecord].u8ValidFlag == kRecordValid &&
+                              model->pOutputPID[pcrRecord].u8PIDType == PID_TYPE_PCRPID;
+    program.u16PCRPID = hasPcrRecord ? model->pOutputPID[pcrRecord].u16PID : view.u16PCRPID;
+    if (program.u16PMTPID != saved.pmt) {
         ts.u8PATChangeFlag = 1;
         program.u8PMTChangeFlag = 1;
     }
-    if (saved.pcr != view.u16PCRPID || program.u16PCRPID != view.u16PCRPID) {
-        program.u16PCRPID = view.u16PCRPID;
-        program.u8PMTChangeFlag = 1;
+    bool pidsMoved = program.u16PCRPID != saved.pcr;
+    for (const auto& [index, pid] : saved.es) {
+        pidsMoved = pidsMoved || model->pOutputPID[index].u16PID != pid;
     }
-    for (const auto& [index, newPid] : esChanges) {
-        U16 before = newPid;
-        for (const auto& [savedIndex, savedPid] : saved.es) {
-            if (savedIndex == index) {
-                before = savedPid;
-            }
-        }
-        if (before != newPid || model->pOutputPID[index].u16PID != newPid) {
-            model->pOutputPID[index].u16PID = newPid;
-            program.u8PMTChangeFlag = 1;
-        }
+    if (pidsMoved) {
+        program.u8PMTChangeFlag = 1;
     }
     return 0;
 }

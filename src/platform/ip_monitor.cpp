@@ -74,8 +74,7 @@ U32 SetQAM_IPMonitor(QAM_IPMonitorPara* pstIPMonitor) {
         REG_Write(kRegMonitorMaxRate, static_cast<U32>(static_cast<double>(rate) * kRateScale));
     }
     // Saved in both states: a monitor switched off stays off after a restart.
-    PARAMS_SetIPMonitorParams(&settings);
-    return VK_SUCCESS;
+    return PARAMS_SetIPMonitorParams(&settings);
 }
 
 }  // namespace hx

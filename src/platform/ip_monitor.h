@@ -24,7 +24,8 @@ void Init_IPMonitor_Parmeter(QAM_IPMonitorPara* pstIPMonitor);
 inline void Init_IPMonitor_Parmeter() { Init_IPMonitor_Parmeter(GetQAMIPMonitor_Handle()); }
 
 // Applies the settings to the main FPGA and saves them (a disabled monitor is
-// stopped and saved too, so a restart keeps it off). 0, or 4 for null.
+// stopped and saved too, so a restart keeps it off). 0; 1 when applied but the
+// parameter file could not be written; 4 for null.
 U32 SetQAM_IPMonitor(QAM_IPMonitorPara* pstIPMonitor);
 
 // Register 546 for a multicast group: 01:00:5E and the group's low 23 bits,

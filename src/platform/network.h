@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,10 +65,28 @@ void PHY_Init();
 // "/tmp/iperf3/iperf3" exists afterwards.
 void Iperf3SoftwareInit();
 
+// The network test's bounds: a run lasts at most 60 s (10 s when the back
+// board names no duration) with at most 8 parallel streams, and is killed
+// 10 s after its duration.
+constexpr U32 kNetworkTestMaxSeconds = 60;
+constexpr U32 kNetworkTestDefaultSeconds = 10;  // the tool's own default
+constexpr U32 kNetworkTestMaxStreams = 8;
+constexpr U32 kNetworkTestMarginSeconds = 10;
+// Longest network test command accepted from the back board.
+constexpr std::size_t kNetworkTestMaxText = 1024;
+
 // Runs a network test command from the back board three times (" -R", " -u",
-// " -u -R" appended). Only "iperf3" followed by words of letters, digits and
-// ". : _ = / -" is accepted, each word handed over as one argument; anything
-// else gives 4 and a log line. Null gives 4.
+// " -u -R" appended), each ended at its duration plus the margin. The card
+// runs only its own tool ("/tmp/iperf3/iperf3"), whatever path the first word
+// gives for "iperf3"; every other word must be one of the client options
+//   -c/--client host (required), -p/--port 1-65535, -t/--time 1-60,
+//   -u/--udp, -b/--bitrate/--bandwidth up to 1G bit/s, -P/--parallel 1-8,
+//   -R/--reverse, -i/--interval 0 or 0.1-60, -l/--length up to 1M,
+//   -w/--window up to 16M, -f/--format one of kmgtKMGT
+// each at most once, its value as the next word, after "=" (long form) or
+// attached (short form). The tool gets them in their short form with
+// canonical values. Anything else gives 4, nothing run, and a log line
+// naming why; null gives 4.
 U32 NetWorkQualityTest(const U8* pu8Command);
 
 }  // namespace hx

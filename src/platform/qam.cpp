@@ -81,8 +81,7 @@ U32 IsChannelenableConfig9119() {
 U32 QAM_SetSingleMode(U8 mode) {
     QamApplyGuard apply(QAM_ApplyLock());
     GetQAMPara_Handle()->SingleMode.value = mode;
-    QAM_SaveParams();
-    return VK_SUCCESS;
+    return QAM_SaveParams();
 }
 
 U32 GetChannel_BiteRate(U8 u8Channel, U32* pu32TotalBitRate, U32* pu32EffectiveBitRate) {

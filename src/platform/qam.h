@@ -33,7 +33,8 @@ U32 UartComm_ConfigQAM160T();
 // enabled, else off (CLOSE9119 {1, 72}). 0, or the link's code.
 U32 IsChannelenableConfig9119();
 
-// Stores SingleMode in the live table and saves it; nothing goes to the 160T. 0.
+// Stores SingleMode in the live table and saves it; nothing goes to the 160T.
+// 0, or 1 when the file could not be written (the live table keeps the mode).
 U32 QAM_SetSingleMode(U8 mode);
 
 // A channel's rates from the last status poll, kbit/s: the total rate in

@@ -165,12 +165,12 @@ U32 QAM160T_ParamsProcess(TParameter_QAM* pstOldQAMParams, TParameter_QAM* pstNe
     g_isSetQamPara.store(0);
 
     QAM160T_ProgramChannels(newTable, *rateWord);
-    QAM_SaveParams();
+    const U32 saved = QAM_SaveParams();
     if (link != VK_160TUART_SUCCESS) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "Send Parameters To 160T Fail (%u).\n\n", link);
         return VK_ERR_CONFIG_TIMEOUOT;
     }
-    return VK_SUCCESS;
+    return saved;
 }
 
 }  // namespace hx

@@ -70,6 +70,8 @@ void QAM160T_ProgramChannels(const TParameter_QAM& table, U32 u32RateWord);
 // The pairs whose value changed go to the 160T in one burst, the rate words
 // of all 16 channels are rewritten and the live table is saved. Results:
 //   0        applied and saved;
+//   1        applied, but the parameter file could not be written (a full
+//            or read-only data partition); the live table keeps the edit;
 //   2        the 160T did not take the whole burst ("Config timeout!"); the
 //            rate words were still written and the table saved;
 //   4        a null argument; or a group-0 setting without a rate word, in
@@ -79,7 +81,8 @@ void QAM160T_ProgramChannels(const TParameter_QAM& table, U32 u32RateWord);
 //            or saved.
 U32 QAM160T_ParamsProcess(TParameter_QAM* pstOldQAMParams, TParameter_QAM* pstNewQAMParams);
 
-// Saves the live table through the parameter store (PARAMS_SetQAMParams).
+// Saves the live table through the parameter store (PARAMS_SetQAMParams) and
+// returns its result.
 U32 QAM_SaveParams();
 
 // Tests watch the saves of this module through this (empty: none). The card

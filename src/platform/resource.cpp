@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "chassis/ipcomm.h"
 #include "core/command_runner.h"
@@ -22,6 +23,7 @@
 #include "platform/fpga_reg.h"
 #include "platform/gpio.h"
 #include "platform/network.h"
+#include "platform/qam_apply.h"
 #include "platform/qam_params.h"
 
 namespace hx {
@@ -31,9 +33,17 @@ namespace {
 constexpr std::size_t kVersionFileLimit = 1024;
 constexpr U8 kNeitherInputNorOutput[] = {0x40, 0x41};
 
+constexpr U16 kVlanIdMax = 4094;  // 0 and 4095 are reserved by 802.1Q
+
 TResource_TS s_resources[kResourceRecords];
 std::atomic<U32> s_slotId{0};
 std::atomic<BOOL> s_ipRequestFlag{HX_FALSE};
+// BoardTimeSettings packed: time zone in bits 16-31, daylight saving in 8-15,
+// GPS-UTC offset in 0-7.
+std::atomic<U32> s_timeSettings{0};
+// The VLAN eth0 carries a tagged interface for (0: none). Written by the
+// inter-board server thread only.
+U16 s_appliedVlan = 0;
 
 template <std::size_t N>
 void PutBytes(ResourceBytes& out, std::size_t offset, const U8 (&field)[N]) {
@@ -43,6 +53,64 @@ void PutBytes(ResourceBytes& out, std::size_t offset, const U8 (&field)[N]) {
 template <std::size_t N>
 void GetBytes(std::span<const U8> in, std::size_t offset, U8 (&field)[N]) {
     std::memcpy(field, in.data() + offset, N);
+}
+
+U32 PackTimeSettings(const BoardTimeSettings& settings) {
+    return static_cast<U32>(static_cast<U16>(settings.s16TimeZoneMinutes)) << 16 |
+           static_cast<U32>(settings.u8DaylightSaving) << 8 | settings.u8GPSUTCOffset;
+}
+
+BoardTimeSettings UnpackTimeSettings(U32 word) {
+    BoardTimeSettings settings;
+    settings.s16TimeZoneMinutes = static_cast<S16>(static_cast<U16>(word >> 16));
+    settings.u8DaylightSaving = static_cast<U8>(word >> 8);
+    settings.u8GPSUTCOffset = static_cast<U8>(word);
+    return settings;
+}
+
+std::string VlanInterface(U16 id) { return std::string(kEth0Name) + "." + std::to_string(id); }
+
+// Brings eth0's tagged interface in line with the back board's setting; runs
+// nothing while the setting stays as it was applied.
+void ApplyVlan(U8 enable, U16 id) {
+    if (enable != 0 && (id == 0 || id > kVlanIdMax)) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "VLAN id %u refused, VLAN kept as it was\n", id);
+        return;
+    }
+    const U16 wanted = enable != 0 ? id : 0;
+    if (wanted == s_appliedVlan) {
+        return;
+    }
+    if (s_appliedVlan != 0) {
+        Command_Run({"ip", "link", "delete", VlanInterface(s_appliedVlan)});
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "VLAN %u removed\n", s_appliedVlan);
+        s_appliedVlan = 0;
+    }
+    if (wanted != 0) {
+        const std::string name = VlanInterface(wanted);
+        Command_Run({"ip", "link", "add", "link", kEth0Name, "name", name, "type", "vlan", "id", std::to_string(wanted)});
+        Command_Run({"ip", "link", "set", name, "up"});
+        HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "VLAN %u on %s\n", wanted, name.c_str());
+        s_appliedVlan = wanted;
+    }
+}
+
+// What the back board's own record sets beyond being stored.
+void ApplyBackBoardSettings(const TResource_TS& record) {
+    Resource_SetErrorCodeLanguage(record.u8Language);
+    BoardTimeSettings time;
+    time.s16TimeZoneMinutes = record.s16TimeZoneMinutes;
+    time.u8DaylightSaving = record.u8DaylightSaving;
+    time.u8GPSUTCOffset = record.u8GPSUTCOffset;
+    s_timeSettings.store(PackTimeSettings(time));
+    {
+        // An apply copies and sends the whole QAM set; the standard must not
+        // change half-way through one. An apply under way (the start-up send
+        // takes about half a minute) holds this thread that long.
+        QamApplyGuard apply(QAM_ApplyLock());
+        GetQAMPara_Handle()->Standard.value = record.u8Standard;
+    }
+    ApplyVlan(record.u8VlanEnable, record.u16VlanID);
 }
 
 U32 ReadVersionMember(const cJSON* root, const char* name) {
@@ -183,10 +251,20 @@ U32 Resource_SetSlotResource(U32 u32slot, const U8* u8Data, U32 u32Length) {
         return VK_ERR_PARAMS;
     }
     const U8 eitBoardBefore = Resource_GetEITBoardSlot();
-    s_resources[record->u8SlotID] = *record;
+    TResource_TS& stored = s_resources[record->u8SlotID];
+    if (record->u8SlotID == Status_GetSlotID()) {
+        // The back board echoes this board's record back; what it holds of
+        // the address and MAC may be stale or unset, and the board announces
+        // and filters with its own.
+        TResource_TS merged = *record;
+        merged.u32IPAddress = stored.u32IPAddress;
+        std::memcpy(merged.au8Mac, stored.au8Mac, sizeof merged.au8Mac);
+        stored = merged;
+    } else {
+        stored = *record;
+    }
     if (record->u8SlotID == kBackBoardSlot) {
-        GetQAMPara_Handle()->Standard.value = record->u8Standard;
-        Resource_SetErrorCodeLanguage(record->u8Language);
+        ApplyBackBoardSettings(*record);
     }
     const U8 eitBoardAfter = Resource_GetEITBoardSlot();
     if (eitBoardAfter != eitBoardBefore) {
@@ -200,10 +278,12 @@ U32 Resource_SetSlotResource(U32 u32slot, const U8* u8Data, U32 u32Length) {
 
 U32 Resource_getBoardIPAddress(U32 slot) {
     if (slot >= kResourceRecords) {
-        return VK_ERR_PARAMS;
+        return 0;
     }
     return s_resources[slot].u32IPAddress;
 }
+
+BoardTimeSettings Resource_GetTimeSettings() { return UnpackTimeSettings(s_timeSettings.load()); }
 
 void Resource_SetBackBoardIpAddr(U32 u32Ipaddr) { s_resources[kBackBoardSlot].u32IPAddress = u32Ipaddr; }
 
@@ -293,6 +373,8 @@ void Resource_Reset() {
     }
     s_slotId = 0;
     s_ipRequestFlag = HX_FALSE;
+    s_timeSettings = 0;
+    s_appliedVlan = 0;
 }
 
 }  // namespace hx

@@ -101,15 +101,35 @@ TResource_TS* Resource_getSelfHandle();
 TResource_TS* Resource_GetHandle(U32 slot);
 
 // Stores a record that the back board (sender 16) forwards, as the record of
-// the slot named in its own u8SlotID. The back board's own record also sets
-// the live QAM Standard and the error-text language; its time, VLAN and
-// service fields are only stored. When the EIT board changes, the EIT list is
-// sent again and the apply pipeline runs. Records from other senders are
-// ignored; a record naming slot 17 or more, a wrong length or null data is
+// the slot named in its own u8SlotID. A record naming this board's own slot
+// never replaces its address or MAC, which only the board itself knows. The
+// back board's own record also applies:
+//   - the live QAM Standard, under the QAM apply lock;
+//   - the error-text language;
+//   - the time settings (Resource_GetTimeSettings);
+//   - the VLAN setting: a tagged interface "eth0.N" on eth0, added, replaced
+//     or removed when the setting changes (an id outside 1-4094 is refused
+//     and logged, the interface as it was).
+// Its service switches are only stored. When the EIT board changes, the EIT
+// list is sent again and the apply pipeline runs. Records from other senders
+// are ignored; a record naming slot 17 or more, a wrong length or null data is
 // refused (4) and logged.
 U32 Resource_SetSlotResource(U32 u32slot, const U8* u8Data, U32 u32Length = kResourceSize);
 
-// The slot's IPv4 address (host order); 4 for a slot of 17 or more.
+// The chassis time settings of the back board's own record, as last applied
+// (all zero before the first one): read by the time-table builders in the SI
+// sender thread while the inter-board server applies a new record, so they
+// are held as one atomic word and always read whole.
+struct BoardTimeSettings {
+    S16 s16TimeZoneMinutes = 0;
+    U8 u8DaylightSaving = 0;
+    U8 u8GPSUTCOffset = 0;
+    bool operator==(const BoardTimeSettings&) const = default;
+};
+BoardTimeSettings Resource_GetTimeSettings();
+
+// The slot's IPv4 address (host order); 0 (no address) for a slot of 17 or
+// more, so a caller can never take an error code for an address.
 U32 Resource_getBoardIPAddress(U32 slot);
 void Resource_SetBackBoardIpAddr(U32 u32Ipaddr);
 // Copies the 20-byte board descriptor of slot 0-16; 4 above or for null.
@@ -130,7 +150,8 @@ int Resource_SetErrorCodeLanguage(U8 u8Language);
 // The customer-variant switch (run profile), off by default.
 BOOL IsQuenlorCustom();
 
-// Back to a fresh start: records zeroed, slot 0, IP-request flag cleared.
+// Back to a fresh start: records zeroed, slot 0, IP-request flag cleared,
+// time settings zero, no VLAN applied (nothing is run).
 void Resource_Reset();
 
 }  // namespace hx

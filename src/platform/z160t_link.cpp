@@ -65,6 +65,9 @@ U32 Z160T_UART_SendData(U8 cmd, U32 address, U32 value) {
     Z160TLinkGuard link(Z160T_LinkMutex());
     const U8 order = Z160T_NextCommOrder();
     const Z160TFrameBytes frame = Z160T_UART_SerializePair(order, cmd, address, value);
+    // An acknowledgement that came after its command gave up still sits in
+    // the FIFO and would be read as this command's answer.
+    UART_Clear();
     // A frame stuck in a full FIFO simply gets no acknowledgement.
     UART_WriteData(frame.Span());
     TheClock().SleepMicros(kZ160TAckWaitMicros);
@@ -107,7 +110,7 @@ U32 Z160T_CheckReply(std::span<const U8> bytes, Z160T_UART_CMD& reply) {
         case Z160TParseError::None:
             return VK_160TUART_SUCCESS;
         case Z160TParseError::Crc:
-            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32CmdCRC = 0x%x  u32CurCRC = 0x%x  Receive Uart CRC Error...", crcSent,
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32CmdCRC = 0x%x  u32CurCRC = 0x%x  Receive Uart CRC Error...\n", crcSent,
                    crcComputed);
             return VK_160TUART_ERROR_DATA;
         default: {

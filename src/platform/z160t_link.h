@@ -41,7 +41,9 @@ constexpr std::uint64_t kZ160TReadWaitMicros = 10'000;
 constexpr std::size_t kZ160TAckByte = 11;
 constexpr U8 kZ160TAckValue = 0xFF;
 
-// One acknowledged command with {address, value}, one try: 10000 when the
+// One acknowledged command with {address, value}, one try, the receive FIFO
+// cleared before the frame goes out (so a late answer to an earlier command
+// is never taken for this one's): 10000 when the
 // reply has the right header, command, sequence and 0xFF at byte 11; else
 // 10003 after "160T Uart Recv Ack Error" and "160T Uart Send Para Time Out"
 // (and "... ACK Fail...." first when a reply came that does not match), the

@@ -79,7 +79,7 @@ void UART_Clear() {
         PopByte();
         TheClock().SleepMicros(kClearPauseMicros);
         if (++popped >= kZ160TClearLimit) {
-            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_QAM, "Read Uart Data More Than 1024 ");
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_QAM, "Read Uart Data More Than 1024 \n");
             return;
         }
     }
@@ -89,7 +89,7 @@ U32 UART_WriteData(std::span<const U8> data, U32 u32TimeOut) {
     for (U8 byte : data) {
         while (TransmitFull()) {
             if (u32TimeOut == 0) {
-                HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_QAM, "Write Data Time Out. ");
+                HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_QAM, "Write Data Time Out. \n");
                 return VK_160TUART_TIME_OUT;
             }
             TheClock().SleepMicros(kTransmitPollMicros);
@@ -109,25 +109,25 @@ U32 UART_ReadData(std::span<U8> buffer, U32* pu32Length) {
     }
     std::size_t read = 0;
     if (!ReadBytes(buffer.data(), kZ160THeadBytes, kZ160THeaderPollMicros, read)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "160T Uart Read Header Time Out");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "160T Uart Read Header Time Out\n");
         UART_Clear();
         return VK_160TUART_TIME_OUT;
     }
     const U32 header = GetLe32(buffer.data());
     if (header != kZ160TFrameHeader) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32ReadHeader = 0x%x 160T Uart Read Header Format Error", header);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32ReadHeader = 0x%x 160T Uart Read Header Format Error\n", header);
         UART_Clear();
         return VK_160TUART_ERROR_DATA;
     }
     const U16 length = GetLe16(buffer.data() + 6);
     const std::size_t frameSize = kZ160THeadBytes + length + kZ160TCrcBytes;
     if (length > kZ160TMaxDataLength || frameSize > buffer.size()) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "160T Uart Read data Length is Over Rang");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "160T Uart Read data Length is Over Rang\n");
         UART_Clear();
         return VK_160TUART_ERROR_DATA;
     }
     if (!ReadBytes(buffer.data() + kZ160THeadBytes, length + kZ160TCrcBytes, kZ160TPayloadPollMicros, read)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32Index = %d u16Length = %d  160T Uart Read Playload Time Out",
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "u32Index = %d u16Length = %d  160T Uart Read Playload Time Out\n",
                static_cast<int>(read), static_cast<int>(length));
         UART_Clear();
         return VK_160TUART_TIME_OUT;

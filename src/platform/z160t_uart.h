@@ -20,7 +20,8 @@
 // taken after the QAM apply lock (platform/qam_apply.h), never before it.
 //
 // Results of this layer are its own: 10000 is success, 10001-10005 failures;
-// its callers test for 10000.
+// its callers test for 10000. Each message it logs ends with a line feed, so
+// consecutive failures are lines of their own on the console.
 #pragma once
 
 #include <cstdint>

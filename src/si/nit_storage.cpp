@@ -387,6 +387,7 @@ U32 TSP_AutoAddCableDeliverySystemDescriptor2NIT(U32 u32OutTSChannel) {
     }
     if (const U32 result = TSP_CopyOutputTSInfo(); result != 0) {
         NIT_LOG("TSP_CopyOutputTSInfo fail[%X]\n", result);
+        return result;
     }
     return 0;
 }

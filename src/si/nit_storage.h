@@ -97,7 +97,8 @@ U32 TSP_ConstructCableDeliverySystemDescriptor(U32 u32OutTSChannel, U32 u32OutNI
 // Replaces the channel's NIT by a generated one (network_id 0, the board's
 // network descriptor when set, one entry per valid stream of the temporary
 // model with its cable delivery descriptor), then copies the temporary model
-// over the live one. 0 or the empty NIT's error.
+// over the live one. 0, the empty NIT's error, or the copy's (the live model
+// then as it was, the new NIT only in the temporary one).
 U32 TSP_AutoAddCableDeliverySystemDescriptor2NIT(U32 u32OutTSChannel);
 
 // Frees the NIT chain of the stream record with that index in the temporary model.

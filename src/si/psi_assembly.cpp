@@ -1,9 +1,11 @@
 #include "si/psi_assembly.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/common_fun.h"
 #include "engine/output_model.h"
+#include "platform/qam_params.h"
 #include "si/ca_descriptor.h"
 
 namespace hx {
@@ -12,14 +14,8 @@ namespace {
 
 using Bytes = std::vector<U8>;
 
-// The version to build with; a raised flag moves it once and is cleared.
-U8 TakeVersion(U8& version, U8& changeFlag) {
-    if (changeFlag == 1) {
-        version = static_cast<U8>((version + 1) % 32);
-        changeFlag = 0;
-    }
-    return static_cast<U8>(version & 0x1F);
-}
+// The version the model holds; the regeneration settles the one sent.
+U8 ModelVersion(U8 version) { return static_cast<U8>(version & 0x1F); }
 
 const Output_TSStream* LiveStream(const Output_TSInfo* model, U16 index) {
     if (model == nullptr || index >= model->u32OutputTSNumber || model->pOutputTS[index].u8ValidFlag != kRecordValid) {
@@ -80,6 +76,45 @@ Bytes RewriteCaDescriptors(const Output_TSInfo* model, const Bytes& loop, bool d
     return out;
 }
 
+// modulation_mode of a VCT channel (ATSC A/65): SCTE mode 1 is 64-QAM, SCTE
+// mode 2 256-QAM; 0 is reserved.
+constexpr U8 kModulationReserved = 0x00;
+constexpr U8 kModulationScteMode1 = 0x02;
+constexpr U8 kModulationScteMode2 = 0x03;
+constexpr U32 kHzPerKHz = 1000;
+
+// The modulation_mode of the constellation an output channel is modulated
+// with: in Annex B the code picks 64-QAM (0) or 256-QAM (1); in Annexes A and
+// C code c stands for 2^(c+4)-QAM. A constellation without an SCTE mode
+// leaves the reserved 0.
+U8 ChannelModulationMode(U16 outputChannel) {
+    if (outputChannel >= kQamChannelSlots) {
+        return kModulationReserved;
+    }
+    const TParameter_QAM* qam = GetQAMPara_Handle();
+    const U32 group = outputChannel / 8;
+    const U32 code = qam->Constellation[group].value;
+    const bool annexB = qam->Mode[group].value == MODE_QAMB;
+    if ((annexB && code == 0) || (!annexB && code == 2)) {
+        return kModulationScteMode1;
+    }
+    if ((annexB && code == 1) || (!annexB && code == 4)) {
+        return kModulationScteMode2;
+    }
+    return kModulationReserved;
+}
+
+// The centre frequency of an output channel in Hz (the QAM set keeps kHz); 0
+// when the channel has none the field can carry.
+U32 ChannelCarrierFrequency(U16 outputChannel) {
+    if (outputChannel >= kQamChannelSlots) {
+        return 0;
+    }
+    const std::uint64_t kilohertz = GetQAMPara_Handle()->Frequency[outputChannel].value;
+    const std::uint64_t hz = kilohertz * kHzPerKHz;
+    return hz > 0xFFFFFFFFu ? 0 : static_cast<U32>(hz);
+}
+
 // The live model and the stream's programs in chain order, for a table built
 // from one stream. The caller holds the model lock.
 U32 StreamPrograms(U16 tsIndex, const void* table, Output_TSInfo*& model, IndexInfoList& programs) {
@@ -103,10 +138,10 @@ U32 TSP_GetPATInfo(U16 u16OutTSIndex, PATTable_t* pstTable) {
     if (const U32 rc = TSP_GetOutTSProgIndexList(u16OutTSIndex, model, &programs); rc != 0) {
         return rc;
     }
-    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    const Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
     *pstTable = PATTable_t{};
     pstTable->u16TransportStreamID = live.u16TransportStreamID;
-    pstTable->u8VersionNumber = TakeVersion(live.u8PATVersionNumber, live.u8PATChangeFlag);
+    pstTable->u8VersionNumber = ModelVersion(live.u8PATVersionNumber);
     for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
         const Output_TSProgram& program = model->pOutputProgram[programs.aru16IndexList[i]];
         pstTable->vecPrograms.push_back({program.u16ServiceID, program.u16PMTPID});
@@ -124,9 +159,9 @@ U32 TSP_GetCATInfo(U16 u16OutTSIndex, CATTable_t* pstTable) {
     if (const U32 rc = TSP_GetOutTSEMMPIDIndexList(u16OutTSIndex, model, &emms); rc != 0) {
         return rc;
     }
-    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    const Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
     *pstTable = CATTable_t{};
-    pstTable->u8VersionNumber = TakeVersion(live.u8CATVersionNumber, live.u8CATChangeFlag);
+    pstTable->u8VersionNumber = ModelVersion(live.u8CATVersionNumber);
     for (U16 i = 0; i < emms.u16IndexListNum; ++i) {
         const Output_TSPID& emm = model->pOutputPID[emms.aru16IndexList[i]];
         Bytes& loop = pstTable->vecDescriptors;
@@ -147,7 +182,7 @@ U32 TSP_GetPMTInfo(U16 u16ProgramIndex, PMTTable_t* pstTable) {
         model->pOutputProgram[u16ProgramIndex].u8ValidFlag != kRecordValid) {
         return kSipErrInput;
     }
-    Output_TSProgram& program = model->pOutputProgram[u16ProgramIndex];
+    const Output_TSProgram& program = model->pOutputProgram[u16ProgramIndex];
     IndexInfoList programEcms{};
     IndexInfoList streams{};
     if (const U32 rc = TSP_GetOutProgPSECMPIDIndexList(u16ProgramIndex, model, &programEcms); rc != 0) {
@@ -159,7 +194,7 @@ U32 TSP_GetPMTInfo(U16 u16ProgramIndex, PMTTable_t* pstTable) {
     const bool descrambled = program.u8CIFlag == 1;
     *pstTable = PMTTable_t{};
     pstTable->u16ProgramNumber = program.u16ServiceID;
-    pstTable->u8VersionNumber = TakeVersion(program.u8PMTVersionNumber, program.u8PMTChangeFlag);
+    pstTable->u8VersionNumber = ModelVersion(program.u8PMTVersionNumber);
     pstTable->u16PCRPID = program.u16PCRPID;
     pstTable->vecProgramInfo = RewriteCaDescriptors(
         model,
@@ -193,11 +228,11 @@ U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable) {
     if (const U32 rc = StreamPrograms(u16OutTSIndex, pstTable, model, programs); rc != 0) {
         return rc;
     }
-    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    const Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
     *pstTable = SDTTable_t{};
     pstTable->u16TransportStreamID = live.u16TransportStreamID;
     pstTable->u16OriginalNetworkID = live.u16OriginalNetworkID;
-    pstTable->u8VersionNumber = TakeVersion(live.u8SDTVersionNumber, live.u8SDTChangeFlag);
+    pstTable->u8VersionNumber = ModelVersion(live.u8SDTVersionNumber);
     for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
         const Output_TSProgram& program = model->pOutputProgram[programs.aru16IndexList[i]];
         SDTService_t service;
@@ -233,11 +268,11 @@ U32 TSP_GetVCTInfo(U16 u16OutTSIndex, VCTTable_t* pstTable) {
     if (const U32 rc = StreamPrograms(u16OutTSIndex, pstTable, model, programs); rc != 0) {
         return rc;
     }
-    Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
+    const Output_TSStream& live = model->pOutputTS[u16OutTSIndex];
     *pstTable = VCTTable_t{};
     pstTable->u8TableId = live.u32VCTType != 0 ? kTvctTableId : kCvctTableId;
     pstTable->u16TransportStreamID = live.u16TransportStreamID;
-    pstTable->u8VersionNumber = TakeVersion(live.u8SDTVersionNumber, live.u8SDTChangeFlag);
+    pstTable->u8VersionNumber = ModelVersion(live.u8SDTVersionNumber);
     for (U16 i = 0; i < programs.u16IndexListNum; ++i) {
         const U16 programIndex = programs.aru16IndexList[i];
         const Output_TSProgram& program = model->pOutputProgram[programIndex];
@@ -246,7 +281,13 @@ U32 TSP_GetVCTInfo(U16 u16OutTSIndex, VCTTable_t* pstTable) {
         Common_ConvertASCToUTF16(program.aru8ServiceName, nameLength, channel.aru8ShortName);
         channel.u16MajorChannelNumber = program.u16MajorChannelNum;
         channel.u16MinorChannelNumber = program.u16MinorChannelNum;
-        channel.u8ModulationMode = program.u8ModulationMode;
+        // Both come from the input card unchecked: a reserved mode or no
+        // frequency is replaced by what this channel is modulated with.
+        channel.u8ModulationMode = program.u8ModulationMode != kModulationReserved
+                                       ? program.u8ModulationMode
+                                       : ChannelModulationMode(live.u16ChannelID);
+        channel.u32CarrierFrequency = program.u32CarrierFrequency != 0 ? program.u32CarrierFrequency
+                                                                         : ChannelCarrierFrequency(live.u16ChannelID);
         channel.u16ChannelTSID = program.u16ChannelTSID;
         channel.u16ProgramNumber = program.u16ServiceID;
         channel.u8ServiceType = program.u8ServiceType;

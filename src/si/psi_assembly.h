@@ -1,10 +1,16 @@
 // Table assembly: fills the PSI/SI table records (si/psi_tables.h) of one
 // output stream or program from the live output model.
 //
-// Versions: a table whose change flag is raised is built with its version + 1
-// (mod 32) and the flag is cleared in the live model, so each raised flag
-// moves the version once. The VCT follows the SDT's version and flag, since
-// no SDT is built in ATSC mode.
+// Versions: a record carries the version the model holds, and nothing here
+// changes the model. The regeneration settles the version that goes on air
+// from it, the change flag and the tables sent before (si/table_versions.h).
+// The VCT keeps its version in the SDT's fields, since no SDT is built in ATSC
+// mode.
+//
+// VCT channels: a modulation_mode of 0 (reserved) or a carrier frequency of 0
+// from the input card is replaced by the output channel's own constellation
+// (SCTE mode 1 for 64-QAM, mode 2 for 256-QAM) and centre frequency (Hz) from
+// the live QAM parameter set.
 //
 // PMTs leave out elementary streams whose PID filter flag is set. Their CA
 // descriptors (0x09) are dropped when the program is descrambled through a

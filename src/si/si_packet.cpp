@@ -17,6 +17,7 @@
 #include "platform/qam_params.h"
 #include "platform/resource.h"
 #include "si/section_codec.h"
+#include "si/table_versions.h"
 #include "si/time_tables.h"
 
 namespace hx {
@@ -204,6 +205,7 @@ void SSD_InitBroadcastSI() {
 }
 
 void SSD_ResetForTest() {
+    SIVersion_Reset();
     std::lock_guard lock(SIMutex);
     ResetCarouselLocked();
     for (auto& channel : s_continuity) {

@@ -108,8 +108,8 @@ void SSD_SendBroadcastSI();
 U32 SSD_DelOneBroadcastSI(U16 u16OutTSIndex);
 // The carousel, for reading under SIMutex (tests, debug).
 const SIPacket_t& SSD_GetBroadcastSI();
-// Back to the power-on state: carousel empty, continuity counters and time
-// slots cleared (tests).
+// Back to the power-on state: carousel empty, continuity counters, time slots
+// and the versions of the tables sent (si/table_versions.h) cleared (tests).
 void SSD_ResetForTest();
 
 // The PSI interval in ms (a stored 0 reads as 100). Setting 0 keeps the

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "core/log.h"
 #include "engine/output_model.h"
@@ -10,6 +12,7 @@
 #include "si/psi_assembly.h"
 #include "si/psi_tables.h"
 #include "si/si_packet.h"
+#include "si/table_versions.h"
 
 namespace hx {
 
@@ -28,6 +31,97 @@ U32 Queue(const U8* buffer, U32 length, U16 stream, U16 pid) {
         return 0;
     }
     return SSD_AddBroadcastSI(buffer, static_cast<U16>(length), stream, pid);
+}
+
+// Where one table keeps its version in the model: the live record, and the
+// record at the same place in the temporary copy when it holds the same
+// stream or program. The copy follows the live model, so that a second web
+// apply from it cannot raise a flag the first one already answered and move a
+// version without a change.
+struct VersionFields {
+    U8* version = nullptr;
+    U8* flag = nullptr;
+    U8* copyVersion = nullptr;
+    U8* copyFlag = nullptr;
+};
+
+VersionFields StreamVersionFields(U16 ts, U8 Output_TSStream::*version, U8 Output_TSStream::*flag) {
+    Output_TSStream& live = TSP_GetTSParam()->pOutputTS[ts];
+    VersionFields fields{&(live.*version), &(live.*flag)};
+    Output_TSInfo* copy = TSP_GetTempTSParam();
+    if (ts < copy->u32OutputTSNumber && copy->pOutputTS[ts].u8ValidFlag == kRecordValid &&
+        copy->pOutputTS[ts].u16ChannelID == live.u16ChannelID) {
+        fields.copyVersion = &(copy->pOutputTS[ts].*version);
+        fields.copyFlag = &(copy->pOutputTS[ts].*flag);
+    }
+    return fields;
+}
+
+// The SDT's fields; the VCT keeps its version there too (no SDT in ATSC mode).
+VersionFields SdtVersionFields(U16 ts) {
+    return StreamVersionFields(ts, &Output_TSStream::u8SDTVersionNumber, &Output_TSStream::u8SDTChangeFlag);
+}
+
+VersionFields ProgramVersionFields(U16 programIndex) {
+    Output_TSProgram& live = TSP_GetTSParam()->pOutputProgram[programIndex];
+    VersionFields fields{&live.u8PMTVersionNumber, &live.u8PMTChangeFlag};
+    Output_TSInfo* copy = TSP_GetTempTSParam();
+    if (programIndex >= copy->u32OutputProgramNumber) {
+        return fields;
+    }
+    Output_TSProgram& same = copy->pOutputProgram[programIndex];
+    if (same.u8ValidFlag == kRecordValid && same.u16ChannelID == live.u16ChannelID &&
+        same.u8SourceSlotID == live.u8SourceSlotID && same.u16SourceChannelID == live.u16SourceChannelID &&
+        same.u16ProgramID == live.u16ProgramID) {
+        fields.copyVersion = &same.u8PMTVersionNumber;
+        fields.copyFlag = &same.u8PMTChangeFlag;
+    }
+    return fields;
+}
+
+// The version a table goes out with, written into its sections (see
+// si/table_versions.h). A model without a version field passes none.
+std::optional<SettledTable> Settle(U16 ts, U8* sections, U32 length, U8 modelVersion, bool changed) {
+    const std::optional<SettledTable> settled =
+        SIVersion_Settle(Stream(ts)->u16ChannelID, sections, length, modelVersion, changed);
+    if (!settled) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "OutTSIndex:%d built sections malformed, length %u\n", ts,
+               length);
+    }
+    return settled;
+}
+
+std::optional<SettledTable> Settle(U16 ts, U8* sections, U32 length, const VersionFields& fields) {
+    return Settle(ts, sections, length, *fields.version, *fields.flag == 1);
+}
+
+// The table is on air: remembered as sent, its version kept in the model and
+// its change flag answered.
+void MarkSent(const SettledTable& table, const VersionFields& fields) {
+    SIVersion_Sent(table);
+    for (auto [version, flag] :
+         {std::pair{fields.version, fields.flag}, std::pair{fields.copyVersion, fields.copyFlag}}) {
+        if (version != nullptr) {
+            *version = table.u8Version;
+            *flag = 0;
+        }
+    }
+}
+
+// Settles, queues and, once queued, marks sent one table.
+U32 QueueVersioned(U8* buffer, U32 length, U16 ts, U16 pid, const VersionFields& fields) {
+    if (length == 0) {
+        return 0;
+    }
+    const std::optional<SettledTable> settled = Settle(ts, buffer, length, fields);
+    if (!settled) {
+        return kSipErrInput;
+    }
+    if (const U32 rc = Queue(buffer, length, ts, pid); rc != 0) {
+        return rc;
+    }
+    MarkSent(*settled, fields);
+    return 0;
 }
 
 }  // namespace
@@ -112,7 +206,9 @@ U32 TSP_ConstructPAT(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (const U32 rc = SIP_ConstructPATSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
         return rc;
     }
-    return Queue(pu8Buffer, length, u16OutTSIndex, kPatPid);
+    return QueueVersioned(pu8Buffer, length, u16OutTSIndex, kPatPid,
+                          StreamVersionFields(u16OutTSIndex, &Output_TSStream::u8PATVersionNumber,
+                                              &Output_TSStream::u8PATChangeFlag));
 }
 
 U32 TSP_ConstructCAT(U16 u16OutTSIndex, U8* pu8Buffer) {
@@ -136,7 +232,9 @@ U32 TSP_ConstructCAT(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (const U32 rc = SIP_ConstructCATSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
         return rc;
     }
-    return Queue(pu8Buffer, length, u16OutTSIndex, kCatPid);
+    return QueueVersioned(pu8Buffer, length, u16OutTSIndex, kCatPid,
+                          StreamVersionFields(u16OutTSIndex, &Output_TSStream::u8CATVersionNumber,
+                                              &Output_TSStream::u8CATChangeFlag));
 }
 
 U32 TSP_ConstructSDT(U16 u16OutTSIndex, U8* pu8Buffer) {
@@ -161,7 +259,7 @@ U32 TSP_ConstructSDT(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (const U32 rc = SIP_ConstructSDTSections(&table, pu8Buffer, kSiConstructBytes, &length); rc != 0) {
         return rc;
     }
-    return Queue(pu8Buffer, length, u16OutTSIndex, kSdtPid);
+    return QueueVersioned(pu8Buffer, length, u16OutTSIndex, kSdtPid, SdtVersionFields(u16OutTSIndex));
 }
 
 U32 TSP_ConstructPMTForProg(U16 u16ProgramIndex, U8* pu8Buffer, U32* pu32Length) {
@@ -213,7 +311,7 @@ U32 TSP_ConstructPMT(U16 u16OutTSIndex, U8* pu8Buffer) {
         }
         U32 length = 0;
         TSP_ConstructPMTForProg(programIndex, pu8Buffer, &length);
-        Queue(pu8Buffer, length, u16OutTSIndex, program.u16PMTPID);
+        QueueVersioned(pu8Buffer, length, u16OutTSIndex, program.u16PMTPID, ProgramVersionFields(programIndex));
     }
     return 0;
 }
@@ -229,6 +327,8 @@ U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
     }
     VCTTable_t vct;
     std::vector<U8> vctBytes;
+    std::optional<SettledTable> vctSettled;
+    const VersionFields vctFields = SdtVersionFields(u16OutTSIndex);
     if (stream->u8VCTGenerate == 1) {
         if (const U32 rc = TSP_GetVCTInfo(u16OutTSIndex, &vct); rc != 0) {
             return rc;
@@ -239,13 +339,21 @@ U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
             return rc;
         }
         vctBytes.resize(length);
+        if (!vctBytes.empty()) {
+            vctSettled = Settle(u16OutTSIndex, vctBytes.data(), length, vctFields);
+            if (!vctSettled) {
+                return kSipErrInput;
+            }
+        }
     }
+    // The MGT has no version field in the model: it starts from the VCT's and
+    // moves on whenever an entry it lists changes (the VCT's version or length).
     MGTTable_t mgt;
-    mgt.u8VersionNumber = static_cast<U8>(stream->u8PATVersionNumber & 0x1F);
+    mgt.u8VersionNumber = vctSettled ? vctSettled->u8Version : 0;
     mgt.u8ProtocolVersion = 0;
-    if (!vctBytes.empty()) {
+    if (vctSettled) {
         mgt.vecTables.push_back({stream->u32VCTType != 0 ? kMgtTypeTvct : kMgtTypeCvct, kPsipPid,
-                                 vct.u8VersionNumber, static_cast<U32>(vctBytes.size())});
+                                 vctSettled->u8Version, static_cast<U32>(vctBytes.size())});
     }
     U32 mgtLength = 0;
     if (const U32 rc = SIP_ConstructMGTSections(&mgt, pu8Buffer, kSiConstructBytes, &mgtLength); rc != 0) {
@@ -254,10 +362,23 @@ U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (mgtLength + vctBytes.size() > kSiConstructBytes) {
         return kSipErrBound;
     }
+    const std::optional<SettledTable> mgtSettled =
+        Settle(u16OutTSIndex, pu8Buffer, mgtLength, mgt.u8VersionNumber, false);
+    if (!mgtSettled) {
+        return kSipErrInput;
+    }
     if (!vctBytes.empty()) {
         std::memcpy(pu8Buffer + mgtLength, vctBytes.data(), vctBytes.size());
     }
-    return Queue(pu8Buffer, mgtLength + static_cast<U32>(vctBytes.size()), u16OutTSIndex, kPsipPid);
+    if (const U32 rc = Queue(pu8Buffer, mgtLength + static_cast<U32>(vctBytes.size()), u16OutTSIndex, kPsipPid);
+        rc != 0) {
+        return rc;
+    }
+    MarkSent(*mgtSettled, {});
+    if (vctSettled) {
+        MarkSent(*vctSettled, vctFields);
+    }
+    return 0;
 }
 
 }  // namespace hx

@@ -5,6 +5,12 @@
 // TVCT/CVCT, together on 0x1FFB). A table that arrives from an input card as a
 // passed-through PID is not generated.
 //
+// Each generated table (PAT, CAT, SDT, PMT, VCT, MGT) goes out with the
+// version settled against the tables sent before on its output channel
+// (si/table_versions.h); once it is queued, the settled version is written
+// back to its record, live and in the temporary copy, and the change flag is
+// cleared in both. The MGT, which has no version field, starts from the VCT's.
+//
 // A failing step is logged and skips its own table only: the stream's later
 // tables are still built (an SDT too large for the carousel does not take the
 // PMTs off air), and the stream's result is its first failing code.

@@ -53,9 +53,9 @@ const U8* StoredTot(const Output_TSInfo* model, U16 tsIndex) {
     return model->pOutputTable[list.aru16IndexList[0]].aru8TableInfo;
 }
 
-std::array<U8, kSttSectionBytes> SttSection(std::time_t utcSeconds, const TResource_TS* backBoard) {
-    const U8 gpsUtcOffset = backBoard != nullptr ? backBoard->u8GPSUTCOffset : 0;
-    const bool daylightSaving = backBoard != nullptr && backBoard->u8DaylightSaving != 0;
+std::array<U8, kSttSectionBytes> SttSection(std::time_t utcSeconds, const BoardTimeSettings& time) {
+    const U8 gpsUtcOffset = time.u8GPSUTCOffset;
+    const bool daylightSaving = time.u8DaylightSaving != 0;
     const std::time_t gps = utcSeconds > static_cast<std::time_t>(kGpsEpochUnixSeconds)
                                 ? utcSeconds - static_cast<std::time_t>(kGpsEpochUnixSeconds)
                                 : 0;
@@ -109,7 +109,7 @@ U32 TSP_GetUTCTime(U8* pu8UTCTime) {
 
 U32 TSP_ConstructSTT() {
     const std::time_t now = TheClock().WallTime().tv_sec;
-    const std::array<U8, kSttSectionBytes> section = SttSection(now, Resource_GetHandle(kBackBoardSlot));
+    const std::array<U8, kSttSectionBytes> section = SttSection(now, Resource_GetTimeSettings());
     return ForEachTimeChannel([&](U8 channel, U16, const Output_TSStream& ts) -> U32 {
         if (ts.u8STTGenerate != 1) {
             return 0;
@@ -220,10 +220,11 @@ U32 TSP_EditTOT_LTODescriptor(U16 u16Channel, const TOTBuf_t* pstTOTBuf) {
     if (length == 0 ||
         !TSP_SectionsToRecords(buffer, length, kTotTableId, kTotTableType, 1, u16Channel, tsIndex, records)) {
         TIME_LOG("TOT sections of channel[%u] malformed, nothing stored\n", u16Channel);
-        return 0;
+        return VK_ERR_PARAMS;
     }
     if (const U32 result = TSP_ReplaceTableChain(model, tsIndex, TableChainHead::Tot, records); result != 0) {
         TIME_LOG("TOT of channel[%u] not stored[%X]\n", u16Channel, result);
+        return result;
     }
     return 0;
 }

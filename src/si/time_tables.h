@@ -10,9 +10,10 @@
 //     time; neither when PID 20 is one of the stream's other PIDs and its TOT
 //     is not user-changed (the input's own pass through);
 //   - ATSC: an STT (table_id 0xCD, 20 bytes) when u8STTGenerate is 1, from
-//     the back board's resource record: system_time in GPS seconds (UTC plus
-//     u8GPSUTCOffset), GPS_UTC_offset, and DS_status from u8DaylightSaving.
-//     The STT has no time-zone field, so s16TimeZoneMinutes does not shift it.
+//     the time settings the back board's own record applied
+//     (Resource_GetTimeSettings): system_time in GPS seconds (UTC plus the
+//     GPS-UTC offset), GPS_UTC_offset, and DS_status from daylight saving.
+//     The STT has no time-zone field, so the time zone does not shift it.
 //
 // Threads: the builders run in the SI sender thread and read the live model
 // under the model lock (the sender only tries it); the TOT editing runs in
@@ -52,8 +53,9 @@ BOOL TSP_IsTOTTableChangedByUser(U16 u16OutTSIndex);
 U32 TSP_GetTOTTableInfo(U16 u16Channel, TOTTable_t* pstTOTTable);
 // Makes the TOT sections of the buffer (table_id 0x73, back to back) the TOT
 // chain of the channel's stream in the temporary model, marked changed by the
-// user. 4 when the channel has no stream; otherwise 0, a storing failure being
-// only logged (the stored TOT then as it was).
+// user. 0; 4 when the channel has no stream or the buffer holds no whole TOT
+// section; the store's code when the records cannot be had. On every failure
+// the stored TOT stays as it was.
 U32 TSP_EditTOT_LTODescriptor(U16 u16Channel, const TOTBuf_t* pstTOTBuf);
 
 }  // namespace hx

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "chassis/ipcomm_dispatch.h"
+#include "chassis/ipcomm_messages.h"
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_reassembly.h"
 #include "chassis/upgrade.h"
@@ -203,6 +204,7 @@ protected:
         peer_ = fds[1];
         Outcome outcome;
         IPComm_Response(fds[0], &packet);
+        IPComm_WaitAnnouncement();  // a 514 announces from the worker
         close(fds[0]);
         peer_ = -1;
         Bytes received;

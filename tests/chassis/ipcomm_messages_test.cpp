@@ -622,6 +622,7 @@ TEST_F(MessagesTest, NetworkSettingsFromTheBackBoardAreTakenOverAndAnnounced) {
     const std::vector<U8> data = Settings(SimBoardAddress(16), 0x7F000029, 0xFFFFFF00, 0x7F0000FE);
 
     EXPECT_EQ(IPComm_ChangeIP(16, data.data()), 0u);
+    IPComm_WaitAnnouncement();
 
     EXPECT_EQ(Resource_getBoardIPAddress(16), SimBoardAddress(16));
     EXPECT_EQ(Resource_getSelfHandle()->u32IPAddress, 0x7F000029u);
@@ -690,6 +691,7 @@ TEST_F(MessagesTest, NetworkSettingsSurviveASerialLineThatIsDown) {
     const std::vector<U8> data = Settings(SimBoardAddress(16), 0x7F000029, 0xFFFFFF00, 0x7F0000FE);
 
     EXPECT_EQ(IPComm_ChangeIP(16, data.data()), 0u);
+    IPComm_WaitAnnouncement();
 
     EXPECT_EQ(serial_.networkRequests(), 0u);
     EXPECT_EQ(Resource_getBoardIPAddress(16), SimBoardAddress(16));

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "engine/output_model.h"
 #include "support/param_files.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -85,6 +86,7 @@ void MakeLiveModel(const Counts& counts) {
 class ModelFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        env.FailOnUnexpectedErrors();
         log_Init(kMainLogPath);
         test::ResetParameterState();
         PARAMS_SetRemoveHook(nullptr);
@@ -92,6 +94,8 @@ protected:
     bool Logged(const std::string& text) { return env.Console().find(text) != std::string::npos; }
 
     test::TestEnvironment env;
+    // Loads and factory resets run the apply, which writes the routing tables.
+    test::SimBoard board;
 };
 
 TEST_F(ModelFileTest, FactoryFileLayoutByteForByte) {
@@ -145,6 +149,8 @@ TEST_F(ModelFileTest, ASaveUnderTheHeldLockDoesNotDeadlock) {
 }
 
 TEST_F(ModelFileTest, APoolThatCannotBeAllocatedFallsBackToTheFactoryModel) {
+    env.FailOnUnexpectedErrors({"calloc for pOutputPID fail", "malloc memory error",
+                                "Load TSP config files failure, factory model instead!"});
     ASSERT_EQ(0u, PARAMS_TSP_Factory());
     MakeLiveModel({1, 1, 2, 1, 1});
     ASSERT_EQ(0u, PARAMS_TSPParametersSave());
@@ -187,6 +193,9 @@ class ModelFileDamageTest : public ModelFileTest, public ::testing::WithParamInt
 
 TEST_P(ModelFileDamageTest, FallsBackToTheFactoryModelAndRunsOn) {
     const DamageCase& c = GetParam();
+    // Start-up also meets no QAM file here.
+    env.FailOnUnexpectedErrors({c.logText, "Load TSP config files failure, factory model instead!",
+                                "Config file [/product_data/HX_QAM.conf] is not exist!"});
     std::vector<U8> bytes = SmallModelFile();
     if (c.damage == nullptr) {
         std::remove(env.Path(kModelParamFilePath).c_str());

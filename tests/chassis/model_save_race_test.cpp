@@ -27,6 +27,7 @@
 #include "engine/output_model.h"
 #include "support/model_builder.h"
 #include "support/param_files.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -105,6 +106,8 @@ std::string CheckModelFile(const std::vector<U8>& file) {
 
 TEST(ModelSaveRaceTest, ConcurrentSavesBesideEditsAlwaysLeaveOneWholeSave) {
     test::TestEnvironment env;
+    env.FailOnUnexpectedErrors();
+    test::SimBoard board;
     test::ResetParameterState();
     test::ScopedSharedModels models(kSizes[0]);
     StampLiveModel(1, std::nullopt);

@@ -13,6 +13,7 @@
 #include "platform/ip_monitor.h"
 #include "platform/qam_defaults.h"
 #include "support/param_files.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
 
@@ -42,6 +43,8 @@ void PutCrc(std::vector<U8>& bytes, std::size_t at, std::size_t from, std::size_
 class ParamStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // These tests start from a data root without a model file.
+        env.FailOnUnexpectedErrors({"Config file [" + kModelShown + "] is not exist!"});
         log_Init(kMainLogPath);
         test::ResetParameterState();
         PARAMS_SetRemoveHook(nullptr);
@@ -56,6 +59,8 @@ protected:
     }
 
     test::TestEnvironment env;
+    // Loads and factory resets run the apply, which writes the routing tables.
+    test::SimBoard board;
 };
 
 // ---- layout -----------------------------------------------------------------
@@ -127,6 +132,7 @@ class QamFileDamageTest : public ParamStoreTest, public ::testing::WithParamInte
 
 TEST_P(QamFileDamageTest, CheckResultLogDeletionAndWhatStartUpLoads) {
     const DamageCase& c = GetParam();
+    env.FailOnUnexpectedErrors({c.logText, "Delete file [" + kQamShown + "] failed!"});
     std::vector<U8> bytes = GoodQamFile();
     c.damage(bytes);
     if (c.removeFile) {
@@ -189,6 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ParamStoreTest, AFileThatCannotBeReadIsDamaged) {
     // A folder in place of the file opens but cannot be read, nor unlinked.
+    env.FailOnUnexpectedErrors({"Read config file [" + kQamShown + "] failure", "Delete file [" + kQamShown + "] failed!",
+                                "Open config files error: Is a directory"});
     std::filesystem::create_directories(env.Path(kQamParamFilePath) + "/inside");
     EXPECT_EQ(1u, PARAMS_VerifyConfigFiles());
     EXPECT_TRUE(Logged("Read config file [" + kQamShown + "] failure")) << env.Console();
@@ -212,6 +220,7 @@ TEST_F(ParamStoreTest, InitLoadsAGoodFile) {
 }
 
 TEST_F(ParamStoreTest, InitRebuildsAMissingFileFromFactoryDefaults) {
+    env.FailOnUnexpectedErrors({"Config file [" + kQamShown + "] is not exist!"});
     std::filesystem::remove(env.Path(kLogSettingsPath));
     EXPECT_EQ(0u, PARAMS_Init());
     EXPECT_TRUE(Logged("Factory parameters!"));
@@ -225,6 +234,7 @@ TEST_F(ParamStoreTest, InitRebuildsAMissingFileFromFactoryDefaults) {
 }
 
 TEST_F(ParamStoreTest, InitMigratesAFileOfAnotherVersion) {
+    env.FailOnUnexpectedErrors({"Config file version [538379024] vs [538312961]!"});
     std::vector<U8> bytes = GoodQamFile(kOld);
     PutLe32(&bytes[4], 0x20160101);
     PutCrc(bytes, 6436, 0, 6436);
@@ -236,6 +246,7 @@ TEST_F(ParamStoreTest, InitMigratesAFileOfAnotherVersion) {
 }
 
 TEST_F(ParamStoreTest, ASectionCrcFailureIsDamageAndLeavesNoStaleValues) {
+    env.FailOnUnexpectedErrors({"QAM CRC Check Error", "IP Monitor CRC Check Error"});
     for (const std::size_t changed : {std::size_t{16}, std::size_t{6390}}) {
         std::vector<U8> bytes = GoodQamFile(kOld);
         bytes[changed] ^= 0x10;          // a value inside a section
@@ -254,6 +265,7 @@ TEST_F(ParamStoreTest, ASectionCrcFailureIsDamageAndLeavesNoStaleValues) {
 }
 
 TEST_F(ParamStoreTest, ATornFileIsCaughtLoggedAndReplaced) {
+    env.FailOnUnexpectedErrors({"Config file [" + kQamShown + "] CRC fail"});
     const std::vector<U8> oldFile = GoodQamFile(kOld);
     const std::vector<U8> newFile = GoodQamFile(MarkedSettings{333000, 3333});
     std::vector<U8> torn(newFile.begin(), newFile.begin() + 3222);
@@ -269,6 +281,7 @@ TEST_F(ParamStoreTest, ATornFileIsCaughtLoggedAndReplaced) {
 // ---- saving -----------------------------------------------------------------
 
 TEST_F(ParamStoreTest, SettersCopyIntoTheImageAndSaveIt) {
+    env.FailOnUnexpectedErrors({"Input Param is NULL"});
     PARAMS_Factory();
     TParameter_QAM qam = *GetQAMPara_Handle();
     qam.Frequency[0].value = 555000;
@@ -294,6 +307,7 @@ TEST_F(ParamStoreTest, SettersCopyIntoTheImageAndSaveIt) {
 }
 
 TEST_F(ParamStoreTest, AFailedSaveIsReportedKeepsTheOldFileAndLaterSavesWork) {
+    env.FailOnUnexpectedErrors({"Open config files error: No such file or directory(errno: 2)"});
     const std::vector<U8> before = GoodQamFile(kOld);
     PARAMS_Init();
     const std::string folder = env.Path("/vandik_data");
@@ -302,7 +316,7 @@ TEST_F(ParamStoreTest, AFailedSaveIsReportedKeepsTheOldFileAndLaterSavesWork) {
     EXPECT_EQ(1u, PARAMS_ParametersSave(PARAMS_GetCurParamsHandler()));
     TParameter_QAM qam = *GetQAMPara_Handle();
     qam.Frequency[0].value = 999000;
-    EXPECT_EQ(0u, PARAMS_SetQAMParams(&qam)) << "the setter goes on regardless";
+    EXPECT_EQ(1u, PARAMS_SetQAMParams(&qam)) << "the setter reports the failed save";
     EXPECT_TRUE(Logged("PARAMS_ParametersSave:")) << env.Console();
     EXPECT_TRUE(Logged("Open config files error: No such file or directory(errno: 2)"));
     std::filesystem::rename(folder + ".away", folder);
@@ -384,6 +398,11 @@ class ModelFileCheckTest : public ParamStoreTest, public ::testing::WithParamInt
 
 TEST_P(ModelFileCheckTest, ResultLogAndDeletion) {
     const ModelCase& c = GetParam();
+    // The start-up at the end meets no QAM file, and a model file whose
+    // header holds no counts.
+    env.FailOnUnexpectedErrors({c.logText, "Delete file [" + kModelShown + "] failed!",
+                                "Config file [" + kQamShown + "] is not exist!", "TSIndex counts give [244] bytes",
+                                "Load TSP config files failure, factory model instead!"});
     std::vector<U8> bytes = ModelFile(448);
     c.damage(bytes);
     WriteBytes(kModelParamFilePath, bytes);
@@ -425,6 +444,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ParamStoreTest, WebFactoryRefusesWithoutAModelFile) {
+    env.FailOnUnexpectedErrors({"Open TSP config files error: No such file or directory(errno: 2)"});
     GoodQamFile(kOld);
     PARAMS_Init();
     std::filesystem::remove(env.Path(kModelParamFilePath));

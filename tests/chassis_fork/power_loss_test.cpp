@@ -13,12 +13,16 @@
 
 #include "chassis/param_store.h"
 #include "core/file_util.h"
+#include "support/child_process.h"
 #include "support/param_files.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_accounts.h"
 
 namespace hx {
 namespace {
+
+using test::InChild;
 
 constexpr int kCrashed = 42;
 constexpr int kNotCrashed = 43;
@@ -35,16 +39,6 @@ void CrashAtStep(AtomicWriteStep step, const char* path) {
     if (step == g_crashStep && std::string(path).ends_with(g_crashFile)) {
         _exit(kCrashed);
     }
-}
-
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::size_t Temporaries(const test::TestEnvironment& env, const std::string& name) {
@@ -72,9 +66,14 @@ const auto kCaseName = [](const auto& info) { return std::string(info.param.name
 
 class PowerLossTest : public ::testing::TestWithParam<CrashCase> {
 protected:
-    void SetUp() override { log_Init(kMainLogPath); }
+    void SetUp() override {
+        env.FailOnUnexpectedErrors();
+        log_Init(kMainLogPath);
+    }
     void TearDown() override { File_SetAtomicWriteHook(nullptr); }
     test::TestEnvironment env;
+    // Start-up's load runs the apply, which writes the routing tables.
+    test::SimBoard board;
 };
 
 using QamFilePowerLossTest = PowerLossTest;

@@ -1,6 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "core/command_runner.h"
 #include "support/test_env.h"
@@ -85,6 +92,74 @@ TEST(CommandRunnerTest, CaptureReadsTheOutputOfAFileTool) {
     EXPECT_TRUE(listing.executed);
     EXPECT_EQ(0, listing.status);
     EXPECT_NE(std::string::npos, listing.output.find("a/b.txt"));
+}
+
+// The card runs its commands for real; these tests do the same with harmless
+// ones (sh, sleep).
+class RealCommandTest : public ::testing::Test {
+protected:
+    RealCommandTest() {
+        RunProfile card = Profile();
+        card.backend = HardwareBackend::Card;
+        SetProfile(card);
+    }
+    test::TestEnvironment env;
+};
+
+TEST_F(RealCommandTest, ChildrenSeeNoDescriptorAboveTwo) {
+    // Descriptors any thread may hold while a command starts: without
+    // close-on-exec (a socket or file opened by plain open) and with it.
+    std::array<int, 2> plainPipe{};
+    ASSERT_EQ(0, pipe(plainPipe.data()));
+    const int plainFile = open(env.Path("/vandik_data").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(plainFile, 3);
+    for (const bool capture : {false, true}) {
+        for (const int fd : {plainPipe[0], plainPipe[1], plainFile}) {
+            const Command probe{{"sh", "-c", "test -e /proc/self/fd/" + std::to_string(fd)}, std::nullopt};
+            const CommandResult result = capture ? Command_Capture(probe) : Command_Run(probe);
+            EXPECT_TRUE(result.executed);
+            EXPECT_EQ(1, result.status) << "descriptor " << fd << " reached the child (capture " << capture << ")";
+        }
+    }
+    // Its own standard descriptors are there, and captured output still flows.
+    EXPECT_EQ(0, Command_Run({"sh", "-c", "test -e /proc/self/fd/0 && test -e /proc/self/fd/1 && test -e /proc/self/fd/2"}));
+    EXPECT_EQ("out\n", Command_Capture(Command{{"sh", "-c", "echo out"}, std::nullopt}).output);
+    close(plainPipe[0]);
+    close(plainPipe[1]);
+    close(plainFile);
+}
+
+TEST_F(RealCommandTest, ATimeLimitKillsTheCommandAndWhatItStarted) {
+    // The shell starts a long sleep and waits for it; both must go at the limit.
+    const std::string pidFile = env.Path("/tmp/sleeper.pid");
+    Command command{{"sh", "-c", "sleep 300 & echo $! > " + pidFile + "; wait"}, std::nullopt};
+    command.timeLimit = std::chrono::seconds(1);
+    const auto start = std::chrono::steady_clock::now();
+    const CommandResult result = Command_Run(command);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "not left to run its 300 s";
+    EXPECT_TRUE(result.executed);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_EQ(-1, result.status);
+
+    const pid_t sleeper = static_cast<pid_t>(std::stol(env.ReadText("/tmp/sleeper.pid")));
+    // Killed: gone, or a zombie until whoever adopted it reaps it.
+    auto alive = [&] {
+        std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
+        std::string pid, name, state;
+        return stat >> pid >> name >> state && state != "Z" && state != "X";
+    };
+    for (int tries = 0; alive() && tries < 1'000'000; ++tries) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(alive()) << "the sleep the command started outlived it";
+
+    // A command that ends in time is not touched, and its output comes whole.
+    Command quick{{"sh", "-c", "echo done; exit 3"}, std::nullopt};
+    quick.timeLimit = std::chrono::seconds(60);
+    const CommandResult finished = Command_Capture(quick);
+    EXPECT_FALSE(finished.timedOut);
+    EXPECT_EQ(3, finished.status);
+    EXPECT_EQ("done\n", finished.output);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <syslog.h>
@@ -389,6 +390,34 @@ TEST_F(LogTest, CacheOfALongLogStartsAtAWholeLineNearItsEnd) {
     EXPECT_LT(rows, 20);
     EXPECT_STREQ(" [SYS]line 99", g_arrLogRecord[rows - 1]);
     EXPECT_EQ(0, Log_CacheRead(0) - rows);
+}
+
+// The opt-in check of the test environment: ERROR lines the test did not
+// expect fail it, whichever output they went to; other levels never do.
+void LogThroughAnEnvironmentThatExpects(const char* expected, bool syslogOnly) {
+    test::TestEnvironment env;
+    env.FailOnUnexpectedErrors({expected});
+    log_Init(kMainLogPath);
+    Log_SetOutputMode(syslogOnly ? LOG_OUTPUT_SYSLOG : LOG_OUTPUT_ALL);
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "all is well\r\n");
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file [x] is not exist!\r\n");
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Reg Must Map Success\n\n");
+}
+
+TEST(TestEnvironmentErrorCheck, OnlyExpectedErrorLinesPass) {
+    for (const bool syslogOnly : {false, true}) {
+        SCOPED_TRACE(syslogOnly ? "syslog only" : "console and syslog");
+        EXPECT_NONFATAL_FAILURE(LogThroughAnEnvironmentThatExpects("is not exist!", syslogOnly),
+                                "unexpected ERROR line: [HW]");
+        EXPECT_NONFATAL_FAILURE(LogThroughAnEnvironmentThatExpects("Reg Must Map", syslogOnly),
+                                "unexpected ERROR line: [PARAMS]");
+    }
+    test::TestEnvironment env;
+    env.FailOnUnexpectedErrors({"is not exist!", "Reg Must Map"});
+    log_Init(kMainLogPath);
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file [x] is not exist!\r\n");
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "Reg Must Map Success\n\n");
+    EXPECT_TRUE(env.UnexpectedErrors().empty());
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ struct Prog {
     std::vector<U16> es = {};
     std::vector<U16> ecm = {};  // program-level ECMs
     U16 pmtOut = 0;             // an output PMT PID other than the input one
+    U16 pcrOut = 0;             // a program PCR PID other than its PCR record's
     std::pair<U16, U16> pair = {0, 0};
 };
 
@@ -82,6 +83,9 @@ Built Build(Output_TSInfo* model, U16 channel, const StreamIn& in) {
         Output_TSProgram& record = model->pOutputProgram[program];
         if (p.pmtOut != 0) {
             record.u16PMTPID = p.pmtOut;
+        }
+        if (p.pcrOut != 0) {
+            record.u16PCRPID = p.pcrOut;
         }
         record.u16MajorChannelNum = p.pair.first;
         record.u16MinorChannelNum = p.pair.second;
@@ -138,6 +142,8 @@ const ResolutionCase kCases[] = {
      {.serviceIds = {1, 2}}},
     {"PCR carried in the video", false, {{{.pmt = 0x100, .pcr = 0x101, .es = {0x101, 0x102}}}},
      {.pmts = {0x100}, .pcrs = {0x101}, .es = {{0x101, 0x102}}}},
+    {"a program PCR PID left behind by its PCR record follows it", false,
+     {{{.pmt = 0x100, .pcr = 0x101, .es = {0x101}, .pcrOut = 0x190}}}, {.pcrs = {0x101}, .es = {{0x101}}}},
     {"PMT on an ES of its own program", false, {{{.pmt = 0x90, .pcr = 0x101, .es = {0x100}, .pmtOut = 0x100}}},
      {.pmts = {0x33}, .es = {{0x100}}}},
     {"video 0x100 from two inputs", false,

@@ -10,25 +10,17 @@
 #include "engine/output_model.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
 
 namespace hx {
 namespace {
 
 using test::ModelBuilder;
+using test::PoolBytes;
 
 constexpr ModelPool kCopied[] = {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
                                  ModelPool::Descriptor};
-
-// The bytes of one pool's records.
-std::string PoolBytes(const Output_TSInfo* model, ModelPool pool) {
-    const U32 count = ModelPool_Count(model, pool);
-    if (count == 0) {
-        return {};
-    }
-    const U8* begin = ModelPool_Record(model, pool, 0);
-    return std::string(reinterpret_cast<const char*>(begin), count * ModelPool_RecordSize(pool));
-}
 
 class ModelCopyTest : public ::testing::Test {
 protected:
@@ -186,6 +178,9 @@ TEST_F(ModelCopyTest, FactoryModelsAreEmptyAndAFailedFactoryKeepsTheOldOnes) {
 // sends clear orders to the input slots, which is never done under the lock).
 TEST(ModelFactoryStartTest, TheParameterStepMakesTheFactoryModels) {
     test::TestEnvironment env;
+    // A fresh data root: start-up finds neither settings file.
+    env.FailOnUnexpectedErrors({"HX_QAM.conf] is not exist!", "HX_OutPutTSP.conf] is not exist!"});
+    test::SimBoard board;
     test::ScopedSharedModels models;
     ASSERT_EQ(0u, PARAMS_Init());
     TSP_ModelLock lock;

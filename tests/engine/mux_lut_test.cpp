@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -10,15 +11,19 @@
 #include <tuple>
 #include <vector>
 
+#include "chassis/param_store.h"
+#include "core/err.h"
 #include "engine/model_state.h"
 #include "engine/mux_lut.h"
 #include "engine/mux_process.h"
 #include "engine/output_model.h"
+#include "platform/fpga_reg.h"
 #include "platform/qam_params.h"
 #include "platform/resource.h"
 #include "si/nit_storage.h"
 #include "si/si_packet.h"
 #include "support/model_builder.h"
+#include "support/model_checker.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
@@ -72,6 +77,21 @@ void EitBoardIn(U8 slot) {
     TResource_TS* record = Resource_GetHandle(slot);
     record->u8BoardType = kEitBoardType;
     record->u8EitEnable = 1;
+}
+
+// One pass-through stream more than the bypass table holds, at stream
+// records 20 and up.
+constexpr U32 kFirstBypassStream = 20;
+void AddTooManyBypassStreams(Output_TSInfo* model) {
+    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
+        Output_TSStream& stream = model->pOutputTS[kFirstBypassStream + i];
+        TSP_InitOneOutputTSStream(&stream);
+        stream.u8ValidFlag = kRecordValid;
+        stream.u8BypassFlag = 1;
+        stream.u16ChannelID = static_cast<U16>(100 + i);
+        stream.u16SrcStreamID = static_cast<U16>(i);
+    }
+    ModelPool_RecordsChanged(model);
 }
 
 class MuxLutTest : public ::testing::Test {
@@ -250,15 +270,7 @@ TEST_F(MuxLutTest, TooManyBypassStreamsChangeNeitherTableNorCarouselNorFile) {
     const U16 tables = SSD_GetBroadcastSI().u16SIInfoNum;
     ASSERT_GT(tables, 0u);
 
-    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
-        Output_TSStream& stream = Live()->pOutputTS[20 + i];
-        TSP_InitOneOutputTSStream(&stream);
-        stream.u8ValidFlag = kRecordValid;
-        stream.u8BypassFlag = 1;
-        stream.u16ChannelID = static_cast<U16>(100 + i);
-        stream.u16SrcStreamID = static_cast<U16>(i);
-    }
-    ModelPool_RecordsChanged(Live());
+    AddTooManyBypassStreams(Live());
     env.TakeConsole();
     EXPECT_EQ(TSP_MuxProcess(), kTspErrCount);
     EXPECT_EQ(board.fpga().routing().Commits(), commits);
@@ -267,6 +279,91 @@ TEST_F(MuxLutTest, TooManyBypassStreamsChangeNeitherTableNorCarouselNorFile) {
     const std::string console = env.Console();
     EXPECT_NE(console.find("TSP_WriteByPassOutputLUTInfo return error"), std::string::npos);
     EXPECT_EQ(console.find("PARAMS_TSPParametersSave"), std::string::npos);
+}
+
+TEST_F(MuxLutTest, ARefusedApplyLeavesTheLiveModelByteIdentical) {
+    // ATSC, so resolution would also renumber channel pairs and set channel TSIDs.
+    GetQAMPara_Handle()->Standard.value = 1;
+    ModelBuilder builder(Live());
+    const U16 ts = builder.AddStream(1);
+    Live()->pOutputTS[ts].u16TransportStreamID = 0x44;
+    // Two programs from two inputs clash in service ID, PIDs (video carrying
+    // the PCR) and channel pair; the second's PCR PID was left behind by its
+    // PCR record.
+    U16 programs[2] = {};
+    U16 videos[2] = {};
+    for (U16 i = 0; i < 2; ++i) {
+        const U8 slot = static_cast<U8>(3 + 2 * i);
+        programs[i] = builder.AddProgram(ts, ProgramSpec{.sourceSlot = slot, .programId = static_cast<U16>(i + 1),
+                                                         .serviceId = 5, .pmtPid = static_cast<U16>(0x100 + 0x10 * i),
+                                                         .pcrPid = 0x200});
+        builder.AddPid(PID_TYPE_PCRPID, programs[i], PidSpec{.sourceSlot = slot, .key = 1, .pid = 0x200});
+        videos[i] = builder.AddPid(PID_TYPE_ESPID, programs[i], PidSpec{.sourceSlot = slot, .key = 2, .pid = 0x200});
+        Live()->pOutputProgram[programs[i]].u16MajorChannelNum = 7;
+        Live()->pOutputProgram[programs[i]].u16MinorChannelNum = 1;
+    }
+    Live()->pOutputProgram[programs[1]].u16PCRPID = 0x1F0;
+    // A PID record on a channel without a stream: the build would free it.
+    constexpr U32 kUnrouted = 900;
+    RawPid(Live(), kUnrouted, 9, 0x66, 3, 0, 0x66);
+    AddTooManyBypassStreams(Live());
+
+    constexpr ModelPool kPools[] = {ModelPool::Stream, ModelPool::Program,    ModelPool::Pid,
+                                    ModelPool::Table,  ModelPool::Descriptor, ModelPool::Bypass};
+    std::vector<std::string> before;
+    for (ModelPool pool : kPools) {
+        before.push_back(test::PoolBytes(Live(), pool));
+    }
+    const std::vector<std::string> violations = test::CheckModel(*Live());
+    ASSERT_EQ(TSP_MuxProcess(), kTspErrCount);
+    for (std::size_t i = 0; i < std::size(kPools); ++i) {
+        EXPECT_TRUE(before[i] == test::PoolBytes(Live(), kPools[i])) << "pool " << i << " changed";
+    }
+    EXPECT_EQ(violations, test::CheckModel(*Live()));
+    EXPECT_FALSE(std::filesystem::exists(env.Path(kModelParamFilePath))) << "nothing saved";
+
+    // The same model without the surplus pass-through streams goes through,
+    // and makes every change the refused apply held back.
+    for (U32 i = 0; i < kBypassLutEntries + 1; ++i) {
+        ModelPool_FreeRecord(Live(), ModelPool::Stream, kFirstBypassStream + i);
+    }
+    ASSERT_EQ(TSP_MuxProcess(), 0u);
+    const Output_TSProgram& second = Live()->pOutputProgram[programs[1]];
+    EXPECT_EQ(second.u16ServiceID, 1);
+    EXPECT_EQ(Live()->pOutputPID[videos[1]].u16PID, 0x33);
+    EXPECT_EQ(second.u16PCRPID, 0x33);
+    EXPECT_EQ(second.u16MajorChannelNum, 0);
+    EXPECT_EQ(second.u16ChannelTSID, 0x44);
+    EXPECT_EQ(Live()->pOutputPID[kUnrouted].u8ValidFlag, 0);
+    EXPECT_EQ("", test::DescribeViolations(test::CheckModel(*Live())));
+    GetQAMPara_Handle()->Standard.value = 0;
+}
+
+TEST(MuxLutBusTest, AFailedRegisterWriteFailsTheApply) {
+    test::TestEnvironment env;
+    test::ScopedSharedModels models;
+    Resource_Reset();
+    SSD_ResetForTest();
+    std::memset(GetQAMPara_Handle(), 0, sizeof(TParameter_QAM));
+    {
+        TSP_ModelLock lock;
+        ModelBuilder builder(TSP_GetTSParam());
+        builder.AddPid(PID_TYPE_OTHERPID, builder.AddStream(1), PidSpec{.key = 5, .pid = 0x55});
+    }
+    // No board: the register window is not mapped and every write fails.
+    ASSERT_FALSE(REG_IsMapped());
+    EXPECT_EQ(TSP_MuxProcess(), static_cast<U32>(VK_ERR_FAILURE));
+    const std::string console = env.Console();
+    std::size_t failedWrites = 0;
+    for (std::size_t at = console.find("Reg Must Map Success"); at != std::string::npos;
+         at = console.find("Reg Must Map Success", at + 1)) {
+        ++failedWrites;
+    }
+    EXPECT_EQ(failedWrites, 1u) << "the download stops at the first failed write";
+    EXPECT_NE(console.find("TSP_WriteOutputLUTInfo return error"), std::string::npos);
+    EXPECT_EQ(SSD_GetBroadcastSI().u16SIInfoNum, 0u) << "no SI regenerated";
+    EXPECT_FALSE(std::filesystem::exists(env.Path(kModelParamFilePath))) << "nothing saved";
+    SSD_ResetForTest();
 }
 
 // The order the hardware expects: the bubble sort that swaps only a strictly

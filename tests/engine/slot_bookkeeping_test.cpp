@@ -201,6 +201,32 @@ TEST_F(SlotBookkeepingTest, UnpluggedSourceIsClearedLocallyPluggedOneIsNotified)
     EXPECT_TRUE(IPComm_TakeRecordedSends().empty());
 }
 
+TEST_F(SlotBookkeepingTest, SlotsFeedingOnlyEmmOrOtherPidsAreNotifiedOrCleared) {
+    {
+        // Channel 4: a program from slot 5; slot 7 feeds only an other PID,
+        // slot 11 only an EMM PID, slot 12 (empty) only an other PID.
+        TSP_ModelLock lock;
+        ModelBuilder builder(TSP_GetTSParam());
+        const U16 ts = builder.AddStream(4);
+        builder.AddProgram(ts, {.sourceSlot = 5, .programId = 1});
+        builder.AddPid(PID_TYPE_OTHERPID, ts, {.sourceSlot = 7, .key = 0x500});
+        builder.AddPid(PID_TYPE_EMMPID, ts, {.sourceSlot = 11, .key = 0x600});
+        builder.AddPid(PID_TYPE_OTHERPID, ts, {.sourceSlot = 12, .key = 0x501});
+    }
+    Status_SetSubBoardPlugStatus(static_cast<U16>(0xFFFF & ~(1u << 12)));
+    ASSERT_EQ(0u, TSP_SendDelDestChannelNumToInputBoard(4));
+    std::vector<std::pair<U32, U32>> notices;
+    for (const auto& sent : SlotsAndCommands(IPComm_TakeRecordedSends())) {
+        if (sent.second == 2068) {
+            notices.push_back(sent);
+        }
+    }
+    EXPECT_EQ((std::vector<std::pair<U32, U32>>{{5, 2068}, {7, 2068}, {11, 2068}}), notices);
+    EXPECT_EQ(3, g_DelDestChannelNum.load());
+    EXPECT_EQ((std::vector<U8>{5, 7}), SourcesOfChannel(4)) << "slot 12's other PID cleared at once";
+    EXPECT_EQ("", Violations());
+}
+
 TEST_F(SlotBookkeepingTest, AFailedNoticeEndsTheWalkUncounted) {
     BuildModel({5, 7, 16});
     IPComm_FailNextSends(1540, 1);

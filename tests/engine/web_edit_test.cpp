@@ -263,6 +263,58 @@ TEST_F(WebViewTest, EachProgramEditRaisesExactlyItsFlags) {
     }
 }
 
+TEST_F(WebViewTest, ThePcrRidingOnTheVideoStaysWithItsRecord) {
+    {
+        // The second program's PCR comes in its video: input PID 0x112 of the
+        // program's own source.
+        TSP_ModelLock lock;
+        Output_TSInfo* live = TSP_GetTSParam();
+        Output_TSProgram& program = live->pOutputProgram[programs[1]];
+        program.u16OldPCRPID = program.u16PCRPID = 0x112;
+        for (const U16 index : {program.u16PCRIndex, video[1]}) {
+            Output_TSPID& pid = live->pOutputPID[index];
+            pid.u16OldPID = pid.u16PID = 0x112;
+            pid.u8SourceSlotID = program.u8SourceSlotID;
+            pid.u16SourceChannelID = program.u16SourceChannelID;
+        }
+    }
+    struct Case {
+        const char* name;
+        U16 video;  // the view's new values
+        U16 pcr;
+        U16 expected;  // where video, PCR record and the program's PCR PID end
+    };
+    const Case cases[] = {
+        {"video moved", 0x150, 0x112, 0x150},
+        {"PCR moved: the video carrying it goes along", 0x112, 0x160, 0x160},
+        {"both moved: the video's PID wins, the PCR stays in it", 0x150, 0x160, 0x150},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Output_WebProgramInfo view{};
+        {
+            TSP_ModelLock lock;
+            ASSERT_EQ(0u, TSP_InitOutputTempTSInfo());
+            ASSERT_EQ(0u, TSP_CopyOutputTempTSInfo());
+            ClearFlags(TSP_GetTempTSParam());
+            ASSERT_EQ(0u, TSP_SendProgramInfoToWeb(kChannel, 101, &view, TSP_GetTempTSParam()));
+        }
+        ASSERT_EQ(0x112, view.u16PCRPID);
+        ASSERT_EQ(0x112, view.arOutputESInfo[0].u16OldPID);
+        view.arOutputESInfo[0].u16PID = c.video;
+        view.u16PCRPID = c.pcr;
+        U8 conflict = 0;
+        ASSERT_EQ(0u, TSP_ModifyProgramInfoByWeb(kChannel, &view, &conflict));
+        EXPECT_EQ((Flags{0, 0, 1}), FlagsOf(programs[1]));
+        TSP_ModelLock lock;
+        const Output_TSInfo* temp = TSP_GetTempTSParam();
+        const Output_TSProgram& program = temp->pOutputProgram[programs[1]];
+        EXPECT_EQ(c.expected, temp->pOutputPID[video[1]].u16PID);
+        EXPECT_EQ(c.expected, temp->pOutputPID[program.u16PCRIndex].u16PID);
+        EXPECT_EQ(c.expected, program.u16PCRPID) << "the PMT names where the PCR record goes";
+    }
+}
+
 TEST_F(WebViewTest, ProgramEditRefusals) {
     Output_WebProgramInfo view{};
     {

@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "board_state_fixture.h"
 #include "core/command_runner.h"
@@ -184,51 +188,139 @@ TEST_F(NetworkTest, Iperf3IsUnpackedFromItsArchive) {
     EXPECT_THAT(env_.Console(), HasSubstr("iperf3 unpacked"));
 }
 
-TEST_F(NetworkTest, NetworkTestRunsTheToolThreeWays) {
-    // The back board may name the tool by its own path; the board's copy runs.
-    for (const char* tool : {"iperf3", "/usr/bin/iperf3"}) {
-        SCOPED_TRACE(tool);
-        const std::string text =
-            std::string(tool) + " -c 192.168.1.10 -t 10 -b 100M -p 5201 --format=m -O 1.5 host_name:x -T a,b";
-        EXPECT_EQ(NetWorkQualityTest(reinterpret_cast<const U8*>(text.c_str())), 0u);
-        const std::string base =
-            "/tmp/iperf3/iperf3 -c 192.168.1.10 -t 10 -b 100M -p 5201 --format=m -O 1.5 host_name:x -T a,b";
-        EXPECT_THAT(Command_Recorded(), ElementsAre(base + " -R", base + " -u", base + " -u -R"));
-        EXPECT_THAT(env_.Console(), HasSubstr("TCP Uplink test command:" + base + " -R"));
-        Command_ClearRecorded();
-    }
-}
-
-TEST_F(NetworkTest, NetworkTestRefusesAnythingAShellCouldReadDifferently) {
-    const std::string longText = "iperf3 -c " + std::string(1100, 'a');
-    const std::vector<std::string> refused = {
-        "",
-        "ls -l",
-        "iperf3x -c 1.2.3.4",
-        "/usr/bin/iperf3x -c 1.2.3.4",
-        "-c 1.2.3.4 iperf3",
-        "iperf3 -c 1.2.3.4; reboot",
-        "iperf3 -c $(reboot)",
-        "iperf3 -c `reboot`",
-        "iperf3 -c 1.2.3.4 | sh",
-        "iperf3 -c 1.2.3.4 && reboot",
-        "iperf3 -c '1.2.3.4'",
-        "iperf3 -c 1.2.3.4 > /etc/passwd",
-        "iperf3 -c 1.2.3.4\nreboot",
-        "iperf3\t-c 1.2.3.4",
-        "iperf3 -c *",
-        "iperf3 -c ~root",
-        longText,
+// The network test the back board orders: only the board's own tool, only
+// the allowed client options with bounded values. A row with a base runs
+// three times (the base with " -R", " -u", " -u -R"), each limited to its
+// duration plus the margin; a row without one is refused and runs nothing.
+TEST_F(NetworkTest, NetworkTestRunsOnlyAllowedClientOptions) {
+    struct Case {
+        std::string text;
+        std::string base;   // "" for refused
+        U32 limitSeconds;   // of each run
     };
-    for (const std::string& text : refused) {
-        SCOPED_TRACE(text);
+    const std::string tool = "/tmp/iperf3/iperf3";
+    const std::vector<Case> cases = {
+        // allowed option sets
+        {"iperf3 -c 192.168.1.10", tool + " -c 192.168.1.10", 20},
+        {"/usr/bin/iperf3 -c 127.0.0.1 -t 60 -p 5201", tool + " -c 127.0.0.1 -t 60 -p 5201", 70},
+        {"iperf3 --client=server-1.lab -p 5201 --time 30 --udp --bandwidth 100M --parallel 8 --reverse --interval 0.5 "
+         "--length 1400 --window 256K --format m",
+         tool + " -c server-1.lab -p 5201 -t 30 -u -b 100000000 -P 8 -R -i 0.5 -l 1400 -w 262144 -f m", 40},
+        {"iperf3  -c10.0.0.1 -t5 -b1.5M -i0 ", tool + " -c 10.0.0.1 -t 5 -b 1500000 -i 0", 15},
+        {"./iperf3 -t 1 -c 10.0.0.1 --bitrate=1G -l 1M -w 16M -f K -P 1 -p 65535 -i 60",
+         tool + " -t 1 -c 10.0.0.1 -b 1000000000 -l 1048576 -w 16777216 -f K -P 1 -p 65535 -i 60", 11},
+        // options outside the allow-list
+        {"iperf3 -c 10.0.0.1 --logfile=/vandik_data/HX_QAM.conf", "", 0},
+        {"iperf3 -c 10.0.0.1 --logfile /vandik_data/HX_QAM.conf", "", 0},
+        {"iperf3 -c 10.0.0.1 -F /vandik_data/auth.user", "", 0},
+        {"iperf3 -s", "", 0},
+        {"iperf3 -c 10.0.0.1 -s", "", 0},
+        {"iperf3 -c 10.0.0.1 -D", "", 0},
+        {"iperf3 -c 10.0.0.1 --pidfile /tmp/iperf3.pid", "", 0},
+        {"iperf3 -c 10.0.0.1 --no-such-option", "", 0},
+        {"iperf3 -c 10.0.0.1 -T title", "", 0},
+        {"iperf3 -c 10.0.0.1 -uR", "", 0},
+        {"iperf3 -c 10.0.0.1 --udp=1", "", 0},
+        {"iperf3 -c 10.0.0.1 host_name:x", "", 0},
+        // values out of bounds, missing or repeated
+        {"iperf3 -c 10.0.0.1 -t 86400", "", 0},
+        {"iperf3 -c 10.0.0.1 -t 61", "", 0},
+        {"iperf3 -c 10.0.0.1 -t 0", "", 0},
+        {"iperf3 -c 10.0.0.1 -t 0x3c", "", 0},
+        {"iperf3 -c 10.0.0.1 --time=-5", "", 0},
+        {"iperf3 -c 10.0.0.1 -P 9", "", 0},
+        {"iperf3 -c 10.0.0.1 -p 0", "", 0},
+        {"iperf3 -c 10.0.0.1 -p 65536", "", 0},
+        {"iperf3 -c 10.0.0.1 -b 2G", "", 0},
+        {"iperf3 -c 10.0.0.1 -b 100M/10", "", 0},
+        {"iperf3 -c 10.0.0.1 -l 2M", "", 0},
+        {"iperf3 -c 10.0.0.1 -w 17M", "", 0},
+        {"iperf3 -c 10.0.0.1 -i 0.05", "", 0},
+        {"iperf3 -c 10.0.0.1 -i 61", "", 0},
+        {"iperf3 -c 10.0.0.1 -f x", "", 0},
+        {"iperf3 -c 10.0.0.1 -t 5 -t 10", "", 0},
+        {"iperf3 -c 10.0.0.1 -t", "", 0},
+        {"iperf3 -c", "", 0},
+        {"iperf3 -c -F", "", 0},
+        {"iperf3 -c -bad-.host", "", 0},
+        {"iperf3 -c 300.1.1.1", "", 0},
+        {"iperf3 -t 10", "", 0},
+        // a first word naming another program
+        {"", "", 0},
+        {"ls -l", "", 0},
+        {"sh -c iperf3", "", 0},
+        {"iperf3x -c 10.0.0.1", "", 0},
+        {"/usr/bin/iperf3x -c 10.0.0.1", "", 0},
+        {"xiperf3 -c 10.0.0.1", "", 0},
+        {"-c 10.0.0.1 iperf3", "", 0},
+        // anything a shell would read differently
+        {"iperf3 -c 10.0.0.1; reboot", "", 0},
+        {"iperf3 -c $(reboot)", "", 0},
+        {"iperf3 -c `reboot`", "", 0},
+        {"iperf3 -c 10.0.0.1 | sh", "", 0},
+        {"iperf3 -c 10.0.0.1 && reboot", "", 0},
+        {"iperf3 -c '10.0.0.1'", "", 0},
+        {"iperf3 -c 10.0.0.1 > /etc/passwd", "", 0},
+        {"iperf3 -c 10.0.0.1\nreboot", "", 0},
+        {"iperf3\t-c 10.0.0.1", "", 0},
+        {"iperf3 -c *", "", 0},
+        {"iperf3 -c ~root", "", 0},
+        {"iperf3 -c " + std::string(1100, 'a'), "", 0},
+    };
+    struct Run {
+        std::string text;
+        std::optional<std::chrono::milliseconds> limit;
+    };
+    std::vector<Run> runs;
+    Command_SetSimHandler("iperf3", [&](const Command& command) {
+        runs.push_back({Command_Text(command), command.timeLimit});
+        return CommandResult{0, false, {}};
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        runs.clear();
         env_.TakeConsole();
-        EXPECT_EQ(NetWorkQualityTest(reinterpret_cast<const U8*>(text.c_str())), 4u);
-        EXPECT_THAT(env_.Console(), HasSubstr("[NetWorkQualityTest] refused"));
+        const U32 result = NetWorkQualityTest(reinterpret_cast<const U8*>(c.text.c_str()));
+        std::vector<std::string> texts;
+        for (const Run& run : runs) {
+            texts.push_back(run.text);
+            EXPECT_EQ(run.limit, std::chrono::seconds(c.limitSeconds));
+        }
+        if (c.base.empty()) {
+            EXPECT_EQ(result, 4u);
+            EXPECT_THAT(texts, IsEmpty());
+            EXPECT_THAT(env_.Console(), HasSubstr("[NetWorkQualityTest] refused command"));
+        } else {
+            EXPECT_EQ(result, 0u);
+            EXPECT_THAT(texts, ElementsAre(c.base + " -R", c.base + " -u", c.base + " -u -R"));
+            EXPECT_THAT(env_.Console(), HasSubstr("TCP Uplink test command:" + c.base + " -R"));
+        }
     }
+    Command_ClearSimHandlers();
     EXPECT_THAT(Command_Recorded(), IsEmpty());
     EXPECT_EQ(NetWorkQualityTest(nullptr), 4u);
     EXPECT_THAT(env_.Console(), HasSubstr("[NetWorkQualityTest] error input"));
+}
+
+// Without a handler the simulated board records the runs, and the refusal
+// says why.
+TEST_F(NetworkTest, NetworkTestRunsAreRecordedAndRefusalsExplained) {
+    const std::string text = "iperf3 -c 127.0.0.1 -t 3";
+    EXPECT_EQ(NetWorkQualityTest(reinterpret_cast<const U8*>(text.c_str())), 0u);
+    EXPECT_THAT(Command_Recorded(), ElementsAre("/tmp/iperf3/iperf3 -c 127.0.0.1 -t 3 -R",
+                                                "/tmp/iperf3/iperf3 -c 127.0.0.1 -t 3 -u",
+                                                "/tmp/iperf3/iperf3 -c 127.0.0.1 -t 3 -u -R"));
+    struct Case {
+        const char* text;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"iperf3 -c 1.2.3.4 -F /vandik_data/auth.user", "(option -F not allowed)"},
+                          Case{"iperf3 -c 1.2.3.4 -t 86400", "(value of -t out of bounds)"},
+                          Case{"sh -c x", "(not the network test tool)"}}) {
+        env_.TakeConsole();
+        EXPECT_EQ(NetWorkQualityTest(reinterpret_cast<const U8*>(c.text)), 4u);
+        EXPECT_THAT(env_.Console(), HasSubstr(std::string("[NetWorkQualityTest] refused command ") + c.reason));
+    }
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "board_state_fixture.h"
+#include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/err.h"
 #include "platform/chassis_info.h"
@@ -268,7 +270,11 @@ TEST_F(SlotResourceTest, AChangedEitBoardIsAnnouncedOnce) {
 TEST_F(SlotResourceTest, LookupsRefuseSlotsBeyondTheBackBoard) {
     Resource_SetBackBoardIpAddr(0x0A000010);
     EXPECT_EQ(Resource_getBoardIPAddress(16), 0x0A000010u);
-    EXPECT_EQ(Resource_getBoardIPAddress(17), 4u);
+    // No slot beyond the back board has an address; never an error code
+    // that a caller would connect to as 0.0.0.4.
+    for (U32 slot : {17u, 255u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(Resource_getBoardIPAddress(slot), 0u) << slot;
+    }
     EXPECT_EQ(Resource_GetHandle(17), nullptr);
     U8 descriptor[20] = {};
     std::memcpy(Resource_GetHandle(16)->au8BoardDescriptor, "Back Board", 10);
@@ -276,6 +282,75 @@ TEST_F(SlotResourceTest, LookupsRefuseSlotsBeyondTheBackBoard) {
     EXPECT_STREQ(reinterpret_cast<const char*>(descriptor), "Back Board");
     EXPECT_EQ(Resource_getBoardDescriptor(17, descriptor), 4u);
     EXPECT_EQ(Resource_getBoardDescriptor(0, nullptr), 4u);
+}
+
+TEST_F(SlotResourceTest, ARecordOfTheOwnSlotKeepsTheOwnAddressAndMac) {
+    Status_Init();  // slot 3
+    TResource_TS* self = Resource_getSelfHandle();
+    self->u32IPAddress = 0x7F000023;
+    const U8 ownMac[6] = {0x02, 0x48, 0x58, 0x51, 0x03, 0x00};
+    std::memcpy(self->au8Mac, ownMac, 6);
+
+    TResource_TS echoed{};
+    echoed.u8SlotID = 3;
+    echoed.u8BoardType = kQamBoardType;
+    echoed.u32IPAddress = 0x0A000099;
+    std::memset(echoed.au8Mac, 0xEE, 6);
+    echoed.u8FTPUpgrade = 2;  // what the back board sets in the board's record is taken
+    ASSERT_EQ(Resource_SetSlotResource(16, Bytes(echoed).data()), 0u);
+    EXPECT_EQ(Resource_getBoardIPAddress(3), 0x7F000023u);
+    EXPECT_THAT(self->au8Mac, ElementsAreArray(ownMac));
+    EXPECT_EQ(self->u8FTPUpgrade, 2);
+
+    // Another card's record is stored whole.
+    echoed.u8SlotID = 4;
+    ASSERT_EQ(Resource_SetSlotResource(16, Bytes(echoed).data()), 0u);
+    EXPECT_EQ(Resource_getBoardIPAddress(4), 0x0A000099u);
+    EXPECT_THAT(Resource_GetHandle(4)->au8Mac, ElementsAreArray({0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+TEST_F(SlotResourceTest, TheBackBoardsOwnRecordAppliesTimeAndVlan) {
+    auto backBoard = [](S16 zone, U8 daylight, U8 gps, U8 vlanOn, U16 vlan, U8 slot = kBackBoardSlot) {
+        TResource_TS record{};
+        record.u8SlotID = slot;
+        record.s16TimeZoneMinutes = zone;
+        record.u8DaylightSaving = daylight;
+        record.u8GPSUTCOffset = gps;
+        record.u8VlanEnable = vlanOn;
+        record.u16VlanID = vlan;
+        return Bytes(record);
+    };
+    struct Step {
+        const char* name;
+        std::vector<U8> record;
+        BoardTimeSettings time;
+        std::vector<std::string> commands;
+        const char* log;
+    };
+    const std::vector<Step> steps = {
+        {"VLAN 42 on", backBoard(-300, 1, 18, 1, 42), {-300, 1, 18},
+         {"ip link add link eth0 name eth0.42 type vlan id 42", "ip link set eth0.42 up"}, "VLAN 42 on eth0.42"},
+        {"the same again: nothing run", backBoard(480, 0, 18, 1, 42), {480, 0, 18}, {}, ""},
+        {"another card's record applies nothing", backBoard(60, 1, 17, 1, 7, 5), {480, 0, 18}, {}, ""},
+        {"VLAN 4094 replaces 42", backBoard(480, 0, 18, 1, 4094), {480, 0, 18},
+         {"ip link delete eth0.42", "ip link add link eth0 name eth0.4094 type vlan id 4094",
+          "ip link set eth0.4094 up"},
+         "VLAN 42 removed"},
+        {"id 0 refused", backBoard(480, 0, 18, 1, 0), {480, 0, 18}, {}, "VLAN id 0 refused"},
+        {"id 4095 refused", backBoard(480, 0, 18, 1, 4095), {480, 0, 18}, {}, "VLAN id 4095 refused"},
+        {"VLAN off", backBoard(480, 0, 18, 0, 4094), {480, 0, 18}, {"ip link delete eth0.4094"}, "VLAN 4094 removed"},
+        {"off stays off", backBoard(-720, 1, 0, 0, 9), {-720, 1, 0}, {}, ""},
+    };
+    EXPECT_EQ(Resource_GetTimeSettings(), BoardTimeSettings{});
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        Command_ClearRecorded();
+        env_.TakeConsole();
+        ASSERT_EQ(Resource_SetSlotResource(16, step.record.data()), 0u);
+        EXPECT_EQ(Resource_GetTimeSettings(), step.time);
+        EXPECT_EQ(Command_Recorded(), step.commands);
+        EXPECT_THAT(env_.Console(), HasSubstr(step.log));
+    }
 }
 
 class DeleteChannelSupportTest : public BoardStateTest {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/common_fun.h"
+#include "core/log.h"
 #include "platform/fpga_reg.h"
 #include "platform/qam.h"
 #include "platform/z160t_frame.h"
@@ -242,6 +243,46 @@ TEST_F(LinkTest, ALateAckNeverAcknowledgesTheNextCommand) {
     EXPECT_EQ(VK_160TUART_TIME_OUT, Z160T_UartComm_WriteFPGA(2, 2));
     EXPECT_NE(std::string::npos, env.Console().find("u8CommOrder = 2 ReadOrder = 1  ACK Fail...."));
     EXPECT_EQ(VK_160TUART_SUCCESS, Z160T_UartComm_WriteFPGA(3, 3)) << "the failure cleared the FIFO";
+}
+
+TEST_F(LinkTest, ALateAckLeftInTheFifoDoesNotFailTheNextCommand) {
+    fpga160t.FailNext({Fault::Delayed, 700'000});
+    EXPECT_EQ(VK_160TUART_TIME_OUT, Z160T_UartComm_WriteFPGA(1, 1));
+    // The acknowledgement (sequence 1) lands after the command gave up and
+    // waits in the receive FIFO until the next command.
+    env.clock().Advance(200'000);
+    env.TakeConsole();
+    EXPECT_EQ(VK_160TUART_SUCCESS, Z160T_UartComm_WriteFPGA(2, 2));
+    EXPECT_EQ(std::string::npos, env.Console().find("ACK Fail")) << env.Console();
+    EXPECT_EQ(2u, fpga160t.Register(2));
+}
+
+TEST_F(LinkTest, EachFailureOfTheByteLevelIsALineOfItsOwn) {
+    const std::vector<std::pair<sim::ReplyFault, std::string>> failures = {
+        {{Fault::NoAnswer}, "160T Uart Read Header Time Out"},
+        {{Fault::WrongHeader}, "u32ReadHeader = 0x47474748 160T Uart Read Header Format Error"},
+        {{Fault::Length245}, "160T Uart Read data Length is Over Rang"},
+        {{Fault::PartialThenSilence}, "u32Index = 2 u16Length = 4  160T Uart Read Playload Time Out"},
+    };
+    log_Init(kMainLogPath);
+    env.TakeConsole();
+    for (const auto& [fault, text] : failures) {
+        fpga160t.FailNext(fault);
+        U32 value = 0;
+        EXPECT_EQ(VK_160TUART_ERROR_DATA, Z160T_UartComm_ReadFPGA(40, &value)) << text;
+    }
+    std::vector<std::string> lines;
+    std::string console = env.TakeConsole();
+    for (std::size_t end = console.find('\n'); end != std::string::npos; end = console.find('\n')) {
+        lines.push_back(console.substr(0, end));
+        console.erase(0, end + 1);
+    }
+    EXPECT_EQ("", console) << "the last line is ended";
+    ASSERT_EQ(failures.size(), lines.size()) << ::testing::PrintToString(lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].starts_with("[ERROR][QAM]")) << lines[i];
+        EXPECT_TRUE(lines[i].ends_with(failures[i].second)) << lines[i];
+    }
 }
 
 TEST(LinkLoadTest, CommandsTimeOutBeforeTheLoadAndSucceedAfterIt) {

@@ -10,7 +10,10 @@
 
 #include <string>
 
+#include "engine/model_lookup.h"
 #include "engine/mux_process.h"
+#include "engine/web_edit.h"
+#include "engine/web_report.h"
 #include "nit_fixture.h"
 #include "psi_decoder.h"
 #include "si/nit_storage.h"
@@ -241,6 +244,77 @@ TEST_F(ApplyEndToEndTest, DvbChannelsCarryTheTablesOfTheirModel) {
                                                                    {2, 0x200, 0x201, "Service 2", {0x201, 0x202}}}))
             << json;
     }
+}
+
+TEST_F(ApplyEndToEndTest, AVideoPidEditTakesThePcrItCarriesAlong) {
+    constexpr U16 kChannel = 5;
+    constexpr U16 kMoved = 0x150;
+    BuildModel();
+    ASSERT_EQ(TSP_MuxProcess(), 0u);
+    Step(1, 20);
+
+    // The web road: refresh the temporary model, move program 1's video
+    // (which carries its PCR), apply.
+    Output_WebProgramInfo view{};
+    {
+        TSP_ModelLock lock;
+        ASSERT_EQ(TSP_InitOutputTempTSInfo(), 0u);
+        ASSERT_EQ(TSP_CopyOutputTempTSInfo(), 0u);
+        ASSERT_EQ(TSP_SendProgramInfoToWeb(kChannel, 1, &view, TSP_GetTempTSParam()), 0u);
+    }
+    ASSERT_EQ(view.u16PCRPID, 0x101);
+    ASSERT_EQ(view.arOutputESInfo[0].u16PID, 0x101);
+    view.arOutputESInfo[0].u16PID = kMoved;
+    U8 conflict = 0;
+    ASSERT_EQ(TSP_ModifyProgramInfoByWeb(kChannel, &view, &conflict), 0u);
+    const std::size_t sentBefore = Output(kChannel).size();
+    {
+        TSP_ModelLock lock;
+        ASSERT_EQ(TSP_CopyOutputTSInfo(), 0u);
+    }
+    ASSERT_EQ(TSP_MuxProcess(), 0u);
+    Step(21, 40);
+
+    // What went out after the apply, read back by libdvbpsi and by ffprobe.
+    const std::vector<U8> all = Output(kChannel);
+    const std::vector<U8> after(all.begin() + static_cast<std::ptrdiff_t>(sentBefore), all.end());
+    test::PsiDecoder d;
+    d.WatchPmt(0x100, 1);
+    d.WatchPmt(0x200, 2);
+    d.Push(after);
+    ASSERT_FALSE(d.pmts.empty());
+    for (const test::DecodedPmt& pmt : d.pmts) {
+        if (pmt.program == 1) {
+            EXPECT_EQ(pmt.pcrPid, kMoved);
+            EXPECT_EQ(pmt.streams, (std::vector<std::pair<U8, U16>>{{0x02, kMoved}, {0x04, 0x102}}));
+        }
+    }
+    env.WriteText("/sim/after.ts", std::string(after.begin(), after.end()));
+    const std::string json =
+        CaptureTool({"ffprobe", "-v", "quiet", "-show_programs", "-of", "json", env.Path("/sim/after.ts")});
+    ASSERT_FALSE(json.empty()) << "ffprobe (Debian ffmpeg) did not run";
+    const std::vector<ProbedProgram> probed = ParsePrograms(json);
+    ASSERT_FALSE(probed.empty()) << json;
+    EXPECT_EQ(probed[0], (ProbedProgram{1, 0x100, kMoved, "Service 1", {kMoved, 0x102}})) << json;
+
+    // The PCR record is on that PID, and the FPGA routes the input PCR/video
+    // PID there and nowhere else on the channel.
+    TSP_ModelLock lock;
+    const Output_TSInfo* live = TSP_GetTSParam();
+    const U16 ts = ModelLookup_StreamOfChannel(live, kChannel);
+    IndexInfoList programs;
+    ASSERT_EQ(TSP_GetOutTSProgIndexList(ts, live, &programs), 0u);
+    const Output_TSProgram& program = live->pOutputProgram[programs.aru16IndexList[0]];
+    EXPECT_EQ(program.u16PCRPID, kMoved);
+    EXPECT_EQ(live->pOutputPID[program.u16PCRIndex].u16PID, kMoved);
+    std::vector<U32> routedTo;
+    for (const std::uint64_t entry : board.fpga().routing().ActiveMux()) {
+        const U32 dest = static_cast<U32>(entry & 0x7FFFFF);
+        if (entry != 0 && dest >> 13 == kChannel && ((entry >> 23) & 0x1FFF) == 0x101) {
+            routedTo.push_back(dest & 0x1FFF);
+        }
+    }
+    EXPECT_EQ(routedTo, std::vector<U32>{kMoved});
 }
 
 TEST_F(ApplyEndToEndTest, AtscChannelsCarryPsipInsteadOfDvbTables) {

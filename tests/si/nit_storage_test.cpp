@@ -355,5 +355,19 @@ TEST_F(NitStorageTest, DeletingTheTemporaryNit) {
     EXPECT_EQ(0xFFFF, TSP_GetTempTSParam()->pOutputTS[ts].u16NITIndex);
 }
 
+TEST_F(NitStorageTest, AutomaticNitThatCannotReachTheLiveModelFails) {
+    // The stream is in both models, but the temporary one was never filled
+    // from the live one, so the closing copy refuses.
+    const U16 ts = AddStream(2, true);
+    ASSERT_EQ(0u, Send273({Record(2, s0)}));
+    EXPECT_EQ(kTspErrInput, TSP_AutoAddCableDeliverySystemDescriptor2NIT(2));
+    EXPECT_EQ((std::vector<std::vector<U8>>{s0}), LiveChain(ts)) << "the live NIT as it was";
+    EXPECT_EQ(1u, TempChain(ts).size()) << "the generated NIT stays in the temporary model";
+
+    RefreshTemporary();
+    EXPECT_EQ(0u, TSP_AutoAddCableDeliverySystemDescriptor2NIT(2));
+    EXPECT_NE((std::vector<std::vector<U8>>{s0}), LiveChain(ts));
+}
+
 }  // namespace
 }  // namespace hx

@@ -70,8 +70,7 @@ struct PsiDecoder::Handle {
     }
 
     static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
-        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}};
-        decoded.version = pmt->i_version;
+        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version};
         decoded.programDescriptors = Descriptors(pmt->p_first_descriptor);
         for (const dvbpsi_pmt_es_t* es = pmt->p_first_es; es != nullptr; es = es->p_next) {
             decoded.streams.emplace_back(es->i_type, es->i_pid);
@@ -83,12 +82,12 @@ struct PsiDecoder::Handle {
 
     static void OnCat(void* data, dvbpsi_cat_t* cat) {
         static_cast<Handle*>(data)->owner->cats.push_back(Descriptors(cat->p_first_descriptor));
+        static_cast<Handle*>(data)->owner->catVersions.push_back(cat->i_version);
         dvbpsi_cat_delete(cat);
     }
 
     static void OnSdt(void* data, dvbpsi_sdt_t* sdt) {
-        DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}};
-        decoded.version = sdt->i_version;
+        DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}, sdt->i_version};
         for (const dvbpsi_sdt_service_t* s = sdt->p_first_service; s != nullptr; s = s->p_next) {
             decoded.services.push_back({s->i_service_id, Descriptors(s->p_first_descriptor), s->b_eit_schedule,
                                         s->b_eit_present, s->i_running_status, s->b_free_ca});
@@ -100,16 +99,18 @@ struct PsiDecoder::Handle {
     static void OnMgt(void* data, dvbpsi_atsc_mgt_t* mgt) {
         std::vector<DecodedMgtTable> tables;
         for (const dvbpsi_atsc_mgt_table_t* t = mgt->p_first_table; t != nullptr; t = t->p_next) {
-            tables.push_back({t->i_table_type, t->i_table_type_pid, t->i_number_bytes});
+            tables.push_back({t->i_table_type, t->i_table_type_pid, t->i_number_bytes, t->i_table_type_version});
         }
         static_cast<Handle*>(data)->owner->mgts.push_back(std::move(tables));
+        static_cast<Handle*>(data)->owner->mgtVersions.push_back(mgt->i_version);
         dvbpsi_atsc_DeleteMGT(mgt);
     }
 
     static void OnVct(void* data, dvbpsi_atsc_vct_t* vct) {
-        DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}};
+        DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}, vct->i_version};
         for (const dvbpsi_atsc_vct_channel_t* c = vct->p_first_channel; c != nullptr; c = c->p_next) {
-            decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id});
+            decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id,
+                                        c->i_modulation, c->i_carrier_freq});
         }
         static_cast<Handle*>(data)->owner->vcts.push_back(std::move(decoded));
         dvbpsi_atsc_DeleteVCT(vct);

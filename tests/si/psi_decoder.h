@@ -1,7 +1,8 @@
 // Reads transport-stream packets back with libdvbpsi, a decoder independent of
-// ours: demultiplexes by PID, decodes PAT, PMTs (by program), NIT, TDT, TOT
-// and STT, and keeps every message libdvbpsi gives (continuity errors,
-// duplicates, CRC errors). libdvbpsi reports a table once per version, so
+// ours: demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT,
+// TDT, TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
+// (continuity errors, duplicates, CRC errors). libdvbpsi reports a table once
+// per version, as a receiver reads it, and each report keeps that version;
 // repetitions are counted on the raw packets (PacketsOn).
 //
 // libdvbpsi's own dvbpsi_descriptor_t lives in the global namespace; ours is
@@ -89,16 +90,20 @@ struct DecodedMgtTable {
     U16 type = 0;
     U16 pid = 0;
     U32 bytes = 0;
+    U8 version = 0;  // of the table listed
 };
 struct DecodedVctChannel {
     U16 major = 0;
     U16 minor = 0;
     U16 program = 0;
     U16 sourceId = 0;
+    U8 modulation = 0;
+    U32 carrierFrequency = 0;
 };
 struct DecodedVct {
     U8 tableId = 0;
     std::vector<DecodedVctChannel> channels;
+    U8 version = 0;
 };
 
 class PsiDecoder {
@@ -126,10 +131,12 @@ public:
     std::vector<DecodedPmt> pmts;
     std::vector<DecodedSdt> sdts;
     std::vector<std::vector<RawDescriptor>> cats;
+    std::vector<U8> catVersions;  // beside cats
     std::vector<std::vector<DecodedMgtTable>> mgts;
+    std::vector<U8> mgtVersions;  // beside mgts
     std::vector<DecodedVct> vcts;
-    std::vector<DecodedPat> patTables;
     int pats = 0;
+    std::vector<DecodedPat> patTables;
 
 private:
     struct Handle;

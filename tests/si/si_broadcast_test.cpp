@@ -153,9 +153,14 @@ TEST_F(BroadcastTest, DvbStreamDecodesCleanlyOverThreeHundredTicks) {
 }
 
 TEST_F(BroadcastTest, AtscSttWithoutMgtOrVctDecodesCleanly) {
-    SetAtsc(true);
+    // The back board's own record brings ATSC and the GPS-UTC offset.
+    TResource_TS backBoard{};
+    backBoard.u8SlotID = kBackBoardSlot;
+    backBoard.u8Standard = 1;
+    backBoard.u8GPSUTCOffset = 18;
+    const ResourceBytes record = Resource_Serialize(backBoard);
+    ASSERT_EQ(0u, Resource_SetSlotResource(kBackBoardSlot, record.data()));
     const U16 ts = AddStream(5);
-    Resource_GetHandle(kBackBoardSlot)->u8GPSUTCOffset = 18;
     Queue(ts, test::LongSection(0x00, 1, 0, 0, 16), 0);
     Step(1, 40);
     test::PsiDecoder decoder;

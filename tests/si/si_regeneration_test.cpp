@@ -1,6 +1,6 @@
 // Regeneration of every output stream's PSI/SI into the carousel: which tables
 // each stream gets, on which PID, what is skipped, how one failure is
-// contained, and how versions follow the change flags.
+// contained, and where the versions sent are kept.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/model_copy.h"
 #include "nit_fixture.h"
 #include "si/nit_storage.h"
 #include "si/psi_assembly.h"
@@ -156,23 +157,40 @@ TEST_F(SiRegenerationTest, FailingSdtSkipsOnlyItself) {
     EXPECT_EQ(tables.count({second, 17}), 1u);
     EXPECT_EQ(tables.count({second, 0x100}), 1u);
     EXPECT_NE(env.Console().find("TSP_ConstructSDT OutTSIndex:0  fail"), std::string::npos);
+    EXPECT_EQ(LiveStream(first).u8SDTChangeFlag, 1) << "a table the carousel refused keeps its flag";
+    EXPECT_EQ(LiveStream(second).u8SDTChangeFlag, 0);
     TSP_ModelLock lock;
     EXPECT_EQ(TSP_MuxTsSIProc(first), kSiErrFull);
 }
 
-TEST_F(SiRegenerationTest, VersionRisesOncePerRaisedFlag) {
-    const U16 ts = FullStream(1, 1);  // adding programs raised the PAT and SDT flags
+TEST_F(SiRegenerationTest, SentVersionsGoBackToTheLiveAndTemporaryRecords) {
+    const U16 first = FullStream(1, 1);  // adding programs raised the PAT and SDT flags
+    const U16 second = FullStream(2, 1);
+    {
+        TSP_ModelLock lock;
+        ASSERT_EQ(TSP_InitOutputTempTSInfo(), 0u);
+        ASSERT_EQ(TSP_CopyOutputTempTSInfo(), 0u);
+        // The copy's record at the second place now holds another stream.
+        TSP_GetTempTSParam()->pOutputTS[second].u16ChannelID = 7;
+        PATTable_t pat;
+        ASSERT_EQ(TSP_GetPATInfo(first, &pat), 0u);
+        EXPECT_EQ(pat.u8VersionNumber, 0) << "the assembly reads the model's version";
+        EXPECT_EQ(LiveStream(first).u8PATChangeFlag, 1) << "and changes nothing";
+    }
+    EXPECT_EQ(Regenerate(), 0u);
+
     TSP_ModelLock lock;
-    PATTable_t pat;
-    ASSERT_EQ(TSP_GetPATInfo(ts, &pat), 0u);
-    EXPECT_EQ(pat.u8VersionNumber, 1);
-    ASSERT_EQ(TSP_GetPATInfo(ts, &pat), 0u);
-    EXPECT_EQ(pat.u8VersionNumber, 1);
-    LiveStream(ts).u8PATVersionNumber = 31;
-    LiveStream(ts).u8PATChangeFlag = 1;
-    ASSERT_EQ(TSP_GetPATInfo(ts, &pat), 0u);
-    EXPECT_EQ(pat.u8VersionNumber, 0);
-    EXPECT_EQ(LiveStream(ts).u8PATChangeFlag, 0);
+    for (Output_TSInfo* model : {TSP_GetTSParam(), TSP_GetTempTSParam()}) {
+        const Output_TSStream& stream = model->pOutputTS[first];
+        EXPECT_EQ(stream.u8PATVersionNumber, 1);
+        EXPECT_EQ(stream.u8PATChangeFlag, 0);
+        EXPECT_EQ(stream.u8SDTVersionNumber, 1);
+        EXPECT_EQ(stream.u8SDTChangeFlag, 0);
+    }
+    EXPECT_EQ(LiveStream(second).u8PATChangeFlag, 0);
+    const Output_TSStream& other = TSP_GetTempTSParam()->pOutputTS[second];
+    EXPECT_EQ(other.u8PATVersionNumber, 0) << "another stream's record is left alone";
+    EXPECT_EQ(other.u8PATChangeFlag, 1);
 }
 
 TEST_F(SiRegenerationTest, PmtRewritesCaPidsAndHidesFilteredStreams) {

@@ -59,12 +59,16 @@ protected:
 };
 
 TEST_F(TimeTablesTest, SttCarriesGpsTimeOffsetAndDaylightSaving) {
-    SetAtsc(true);
+    // The back board's own record brings the time settings (and ATSC).
+    TResource_TS backBoard{};
+    backBoard.u8SlotID = kBackBoardSlot;
+    backBoard.u8Standard = 1;
+    backBoard.u8GPSUTCOffset = 18;
+    backBoard.u8DaylightSaving = 1;
+    backBoard.s16TimeZoneMinutes = 480;  // no field for it: the STT is not shifted
+    const ResourceBytes record = Resource_Serialize(backBoard);
+    ASSERT_EQ(0u, Resource_SetSlotResource(kBackBoardSlot, record.data()));
     AddStream(4);
-    TResource_TS* backBoard = Resource_GetHandle(kBackBoardSlot);
-    backBoard->u8GPSUTCOffset = 18;
-    backBoard->u8DaylightSaving = 1;
-    backBoard->s16TimeZoneMinutes = 480;  // no field for it: the STT is not shifted
     ASSERT_EQ(0u, SSD_SendTimeSITable());
     const auto sent = Sent();
     ASSERT_EQ(1u, sent.size());
@@ -187,6 +191,50 @@ TEST_F(TimeTablesTest, TotEditingOnTheTemporaryModel) {
     IndexInfoList list{};
     ASSERT_EQ(0u, TSP_GetOutTSTOTTableIndexList(ts, TSP_GetTempTSParam(), &list));
     EXPECT_EQ(1, list.u16IndexListNum);
+}
+
+TEST_F(TimeTablesTest, TotEditingFailsOnMalformedSectionsAndAFailedStore) {
+    const U16 ts = AddStream(5, true);
+    const TOTBuf_t first = WebTot(0x465241);
+    ASSERT_EQ(0u, TSP_EditTOT_LTODescriptor(5, &first));
+    auto storedCountry = [] {
+        TOTTable_t read{};
+        EXPECT_EQ(0u, TSP_GetTOTTableInfo(5, &read));
+        return read.arstDescInfo.arstDes[0].u32CountryCode;
+    };
+
+    struct Case {
+        const char* name;
+        void (*spoil)(TOTBuf_t& buffer);
+    };
+    const Case cases[] = {
+        {"not a TOT", [](TOTBuf_t& buffer) { buffer.aru8OutputTOTSection[0] = 0x70; }},
+        {"empty buffer", [](TOTBuf_t& buffer) { buffer = TOTBuf_t{}; }},
+        {"section longer than a record holds",
+         [](TOTBuf_t& buffer) {
+             buffer.aru8OutputTOTSection[1] = 0xF4;  // section_length 1,024
+             buffer.aru8OutputTOTSection[2] = 0x00;
+         }},
+    };
+    for (const Case& c : cases) {
+        TOTBuf_t buffer = WebTot(0x555341);
+        c.spoil(buffer);
+        EXPECT_EQ(static_cast<U32>(VK_ERR_PARAMS), TSP_EditTOT_LTODescriptor(5, &buffer)) << c.name;
+        EXPECT_EQ(0x465241u, storedCountry()) << c.name << ": the stored TOT as it was";
+    }
+
+    // The pool unable to grow and every table record in use.
+    ModelPool_SetAllocHook([](std::size_t) { return false; });
+    {
+        TSP_ModelLock lock;
+        test::ModelBuilder builder(TSP_GetTempTSParam());
+        while (builder.AddTable(ts, test::TableChainKind::Bat, 5, 5) != 0xFFFF) {
+        }
+    }
+    const TOTBuf_t other = WebTot(0x555341);
+    EXPECT_EQ(kTspErrMemory, TSP_EditTOT_LTODescriptor(5, &other));
+    ModelPool_SetAllocHook({});
+    EXPECT_EQ(0x465241u, storedCountry()) << "a failed store keeps the stored TOT";
 }
 
 }  // namespace

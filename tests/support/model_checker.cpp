@@ -335,4 +335,13 @@ std::string DescribeViolations(const std::vector<std::string>& violations) {
     return text;
 }
 
+std::string PoolBytes(const Output_TSInfo* model, ModelPool pool) {
+    const U32 count = ModelPool_Count(model, pool);
+    if (count == 0) {
+        return {};
+    }
+    const U8* begin = ModelPool_Record(model, pool, 0);
+    return std::string(reinterpret_cast<const char*>(begin), count * ModelPool_RecordSize(pool));
+}
+
 }  // namespace hx::test

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/model_pools.h"
 #include "engine/model_records.h"
 
 namespace hx::test {
@@ -31,5 +32,9 @@ std::vector<std::string> CheckModel(const Output_TSInfo& model);
 
 // Convenience for assertions: the violations joined by new lines.
 std::string DescribeViolations(const std::vector<std::string>& violations);
+
+// The bytes of one pool's records, free ones included, for comparing models
+// byte for byte.
+std::string PoolBytes(const Output_TSInfo* model, ModelPool pool);
 
 }  // namespace hx::test

@@ -1,5 +1,9 @@
 #include "support/test_env.h"
 
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -52,6 +56,11 @@ TestEnvironment::TestEnvironment(bool prepare) {
 }
 
 TestEnvironment::~TestEnvironment() {
+    if (checkErrors_) {
+        for (const std::string& line : UnexpectedErrors()) {
+            ADD_FAILURE() << "unexpected ERROR line: " << line;
+        }
+    }
     Log_ResetForTest();
     Log_SetConsoleSink({});
     Log_SetSyslogSink(nullptr);
@@ -61,6 +70,46 @@ TestEnvironment::~TestEnvironment() {
     SetProfile(CardProfile());
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
+}
+
+void TestEnvironment::FailOnUnexpectedErrors(std::initializer_list<std::string_view> expected) {
+    checkErrors_ = true;
+    for (std::string_view text : expected) {
+        // An empty text would match every line and switch the check off.
+        if (!text.empty()) {
+            expectedErrors_.emplace_back(text);
+        }
+    }
+}
+
+std::vector<std::string> TestEnvironment::UnexpectedErrors() {
+    // The console shows "[ERROR][MODULE]text"; the syslog gets "[MODULE]text"
+    // at LOG_ERR. A line seen on both is reported once.
+    std::vector<std::string> lines;
+    std::istringstream console(Console());
+    for (std::string line; std::getline(console, line);) {
+        if (const std::size_t at = line.find("[ERROR]["); at != std::string::npos) {
+            lines.push_back(line.substr(at + 7));
+        }
+    }
+    for (const auto& [priority, text] : syslog_.Lines()) {
+        if (priority == LOG_ERR) {
+            lines.push_back(text);
+        }
+    }
+    std::vector<std::string> unexpected;
+    for (std::string& line : lines) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+            line.pop_back();
+        }
+        const bool known = std::any_of(expectedErrors_.begin(), expectedErrors_.end(), [&](const std::string& text) {
+            return line.find(text) != std::string::npos;
+        });
+        if (!known && std::find(unexpected.begin(), unexpected.end(), line) == unexpected.end()) {
+            unexpected.push_back(line);
+        }
+    }
+    return unexpected;
 }
 
 std::string TestEnvironment::Console() {

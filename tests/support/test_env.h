@@ -4,11 +4,19 @@
 // (with the folders a fresh card has), a virtual clock in auto-advance mode, a console sink that
 // keeps what was printed, a syslog sink that keeps what was sent, and a clean
 // log module; its destructor puts everything back and removes the folder.
+//
+// Opt-in (FailOnUnexpectedErrors): when the environment ends, every ERROR
+// line the console or the syslog received must contain one of the texts the
+// test said it expects; any other line fails the running test. So a fixture
+// that passes while the code under it logs a failure (a register window that
+// is not there, a file that cannot be written) no longer passes silently.
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,6 +55,11 @@ public:
     // Everything printed on the console since the start (or the last Take).
     std::string Console();
     std::string TakeConsole();
+    // Turns the ERROR-line check on and adds texts (substrings) that ERROR
+    // lines may contain (an empty text is ignored); callable again to add more.
+    void FailOnUnexpectedErrors(std::initializer_list<std::string_view> expected = {});
+    // The ERROR lines so far that none of the expected texts matches.
+    std::vector<std::string> UnexpectedErrors();
     // Reads a file of the data root ("" when missing).
     std::string ReadText(const std::string& logical) const;
     void WriteText(const std::string& logical, const std::string& text) const;
@@ -57,6 +70,8 @@ private:
     RecordingSyslog syslog_;
     std::mutex consoleMutex_;
     std::string console_;
+    bool checkErrors_ = false;
+    std::vector<std::string> expectedErrors_;
 };
 
 }  // namespace hx::test
