@@ -70,8 +70,8 @@ struct PsiDecoder::Handle {
     }
 
     static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
-        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version};
-        decoded.programDescriptors = Descriptors(pmt->p_first_descriptor);
+        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version,
+                           Descriptors(pmt->p_first_descriptor), {}};
         for (const dvbpsi_pmt_es_t* es = pmt->p_first_es; es != nullptr; es = es->p_next) {
             decoded.streams.emplace_back(es->i_type, es->i_pid);
             decoded.streamDescriptors.push_back(Descriptors(es->p_first_descriptor));
