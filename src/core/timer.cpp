@@ -24,8 +24,10 @@ void* Timer_Service(void*) {
             count = 0;
         }
         g_u32TimerCnt.store(count, std::memory_order_relaxed);
+        g_u32TimerCnt.notify_all();
     }
     g_u32TimerCnt = 0;
+    g_u32TimerCnt.notify_all();
     return nullptr;
 }
 
@@ -65,5 +67,7 @@ U32 Timer_Start(U32 u32uSec) {
 void Timer_End() { g_TimerEnd_flag = 1; }
 
 U32 GetTimeCnt() { return g_u32TimerCnt.load(std::memory_order_relaxed); }
+
+void Timer_WaitTick(U32 u32Seen) { g_u32TimerCnt.wait(u32Seen, std::memory_order_relaxed); }
 
 }  // namespace hx
