@@ -3,8 +3,9 @@
 //
 // The counter is written by the tick thread only and read by the SI sender
 // without a lock (an atomic, relaxed: the reader only compares successive
-// values). Each change is notified on the counter itself, so the sender sleeps
-// until the next tick instead of polling. Sleeping goes through TheClock(), so
+// values). The tick thread notifies each change (a mutex and condition variable
+// of the timer's own), so the sender sleeps until the next tick instead of
+// polling. Sleeping goes through TheClock(), so
 // tests step ticks in virtual time.
 #pragma once
 
