@@ -24,10 +24,11 @@ std::mutex s_tickMutex;
 std::condition_variable s_tickChanged;
 
 void SetCount(U32 count) {
-    {
-        std::lock_guard lock(s_tickMutex);
-        g_u32TimerCnt.store(count, std::memory_order_relaxed);
-    }
+    // Notified under the mutex: whoever takes it next (a waiter, or the exit
+    // that destroys these statics after a test's timer has ended) comes after
+    // the notify.
+    std::lock_guard lock(s_tickMutex);
+    g_u32TimerCnt.store(count, std::memory_order_relaxed);
     s_tickChanged.notify_all();
 }
 
