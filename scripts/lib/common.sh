@@ -37,3 +37,12 @@ hx_install_packages() {
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# The Release configuration of the card program, chassis-sim and chassis-send:
+# ./scripts/run builds it, ./scripts/test builds the same with warnings as
+# errors and with the benchmarks. Extra arguments are passed to cmake.
+hx_configure_release() {
+  local dir="$1"
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHX_TESTS=OFF "$@" >/dev/null
+}
