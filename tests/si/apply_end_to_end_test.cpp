@@ -209,12 +209,10 @@ TEST_F(ApplyEndToEndTest, AVideoPidEditTakesThePcrItCarriesAlong) {
         }
     }
     env.WriteText("/sim/after.ts", std::string(after.begin(), after.end()));
-    const std::string json =
-        CaptureTool({"ffprobe", "-v", "quiet", "-show_programs", "-of", "json", env.Path("/sim/after.ts")});
-    ASSERT_FALSE(json.empty()) << "ffprobe (Debian ffmpeg) did not run";
-    const std::vector<ProbedProgram> probed = ParsePrograms(json);
-    ASSERT_FALSE(probed.empty()) << json;
-    EXPECT_EQ(probed[0], (ProbedProgram{1, 0x100, kMoved, "Service 1", {kMoved, 0x102}})) << json;
+    std::string report;
+    const std::vector<test::ProbedProgram> probed = test::ProbePrograms(env.Path("/sim/after.ts"), &report);
+    ASSERT_FALSE(probed.empty()) << report;
+    EXPECT_EQ(probed[0], (test::ProbedProgram{1, 0x100, kMoved, "Service 1", {kMoved, 0x102}})) << report;
 
     // The PCR record is on that PID, and the FPGA routes the input PCR/video
     // PID there and nowhere else on the channel.
