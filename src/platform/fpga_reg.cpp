@@ -1,10 +1,12 @@
 #include "platform/fpga_reg.h"
 
+#include <atomic>
+#include <utility>
+
 #include "core/err.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/mapped_register_bus.h"
-#include "sim/sim_board.h"
 
 namespace hx {
 
@@ -22,6 +24,8 @@ std::shared_ptr<RegisterBus>& Attached() {
 
 // Read under g_reg_mutex only.
 RegisterBus* g_bus = nullptr;
+
+std::atomic<RegisterBusSource> g_source{nullptr};
 
 bool CheckIndex(U32 index) {
     if (index < kRegisterCount) {
@@ -54,10 +58,18 @@ bool REG_IsMapped() {
     return g_bus != nullptr;
 }
 
+void REG_SetBusSource(RegisterBusSource source) { g_source.store(source); }
+
 void REG_Map() {
+    if (const RegisterBusSource source = g_source.load()) {
+        REG_AttachBus(source());
+        return;
+    }
     const RunProfile& profile = Profile();
-    if (profile.backend == HardwareBackend::Sim) {
-        REG_AttachBus(sim::SimBoard_PowerOn());
+    if (profile.backend != HardwareBackend::Card) {
+        // The card's devices are never opened off the card: on a PC /dev/mem
+        // at that address could be another device's registers.
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "No register back end handed in for the simulated board.\n\n");
         return;
     }
     MappedRegisterBus::OpenError error = MappedRegisterBus::OpenError::None;
