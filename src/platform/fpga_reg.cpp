@@ -85,8 +85,6 @@ void REG_Map() {
     REG_AttachBus(std::move(bus));
 }
 
-void FPGA_REG_Map() { REG_Map(); }
-
 U32 REG_Write(U32 u32Index, U32 u32Value) {
     if (!CheckIndex(u32Index)) {
         return VK_ERR_PARAMS;
@@ -120,10 +118,6 @@ U32 REG_Read(U32 u32Index, U32* pu32Value) {
     LogUnmapped();
     return VK_ERR_FAILURE;
 }
-
-U32 FPGA_REG_Write(U32 u32Index, U32 u32Value) { return REG_Write(u32Index, u32Value); }
-
-U32 FPGA_REG_Read(U32 u32Index, U32* pu32Value) { return REG_Read(u32Index, pu32Value); }
 
 void FPGA_Init() {
     REG_Map();

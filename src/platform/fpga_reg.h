@@ -111,7 +111,6 @@ extern std::mutex g_reg_mutex;
 // map the memory to user space." on failure, the window staying unmapped). Off
 // the card, with no source, the window stays unmapped and no device is opened.
 void REG_Map();
-void FPGA_REG_Map();
 bool REG_IsMapped();
 
 // The seam for the program's start-up, which sets it before FPGA_Init: a
@@ -126,8 +125,6 @@ void REG_SetBusSource(RegisterBusSource source);
 // VK_ERR_FAILURE when nothing was accessed.
 U32 REG_Write(U32 u32Index, U32 u32Value);
 U32 REG_Read(U32 u32Index, U32* pu32Value);
-U32 FPGA_REG_Write(U32 u32Index, U32 u32Value);
-U32 FPGA_REG_Read(U32 u32Index, U32* pu32Value);
 
 // The seam itself: attach a back end (nullptr: unmapped again) and get the one
 // attached. Tests use them to reach the simulated board or to start clean.
