@@ -69,7 +69,9 @@ TEST(RateWordTest, BothFormsOverModesConstellationsAndSymbolRates) {
     EXPECT_EQ(std::optional<std::uint64_t>(60), QAM160T_PayloadRate(Table(MODE_QAMA, 2, 11'000)));
 }
 
-// The factory table, the Part's table member by member.
+// The factory table QAM160T_Init_Parmeter fills: every used pair in table
+// order and where the parameter file's bytes hold it, the power level the
+// hardware version picks, and which stored settings (mode, standard) it keeps.
 class FactoryDefaultsTest : public ::testing::Test {
 protected:
     void PowerOn(U32 hardwareVersion) {
