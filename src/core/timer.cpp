@@ -28,8 +28,11 @@ void SetCount(U32 count) {
     // that destroys these statics after a test's timer has ended) comes after
     // the notify.
     std::lock_guard lock(s_tickMutex);
-    g_u32TimerCnt.store(count, std::memory_order_relaxed);
+    // Waiters check under the mutex, so notifying first wakes none early;
+    // storing last (release) lets a reader that sees the final count also
+    // see the notify done.
     s_tickChanged.notify_all();
+    g_u32TimerCnt.store(count, std::memory_order_release);
 }
 
 void* Timer_Service(void*) {
