@@ -1,0 +1,72 @@
+// Runs the chassis-send tool as a process, as a user runs it, for the tests
+// of the tool and of the card's server.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace hx::test {
+
+// The back board's rights message refusing modification of right 768 (the
+// board in slot 3).
+inline const std::string kRights =
+    R"({"data":[{"UserName":"op","Authoritylist":[{"AuthorityId":768,"ViewEnable":1,"ModifyEnable":0}]}]})";
+
+struct ToolRun {
+    std::string output;  // standard output and error, interleaved
+    int status = -1;     // exit status, -1 when it did not exit normally
+};
+
+// Runs chassis-send with `arguments` (no shell between: JSON texts and spaces
+// arrive as given).
+inline ToolRun RunChassisSend(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {HX_CHASSIS_SEND_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    ToolRun run;
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (spawned != 0) {
+        close(pipeFds[0]);
+        ADD_FAILURE() << "cannot start " << argv[0];
+        return run;
+    }
+    std::array<char, 4096> chunk{};
+    for (ssize_t got; (got = read(pipeFds[0], chunk.data(), chunk.size())) > 0;) {
+        run.output.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    close(pipeFds[0]);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+inline bool Has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
+
+}  // namespace hx::test
