@@ -1,5 +1,5 @@
 // The client exchange against simulated chassis boards over real loopback
-// TCP. The card's own server is in tests/chassis_tsan.
+// TCP. The card's own server is in ipcomm_server_test.cpp.
 #include <gtest/gtest.h>
 
 #include <vector>

@@ -1,26 +1,83 @@
-// chassis-send run as a process, as a user runs it, against a board of the
-// simulated chassis (which records what arrived and answers as told). Its
-// runs against the card's own server are in tests/chassis_tsan.
+// chassis-send run as a process, as a user runs it: against a board of the
+// simulated chassis (which records what arrived and answers as told) and
+// against the card's own inter-board server in this test process.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "chassis/chassis_send_run.h"
+#include "chassis/ipcomm_server.h"
+#include "core/run_profile.h"
+#include "platform/chassis_info.h"
+#include "platform/resource.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/card_server.h"
+#include "support/sim_board.h"
 #include "support/test_env.h"
+#include "web/user_authority.h"
+
+extern char** environ;
 
 namespace hx {
 namespace {
 
-using test::Has;
-using test::kRights;
-using test::RunChassisSend;
-using test::ToolRun;
-
 constexpr U32 kBoard = 5;  // the simulated board the sends go to
+
+struct ToolRun {
+    std::string output;  // standard output and error, interleaved
+    int status = -1;     // exit status, -1 when it did not exit normally
+};
+
+// Runs chassis-send with `arguments` (no shell between: JSON texts and spaces
+// arrive as given).
+ToolRun RunChassisSend(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {HX_CHASSIS_SEND_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    ToolRun run;
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (spawned != 0) {
+        close(pipeFds[0]);
+        ADD_FAILURE() << "cannot start " << argv[0];
+        return run;
+    }
+    std::array<char, 4096> chunk{};
+    for (ssize_t got; (got = read(pipeFds[0], chunk.data(), chunk.size())) > 0;) {
+        run.output.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    close(pipeFds[0]);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+bool Has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
 
 // ---- against a board of the simulated chassis --------------------------------
 
@@ -63,6 +120,8 @@ TEST_P(ChassisSendPayloadTest, TypedValuesArriveByteForByteFromTheBackBoard) {
     EXPECT_EQ(c.data, messages[0].data);
     EXPECT_EQ(1u, chassis.Exchanges(kBoard));
 }
+
+const std::string kRights = R"({"data":[{"UserName":"op","Authoritylist":[{"AuthorityId":768,"ViewEnable":1,"ModifyEnable":0}]}]})";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChassisSendPayloadTest,
@@ -198,6 +257,70 @@ TEST(ChassisSend, HelpNamesTheLoopbackLimit) {
     EXPECT_EQ(0, run.status);
     EXPECT_TRUE(Has(run, "usage: chassis-send")) << run.output;
     EXPECT_TRUE(Has(run, "only talks to loopback addresses (127.0.0.0/8)")) << run.output;
+}
+
+// ---- against the card's own server -------------------------------------------
+
+class ChassisSendCardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunProfile profile = Profile();
+        profile.simSlotId = 3;  // what simulated register 16 reads
+        SetProfile(profile);
+        board.emplace();
+        Status_Init();
+        VKUser_InitUserAuthority();
+        server.emplace(0, 500);
+        ASSERT_NE(0, server->port());
+    }
+    void TearDown() override {
+        server.reset();
+        VKUser_InitUserAuthority();
+    }
+    std::vector<std::string> To(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--port", std::to_string(server->port())});
+        return arguments;
+    }
+
+    test::TestEnvironment env;
+    std::optional<test::SimBoard> board;
+    std::optional<test::CardServer> server;
+};
+
+// The rights table end to end: the back board's 524 packet, from the tool,
+// through the server and dispatcher, decides what the web may change.
+TEST_F(ChassisSendCardTest, ARightsMessageRefusesModificationOnThisSlot) {
+    ASSERT_TRUE(VKUser_GetUser_BoardLevel_ModifyAuthority()) << "every right is granted before any message";
+    const ToolRun run = RunChassisSend(To({"USER_AUTHORITY_CONFIG", kRights}));
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_TRUE(Has(run, "packet 1/1 to 127.0.0.1:" + std::to_string(server->port()) +
+                             ": slot 16, command 524 IPCOMM_USER_AUTHORITY_CONFIG, index 0, count 1, length " +
+                             std::to_string(kRights.size())))
+        << run.output;
+    EXPECT_TRUE(Has(run, "answer: success (1 IPCOMM_SUCCESS_CMD)")) << run.output;
+    // The reply follows the action, so the table is in place once the tool ends.
+    EXPECT_FALSE(VKUser_GetUser_BoardLevel_ModifyAuthority());
+    const stAccessModifyEn right = VKUser_GetAuthorityEntry(0);
+    EXPECT_EQ(768, right.u16AuthorityId);
+    EXPECT_EQ(1, right.u8ViewEnable);
+    EXPECT_EQ(0, right.u8ModifyEnable);
+}
+
+TEST_F(ChassisSendCardTest, SuccessErrorAndRefusedFromTheCard) {
+    ToolRun run = RunChassisSend(To({"SEND_SUBPLUGFLAG", "0x8018"}));
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_TRUE(Has(run, "answer: success")) << run.output;
+    EXPECT_EQ(0x8018, Status_GetSubBoardPlugStatus()) << "the reply follows the action";
+
+    // Only sent by this board: answered with an error.
+    run = RunChassisSend(To({"SEND_EITINFO_OVER"}));
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_TRUE(Has(run, "answer: error (2 IPCOMM_DATA_ERROR)")) << run.output;
+
+    IPServer_Stop();
+    run = RunChassisSend(To({"SEND_SUBPLUGFLAG", "1"}));
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_TRUE(Has(run, "answer: refused")) << run.output;
 }
 
 }  // namespace
