@@ -11,6 +11,7 @@
 
 #include <cstdio>
 
+#include "bench_env.h"
 #include "core/log.h"
 #include "engine/output_model.h"
 #include "platform/resource.h"
@@ -20,13 +21,19 @@
 namespace hx {
 namespace {
 
-// No log output; every source card muxes PIDs, so a stream stays until its
-// last PID goes; delete orders are announced on standard output, kept out of
-// the report.
+// The log as on the card, taking warnings and errors only, its outputs
+// dropped (the input path's INFO lines are not taken); every source card muxes
+// PIDs, so a stream stays until its last PID goes; delete orders are announced
+// on standard output, kept out of the report.
 class Quiet {
 public:
     Quiet() : saved_(dup(STDOUT_FILENO)) {
-        Log_SetConsoleSink([](std::string_view) {});
+        static const bool logStarted = [] {
+            static bench::BenchDataRoot dataRoot;
+            bench::Bench_StartLog(LOG_LEVEL_WARNING | LOG_LEVEL_ERROR);
+            return true;
+        }();
+        (void)logStarted;
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
         }

@@ -8,9 +8,9 @@
 // and the model-file save.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
+
+#include "bench_env.h"
 
 #include "core/common_fun.h"
 #include "core/log.h"
@@ -93,31 +93,16 @@ U32 BuildModel(U32 programs) {
     return routed;
 }
 
-// The apply ends by saving the model file: the simulated board's profile in a
-// temporary data root, removed when the program ends, so the host's own
-// folders are never written.
-class BenchDataRoot {
-public:
-    BenchDataRoot() {
-        char folder[] = "/tmp/hx-mux-bench-XXXXXX";
-        if (mkdtemp(folder) != nullptr) {
-            root_ = folder;
-            SetProfile(SimProfile(root_));
-            PrepareDataRoot();
-        }
-    }
-    ~BenchDataRoot() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
-private:
-    std::filesystem::path root_;
-};
-
+// The apply ends by saving the model file, into a temporary data root, so
+// the host's own folders are never written. The log takes warnings and errors
+// only: the download's and the SI builders' INFO lines are dropped.
 bool Prepare(benchmark::State& state) {
-    Log_SetConsoleSink([](std::string_view) {});
-    static BenchDataRoot dataRoot;
+    static const bool logStarted = [] {
+        static bench::BenchDataRoot dataRoot;
+        bench::Bench_StartLog(LOG_LEVEL_WARNING | LOG_LEVEL_ERROR);
+        return true;
+    }();
+    (void)logStarted;
     static auto fpga = std::make_shared<sim::MainFpga>(sim::MainFpgaConfig{});
     REG_AttachBus(fpga);
     Resource_Reset();

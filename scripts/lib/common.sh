@@ -5,12 +5,13 @@ set -euo pipefail
 HX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 HX_JOBS="$(nproc 2>/dev/null || echo 2)"
 
-# Build tools, test and benchmark libraries, the SNMP and JSON libraries the
-# card links, clang's fuzzer runtime, and the client tools tests drive the
-# servers with, and ffprobe, which reads the generated streams back.
+# Build tools, test and benchmark libraries (zlib only as the benchmarks'
+# CRC yardstick), the SNMP and JSON libraries the card links, clang's fuzzer
+# runtime, and the client tools tests drive the servers with, and ffprobe,
+# which reads the generated streams back.
 HX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsnmp-dev libcjson-dev libdvbpsi-dev
   snmp curl ffmpeg
 )
@@ -35,4 +36,13 @@ hx_install_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The Release configuration of the card program, chassis-sim and chassis-send:
+# ./scripts/run builds it, ./scripts/test builds the same with warnings as
+# errors and with the benchmarks. Extra arguments are passed to cmake.
+hx_configure_release() {
+  local dir="$1"
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHX_TESTS=OFF "$@" >/dev/null
 }

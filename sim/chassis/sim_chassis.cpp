@@ -386,21 +386,28 @@ bool SimChassis::WaitForMessages(std::size_t count, int limitMs) {
     return changed_.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return messages_.size() >= count; });
 }
 
-U16 SimChassis_FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+SimPortHold::SimPortHold() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // SO_REUSEADDR and never listening: an explicit bind with SO_REUSEADDR
+    // (the card's server, the simulated boards) still gets the port, while
+    // the kernel hands it to no one asking for any free port.
+    const int on = 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    U16 port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
+    if (fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port_ = ntohs(address.sin_port);
     }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
 }
+
+SimPortHold::~SimPortHold() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+U16 SimChassis_FreeLoopbackPort() { return SimPortHold().port(); }
 
 }  // namespace hx

@@ -115,9 +115,26 @@ private:
     int wake_ = -1;
 };
 
+// A free port of 127.0.0.1, kept for the holder while it lives: the card's
+// server (at 127.0.0.1) and a simulated chassis (at its boards' addresses)
+// bind it with SO_REUSEADDR as usual, but nobody asking the kernel for a free
+// port gets it in the meantime. port() is 0 when none could be had.
+class SimPortHold {
+public:
+    SimPortHold();
+    ~SimPortHold();
+    SimPortHold(const SimPortHold&) = delete;
+    SimPortHold& operator=(const SimPortHold&) = delete;
+    U16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    U16 port_ = 0;
+};
+
 // A port the kernel has just handed out on loopback, free again once this
-// returns: the card's server and a simulated chassis then share it, each at
-// its own address. 0 when none could be had.
+// returns (another process may take it before it is bound: hold it with
+// SimPortHold where that matters). 0 when none could be had.
 U16 SimChassis_FreeLoopbackPort();
 
 }  // namespace hx

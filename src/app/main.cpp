@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "core/clock.h"
 #include "core/run_profile.h"
 #include "sim/board_image.h"
 #include "sim/sim_back_board.h"
@@ -24,6 +25,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     hx::SetProfile(*profile);
+    // Only a simulated board may run its waits faster than real time.
+    static hx::FastClock fastClock(profile->simSpeedUp);
+    if (profile->simSpeedUp > 1) {
+        hx::SetClock(&fastClock);
+    }
     if (!hx::PrepareDataRoot()) {
         std::fprintf(stderr, "hx_qam: cannot create the data root %s\n", profile->dataRoot.c_str());
         return 1;

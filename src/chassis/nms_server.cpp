@@ -24,9 +24,10 @@
 #include "core/thread_util.h"
 
 // The set-up steps log under the task's name, as one function would.
-#define NMS_TASK_LOG(level, fmt, ...)                                                                         \
-    ::hx::log_printf((level), LOG_MODULE_SOCKET, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), "NMS_SocketServerTask", \
-                     __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define NMS_TASK_LOG(level, fmt, ...)                                                                     \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_SOCKET,                                                             \
+                      ::hx::log_printf((level), LOG_MODULE_SOCKET, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(),    \
+                                       "NMS_SocketServerTask", __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 namespace hx {
 

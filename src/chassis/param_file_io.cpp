@@ -24,11 +24,13 @@ enum class Voice { Params, Param };
     do {                                                                                                         \
         const char* name = caller;                                           \
         if ((voice) == Voice::Params) {                                                                          \
-            log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt "\n", Log_ThreadId(), name,                  \
-                       __LINE__ __VA_OPT__(, ) __VA_ARGS__);                                                     \
+            HX_LOG_WHEN_TAKEN((level), LOG_MODULE_PARAMS,                                                        \
+                              log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt "\n", Log_ThreadId(),      \
+                                         name, __LINE__ __VA_OPT__(, ) __VA_ARGS__));                            \
         } else {                                                                                                 \
-            log_printf(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "[%s:%d]:" fmt "\n", name, __LINE__ __VA_OPT__(, )    \
-                       __VA_ARGS__);                                                                             \
+            HX_LOG_WHEN_TAKEN(LOG_LEVEL_INFO, LOG_MODULE_PARAMS,                                                 \
+                              log_printf(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "[%s:%d]:" fmt "\n", name,           \
+                                         __LINE__ __VA_OPT__(, ) __VA_ARGS__));                                  \
         }                                                                                                        \
     } while (0)
 

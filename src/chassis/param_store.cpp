@@ -33,9 +33,10 @@
 #include "web/user_authority.h"
 
 // Logs under the public operation's name where a shared helper does its work.
-#define PARAMS_LOG_AS(caller, level, fmt, ...)                                                          \
-    ::hx::log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (caller), __LINE__ \
-                     __VA_OPT__(, ) __VA_ARGS__)
+#define PARAMS_LOG_AS(caller, level, fmt, ...)                                                            \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_PARAMS,                                                             \
+                      ::hx::log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(),    \
+                                       (caller), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 namespace hx {
 
@@ -557,38 +558,35 @@ U32 PARAMS_TSPParametersSave() {
         counts[i] = ModelPool_Count(model, kModelFilePools[i].pool);
     }
     const std::uint64_t length = ModelFileLength(counts);
-    std::vector<U8> bytes;
-    try {
-        if (length > UINT32_MAX) {
-            throw std::bad_alloc();
-        }
-        bytes.assign(static_cast<std::size_t>(length), 0);
-    } catch (const std::bad_alloc&) {
+    if (length > UINT32_MAX) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
         return VK_ERR_FAILURE;
     }
-    PutLe32(bytes.data(), kParamsVersion);
-    PutLe32(bytes.data() + 4, static_cast<U32>(length));
-    std::size_t offset = 8;
-    for (const U32 count : counts) {
-        PutLe32(bytes.data() + offset, count);
-        offset += 4;
-    }
-    offset = kModelHeaderSize;
+    std::array<U8, kModelHeaderSize> header{};
+    PutLe32(header.data(), kParamsVersion);
+    PutLe32(header.data() + 4, static_cast<U32>(length));
     for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
-        // Records are stored whole, as they are in memory (little-endian).
+        PutLe32(header.data() + 8 + 4 * i, counts[i]);
+    }
+    // The pools go to the file from where they are, records whole as they are
+    // in memory (little-endian), and the CRC runs over them there.
+    std::array<std::span<const U8>, 2 + kModelFilePoolCount> pieces;
+    pieces[0] = header;
+    U32 crc = Common_CRC_Calculate(header.data(), static_cast<U32>(header.size()), kCrcInitLinks);
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
         const std::size_t poolBytes = counts[i] * ModelPool_RecordSize(kModelFilePools[i].pool);
         if (poolBytes != 0) {
-            std::memcpy(bytes.data() + offset, ModelPool_Record(model, kModelFilePools[i].pool, 0), poolBytes);
+            pieces[1 + i] = {ModelPool_Record(model, kModelFilePools[i].pool, 0), poolBytes};
+            crc = Common_CRC_Continue(crc, pieces[1 + i]);
         }
-        offset += poolBytes;
     }
-    const U32 crc = Common_CRCCalculate(bytes.data(), static_cast<U32>(offset), kCrcInitLinks);
-    PutLe32(bytes.data() + offset, crc);
+    std::array<U8, kModelCrcSize> crcBytes{};
+    PutLe32(crcBytes.data(), crc);
+    pieces.back() = crcBytes;
 
     const std::string path = ResolvePath(kModelParamFilePath);
     File_RemoveStaleTemporaries(path);
-    if (!File_WriteAtomic(path, bytes)) {
+    if (!File_WriteAtomicGathered(path, pieces)) {
         const int number = errno;
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Open TSP config files error: %s(errno: %d)\n", ErrorText(number),
                number);

@@ -2,6 +2,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace hx {
 
@@ -29,6 +33,17 @@ void SystemClock::SleepMicros(std::uint64_t micros) {
     while (nanosleep(&request, &request) != 0 && errno == EINTR) {
     }
 }
+
+FastClock::FastClock(std::uint32_t speedUp)
+    : speedUp_(speedUp == 0 ? 1 : speedUp), startMicros_(real_.MonotonicMicros()) {}
+
+std::uint64_t FastClock::MonotonicMicros() {
+    return startMicros_ + (real_.MonotonicMicros() - startMicros_) * speedUp_;
+}
+
+timespec FastClock::WallTime() { return real_.WallTime(); }
+
+void FastClock::SleepMicros(std::uint64_t micros) { real_.SleepMicros(micros / speedUp_); }
 
 VirtualClock::VirtualClock(std::uint64_t startMicros, std::time_t wallSeconds)
     : now_(startMicros), wallOffsetMicros_(static_cast<std::uint64_t>(wallSeconds) * 1'000'000u - startMicros) {}
@@ -78,17 +93,36 @@ void VirtualClock::SetWallSeconds(std::time_t seconds) {
 
 void VirtualClock::WaitForSleepers(std::size_t count) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return sleepers_ >= count; });
+    WaitOrEnd(lock, [&] { return sleepers_ >= count; }, [&] {
+        return std::to_string(count) + " threads asleep on it; " + std::to_string(sleepers_) + " are";
+    });
 }
 
 void VirtualClock::WaitForSleepCalls(std::size_t count) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return history_.size() >= count; });
+    WaitOrEnd(lock, [&] { return history_.size() >= count; }, [&] {
+        return "sleep call " + std::to_string(count) + " on it; " + std::to_string(history_.size()) + " were made";
+    });
+}
+
+template <typename Ready, typename Describe>
+void VirtualClock::WaitOrEnd(std::unique_lock<std::mutex>& lock, Ready ready, Describe describe) {
+    if (changed_.wait_for(lock, realTimeCap_, ready)) {
+        return;
+    }
+    std::fprintf(stderr, "VirtualClock: waited %lld ms of real time for %s\n",
+                 static_cast<long long>(realTimeCap_.count()), describe().c_str());
+    std::abort();
 }
 
 std::size_t VirtualClock::Sleepers() {
     std::lock_guard lock(mutex_);
     return sleepers_;
+}
+
+void VirtualClock::SetRealTimeCap(std::chrono::milliseconds cap) {
+    std::lock_guard lock(mutex_);
+    realTimeCap_ = cap;
 }
 
 std::vector<std::uint64_t> VirtualClock::SleepHistory() {

@@ -27,6 +27,16 @@ U32 Common_CRCCalculate(const void* data, U32 length, U32 CRCValue);
 inline U32 Common_CRC(std::span<const U8> data, U32 initial) {
     return Common_CRC_Calculate(data.data(), static_cast<U32>(data.size()), initial);
 }
+// Continues a running CRC register over more bytes, taking `crc` as it is (0
+// stays 0): a CRC over data lying in several pieces is the first piece's
+// Common_CRC_Calculate continued over the others. Carry-less multiply where
+// the processor has it (chosen on first use), else eight bytes a step by
+// table; both give the bitwise register's result for any length and address.
+U32 Common_CRC_Continue(U32 crc, std::span<const U8> data);
+// Test only: each form alone; the carry-less one is nullopt where the
+// processor lacks it.
+U32 Common_CRC_ContinueByTable(U32 crc, std::span<const U8> data);
+std::optional<U32> Common_CRC_ContinueByCarrylessMultiply(U32 crc, std::span<const U8> data);
 
 void Common_ChangeBit32To8(const U32* pu32Data, U8* pu8Data, U32 u32length);
 void Common_ChangeBit8To32(U32* pu32Data, const U8* pu8Data, U8 u8Length);

@@ -1,9 +1,12 @@
 #include "core/file_util.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -24,17 +27,37 @@ int FileDescriptor::release() {
 
 namespace {
 
-bool WriteFully(int fd, const U8* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t written = write(fd, data, length);
+// Writes bytes [from, to) of the pieces laid end to end, in as few writev
+// calls as the kernel allows (a call may write less than asked).
+bool WriteFully(int fd, std::span<const std::span<const U8>> pieces, std::size_t from, std::size_t to) {
+    std::vector<iovec> vectors;
+    std::size_t start = 0;
+    for (const std::span<const U8> piece : pieces) {
+        const std::size_t end = start + piece.size();
+        if (end > from && start < to) {
+            const std::size_t first = std::max(from, start) - start;
+            const std::size_t last = std::min(to, end) - start;
+            vectors.push_back({const_cast<U8*>(piece.data() + first), last - first});
+        }
+        start = end;
+    }
+    std::size_t next = 0;
+    while (next < vectors.size()) {
+        const int count = static_cast<int>(std::min<std::size_t>(vectors.size() - next, IOV_MAX));
+        ssize_t written = writev(fd, vectors.data() + next, count);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return false;
         }
-        data += written;
-        length -= static_cast<std::size_t>(written);
+        for (; next < vectors.size() && static_cast<std::size_t>(written) >= vectors[next].iov_len; ++next) {
+            written -= static_cast<ssize_t>(vectors[next].iov_len);
+        }
+        if (next < vectors.size()) {
+            vectors[next].iov_base = static_cast<U8*>(vectors[next].iov_base) + written;
+            vectors[next].iov_len -= static_cast<std::size_t>(written);
+        }
     }
     return true;
 }
@@ -76,6 +99,10 @@ std::size_t File_RemoveStaleTemporaries(const std::string& path) {
 }
 
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data) {
+    return File_WriteAtomicGathered(path, std::span(&data, 1));
+}
+
+bool File_WriteAtomicGathered(const std::string& path, std::span<const std::span<const U8>> pieces) {
     const std::filesystem::path target(path);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     std::string temporary = (folder / (TemporaryPrefix(target) + "XXXXXX")).string();
@@ -87,11 +114,16 @@ bool File_WriteAtomic(const std::string& path, std::span<const U8> data) {
         return false;
     }
     ReachStep(AtomicWriteStep::TemporaryCreated, path);
-    const std::size_t half = data.size() / 2;
-    bool written = WriteFully(file.get(), data.data(), half);
+    std::size_t total = 0;
+    for (const std::span<const U8> piece : pieces) {
+        total += piece.size();
+    }
+    // One write, unless a power-loss test is to stop the process half way.
+    const std::size_t firstPart = g_atomicWriteHook.load(std::memory_order_acquire) != nullptr ? total / 2 : total;
+    bool written = WriteFully(file.get(), pieces, 0, firstPart);
     if (written) {
         ReachStep(AtomicWriteStep::HalfWritten, path);
-        written = WriteFully(file.get(), data.data() + half, data.size() - half);
+        written = WriteFully(file.get(), pieces, firstPart, total);
     }
     if (written) {
         ReachStep(AtomicWriteStep::FullyWritten, path);

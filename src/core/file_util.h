@@ -40,6 +40,10 @@ private:
 // Replaces the whole content of `path`. Returns false (and leaves the old file
 // as it was) when any step fails; errno tells which.
 bool File_WriteAtomic(const std::string& path, std::span<const U8> data);
+// The same, the content given as pieces written one after another with one
+// gathered write (writev), so a file whose parts lie apart in memory needs no
+// copy into one buffer first.
+bool File_WriteAtomicGathered(const std::string& path, std::span<const std::span<const U8>> pieces);
 
 // A crash can leave the temporary file of a write behind (".<name>.XXXXXX"
 // beside the target). It is never read; a writer that serialises its saves of

@@ -242,7 +242,16 @@ const char* Log_GetModuleString(U32 module) {
     return log_NameArrayName[bit < 0 ? 0 : bit];
 }
 
+bool Log_Takes(U32 emLogLevel, U32 emLogModule) {
+    return !g_isLogInited || (Log_IsOpenLevel(emLogLevel) == 0 && Log_IsOpenModule(emLogModule) == 0);
+}
+
 void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) {
+    const bool inited = g_isLogInited;
+    const bool taken = Log_IsOpenLevel(emLogLevel) == 0 && Log_IsOpenModule(emLogModule) == 0;
+    if (inited && !taken) {
+        return;
+    }
     char message[256];
     va_list args;
     va_start(args, format);
@@ -259,10 +268,10 @@ void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) {
         line.resize(255);
     }
 
-    if (!g_isLogInited) {
+    if (!inited) {
         Console(line + "\n log module is not initialized\n");
     }
-    if (Log_IsOpenLevel(emLogLevel) != 0 || Log_IsOpenModule(emLogModule) != 0) {
+    if (!taken) {
         return;
     }
     const U32 output = s_stLogCtrl.output;

@@ -72,6 +72,12 @@ constexpr std::size_t kDeviceLogWindow = 16'384;
 void log_Init(const char* pu8LogSavepath);
 void log_DeInit();
 void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// Whether log_printf does anything with a line of this level and module:
+// every line before log_Init (the console shows it then), afterwards only
+// those both masks take. The logging macros ask first, so a line the masks
+// drop costs neither its formatting nor its arguments (the thread id is a
+// system call).
+bool Log_Takes(U32 emLogLevel, U32 emLogModule);
 
 void Log_SetLevel(U32 level);
 void Log_SetModule(U32 module);
@@ -128,9 +134,16 @@ void Log_ResetForTest();
 
 }  // namespace hx
 
-#define HX_LOG(level, module, fmt, ...) \
-    ::hx::log_printf((level), (module), "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+// Evaluates `call`, a log_printf of that level and module, only when the
+// masks take the line. An expression, usable wherever the call was.
+#define HX_LOG_WHEN_TAKEN(level, module, call) (::hx::Log_Takes((level), (module)) ? (call) : void())
+
+#define HX_LOG(level, module, fmt, ...)                                                                        \
+    HX_LOG_WHEN_TAKEN((level), (module),                                                                       \
+                      ::hx::log_printf((level), (module), "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), __func__, \
+                                       __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 // The "[function:line]" form that some modules use.
 #define HX_LOG_AT(level, module, fmt, ...) \
-    ::hx::log_printf((level), (module), "[%s:%d]" fmt, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+    HX_LOG_WHEN_TAKEN((level), (module),   \
+                      ::hx::log_printf((level), (module), "[%s:%d]" fmt, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__))

@@ -6,6 +6,8 @@ namespace hx {
 
 namespace {
 
+constexpr U32 kMaxSimSpeedUp = 1000;
+
 RunProfile& MutableProfile() {
     static RunProfile profile = CardProfile();
     return profile;
@@ -106,6 +108,9 @@ std::string RunProfileUsage() {
            "  --plugged-slots MASK    simulated plugged slots, bit n for slot n\n"
            "  --sim-fail-bitstream    make the simulated 160T configuration fail\n"
            "  --custom-variant        turn on the customer-variant switch\n"
+           "  --sim-speed-up N        simulated board only: the card's fixed waits (start-up,\n"
+           "                          160T acknowledgements, timers) run N times faster, 1-1000\n"
+           "                          (default 1, real time)\n"
            "  --once                  run the start-up steps, then exit\n";
 }
 
@@ -183,6 +188,12 @@ std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, 
             ok = number(0xFFFFFFFFu, profile.simPluggedSlots);
         } else if (option == "--sim-fail-bitstream") {
             profile.simBitstreamFails = true;
+        } else if (option == "--sim-speed-up") {
+            ok = number(kMaxSimSpeedUp, profile.simSpeedUp);
+            if (ok && (profile.simSpeedUp == 0 || card)) {
+                error = card ? "--sim-speed-up is for the simulated board only" : "--sim-speed-up takes 1 to 1000";
+                return std::nullopt;
+            }
         } else if (option == "--custom-variant") {
             profile.customVariant = true;
         } else if (option == "--once") {

@@ -63,6 +63,11 @@ struct RunProfile {
     bool simBitstreamFails = false;
     U32 simLogicVersion = 0x0101;  // what the logic version register reads
     bool customVariant = false;    // the customer-variant switch, off by default
+    // The card's fixed waits (start-up's 5 s, the 160T's acknowledgement
+    // waits, the tick timer, the LED and poll periods ...) run this many times
+    // faster on the simulated board (main installs a FastClock); 1 keeps real
+    // time. The card itself always waits in real time.
+    U32 simSpeedUp = 1;
 
     bool exitAfterStartup = false; // run the start-up steps once, then return
 };

@@ -2,7 +2,9 @@
 
 #include <pthread.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "core/clock.h"
 #include "core/err.h"
@@ -16,6 +18,20 @@ std::atomic<BOOL> g_TimerEnd_flag{1};
 
 namespace {
 
+// Wakes the waiters of Timer_WaitTick. The counter changes under the mutex, so
+// a waiter that has just found it unchanged is asleep before the notify.
+std::mutex s_tickMutex;
+std::condition_variable s_tickChanged;
+
+void SetCount(U32 count) {
+    // Notified under the mutex: whoever takes it next (a waiter, or the exit
+    // that destroys these statics after a test's timer has ended) comes after
+    // the notify.
+    std::lock_guard lock(s_tickMutex);
+    g_u32TimerCnt.store(count, std::memory_order_relaxed);
+    s_tickChanged.notify_all();
+}
+
 void* Timer_Service(void*) {
     while (g_TimerEnd_flag != 1) {
         Timer_usleep(g_u32uSec);
@@ -23,9 +39,9 @@ void* Timer_Service(void*) {
         if (count > kTimerCountLimit) {
             count = 0;
         }
-        g_u32TimerCnt.store(count, std::memory_order_relaxed);
+        SetCount(count);
     }
-    g_u32TimerCnt = 0;
+    SetCount(0);
     return nullptr;
 }
 
@@ -67,5 +83,12 @@ U32 Timer_Start(U32 u32uSec) {
 void Timer_End() { g_TimerEnd_flag = 1; }
 
 U32 GetTimeCnt() { return g_u32TimerCnt.load(std::memory_order_relaxed); }
+
+void Timer_WaitTick(U32 u32Seen) {
+    // A plain sleep on a condition variable: no spinning before it, which on
+    // the card's processor would cost more than the tick's own work.
+    std::unique_lock lock(s_tickMutex);
+    s_tickChanged.wait(lock, [u32Seen] { return g_u32TimerCnt.load(std::memory_order_relaxed) != u32Seen; });
+}
 
 }  // namespace hx

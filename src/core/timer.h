@@ -1,9 +1,12 @@
 // Tick timer: a thread that counts ticks of the PSI/SI interval, which the SI
-// packet sender polls to pace the carousel.
+// packet sender waits for to pace the carousel.
 //
 // The counter is written by the tick thread only and read by the SI sender
 // without a lock (an atomic, relaxed: the reader only compares successive
-// values). Sleeping goes through TheClock(), so tests step ticks in virtual time.
+// values). The tick thread notifies each change (a mutex and condition variable
+// of the timer's own), so the sender sleeps until the next tick instead of
+// polling. Sleeping goes through TheClock(), so
+// tests step ticks in virtual time.
 #pragma once
 
 #include <atomic>
@@ -24,5 +27,8 @@ void Timer_Init(U32 u32uSec);
 U32 Timer_Start(U32 u32uSec);
 void Timer_End();
 U32 GetTimeCnt();
+// Blocks until the counter differs from `u32Seen` (at once when it already
+// does). Only the tick thread's changes wake a waiter.
+void Timer_WaitTick(U32 u32Seen);
 
 }  // namespace hx

@@ -12,9 +12,10 @@
 namespace hx {
 
 // Lines that name the public operation, not the helper that logs them.
-#define REMOVE_LOG(level, function, fmt, ...)                                                                   \
-    ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (function), __LINE__ \
-                     __VA_OPT__(, ) __VA_ARGS__)
+#define REMOVE_LOG(level, function, fmt, ...)                                                               \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS,                                                          \
+                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), \
+                                       (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 // Zeroes a record; with `mark`, then sets its own-index field to 0xFFFF so a
 // pass over a list collected before it knows the record is gone.

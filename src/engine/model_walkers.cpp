@@ -9,11 +9,14 @@ namespace hx {
 namespace {
 
 // Lines carry the public walker's name, not the helper's.
-#define WALK_LOG(level, function, fmt, ...)                                                                     \
-    ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (function), __LINE__ \
-                     __VA_OPT__(, ) __VA_ARGS__)
-#define WALK_LOG_AT(level, function, fmt, ...) \
-    ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "[%s:%d]" fmt, (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define WALK_LOG(level, function, fmt, ...)                                                                 \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS,                                                          \
+                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), \
+                                       (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
+#define WALK_LOG_AT(level, function, fmt, ...)       \
+    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS, \
+                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "[%s:%d]" fmt, (function), \
+                                       __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 bool Append(IndexInfoList* list, U16 index) {
     if (list->u16IndexListNum >= kIndexListSize) {

@@ -15,9 +15,10 @@ namespace hx {
 
 namespace {
 
-#define EDIT_LOG(function, fmt, ...)                                                                               \
-    ::hx::log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (function), \
-                     __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+#define EDIT_LOG(function, fmt, ...)                                                                           \
+    HX_LOG_WHEN_TAKEN(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,                                                     \
+                      ::hx::log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt,                  \
+                                       ::hx::Log_ThreadId(), (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
 
 constexpr std::size_t kEntryHeaderBytes = 6;
 constexpr std::size_t kDescriptorHeaderBytes = 2;

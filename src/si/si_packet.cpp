@@ -484,8 +484,9 @@ void* SIPacket_Service(void*) {
     SIPacketSenderState state;
     state.u32LastTick = GetTimeCnt();
     for (;;) {
+        // Asleep until the tick timer moves: an idle card costs no processor.
+        Timer_WaitTick(state.u32LastTick);
         SIPacket_ServiceStep(state);
-        Timer_usleep(10);
     }
     return nullptr;
 }

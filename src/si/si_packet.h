@@ -139,7 +139,8 @@ struct SIPacketSenderState {
 // the model lock and only try it: when it is busy they go out on the next
 // tick. True when the tick changed.
 bool SIPacket_ServiceStep(SIPacketSenderState& state);
-// Thread entry: the step, then 10 µs of sleep, for ever.
+// Thread entry: waits for the tick counter to move (Timer_WaitTick), then
+// the step, for ever.
 void* SIPacket_Service(void* argument);
 
 }  // namespace hx

@@ -20,6 +20,8 @@ std::string RunOnce(const test::TestEnvironment& env, int& status) {
 
 // A new user's first, second and third start: factory file written, then
 // loaded, then a damaged file reported, replaced, and start-up carried on.
+// The card's fixed waits run sped up (RunProgramOnce); every other kind of
+// damage is covered in-process by the parameter store's tests.
 TEST(ParamStartupTest, FirstStartWritesSecondLoadsDamageIsReplaced) {
     test::TestEnvironment env;
     const std::string qamFile = env.Path(kQamParamFilePath);

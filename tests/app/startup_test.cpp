@@ -95,15 +95,16 @@ TEST(StartupTest, BannerLinesCarryTheProgramPrefix) {
 }
 
 // The real program, as a user starts it on a fresh data root: every step
-// runs, the 160T is loaded and sent its parameter set (which takes the card's
-// own waits, some 27 s of real time), the poll thread starts, the host is left
-// alone (only recorded commands). A failed load is covered above without the
-// 160T's time-outs. Like a freshly flashed card, it finds the board image's
-// files and takes the simulated back board's loopback settings.
+// runs, the 160T is loaded and sent its parameter set, the poll thread starts,
+// the host is left alone (only recorded commands). A failed load is covered
+// above without the 160T's time-outs. Like a freshly flashed card, it finds
+// the board image's files and takes the simulated back board's loopback
+// settings. This is the one run that takes the card's own waits in real time
+// (some 27 s): every other program run speeds them up.
 TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     test::TestEnvironment env(false);
     int status = -1;
-    const std::string output = test::RunProgramOnce(HX_QAM_BINARY, env, status);
+    const std::string output = test::RunProgramOnce(HX_QAM_BINARY, env, status, {}, 1);
     EXPECT_EQ(0, status) << output;
 
     std::size_t at = 0;

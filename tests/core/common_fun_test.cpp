@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <span>
+#include <vector>
 
 #include "core/common_fun.h"
 #include "support/test_env.h"
@@ -10,20 +14,86 @@ namespace {
 
 const U8* Bytes(const char* text) { return reinterpret_cast<const U8*>(text); }
 
+// The definition: the MSB-first register, one bit at a time.
+U32 BitwiseCrc(U32 crc, const U8* data, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        crc ^= static_cast<U32>(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+    }
+    return crc;
+}
+
 TEST(CrcTest, CheckValuesOfBothInitialValues) {
     // CRC-32/MPEG-2 check value; the link form starts from the polynomial itself.
     EXPECT_EQ(0x0376E6E7u, Common_CRC_Calculate(Bytes("123456789"), 9, 0));
     EXPECT_EQ(0x0376E6E7u, Common_CRC_Calculate(Bytes("123456789"), 9, kCrcInitMpeg2));
     EXPECT_EQ(0x0376E6E7u, Common_CRCCalculate("123456789", 9, 0));
-    // Reference: the bitwise MSB-first register started at 0x04C11DB7.
-    U32 crc = kCrcInitLinks;
-    for (const char* p = "123456789"; *p; ++p) {
-        crc ^= static_cast<U32>(static_cast<U8>(*p)) << 24;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    EXPECT_EQ(BitwiseCrc(kCrcInitLinks, Bytes("123456789"), 9),
+              Common_CRC_Calculate(Bytes("123456789"), 9, kCrcInitLinks));
+}
+
+// Both forms, and the one chosen at start, against the bitwise register: every
+// length up to 256 (the carry-less form starts at 64 bytes and folds 16 and 64
+// at a time) and random lengths up to 4,096, each at every offset 0-7 from an
+// 8-byte boundary, from the initial values in use and random ones. The input
+// sits at the end of its own allocation, so a read past it is caught by the
+// sanitizer build.
+TEST(CrcTest, EveryFormMatchesTheBitwiseRegisterForAnyLengthAndAlignment) {
+    std::mt19937 random(0x5EED);
+    std::vector<std::size_t> lengths;
+    for (std::size_t length = 0; length <= 256; ++length) {
+        lengths.push_back(length);
+    }
+    std::uniform_int_distribution<std::size_t> anyLength(0, 4096);
+    for (int i = 0; i < 300; ++i) {
+        lengths.push_back(anyLength(random));
+    }
+    const bool carryless = Common_CRC_ContinueByCarrylessMultiply(0, {}).has_value();
+    if (!carryless) {
+        std::printf("no carry-less multiply on this processor: the table form only\n");
+    }
+    int round = 0;
+    for (const std::size_t length : lengths) {
+        for (std::size_t offset = 0; offset < 8; ++offset, ++round) {
+            std::vector<U8> storage(offset + length);
+            for (U8& byte : storage) {
+                byte = static_cast<U8>(random());
+            }
+            const U8* data = storage.data() + offset;
+            const U32 initials[] = {kCrcInitMpeg2, kCrcInitLinks, static_cast<U32>(random())};
+            const U32 initial = initials[round % 3];
+            const U32 expected = BitwiseCrc(initial, data, length);
+            const std::span<const U8> bytes(data, length);
+            ASSERT_EQ(expected, Common_CRC_Calculate(data, static_cast<U32>(length), initial))
+                << length << " bytes at offset " << offset;
+            ASSERT_EQ(expected, Common_CRC_ContinueByTable(initial, bytes)) << length << " at " << offset;
+            if (carryless) {
+                ASSERT_EQ(expected, Common_CRC_ContinueByCarrylessMultiply(initial, bytes))
+                    << length << " at " << offset;
+            }
+            // In two pieces, split anywhere, as the model save sums its pools.
+            const std::size_t split = length == 0 ? 0 : random() % (length + 1);
+            ASSERT_EQ(expected, Common_CRC_Continue(Common_CRC_Continue(initial, bytes.first(split)),
+                                                    bytes.subspan(split)))
+                << length << " split at " << split;
         }
     }
-    EXPECT_EQ(crc, Common_CRC_Calculate(Bytes("123456789"), 9, kCrcInitLinks));
+}
+
+TEST(CrcTest, ARunningRegisterOfZeroStaysZeroWhenContinued) {
+    // Only the first piece's 0 means 0xFFFFFFFF: a running register that
+    // happens to be 0 must not restart. Four bytes equal to the register's
+    // top bring it to 0 exactly.
+    U8 data[8] = {};
+    const U32 start = 0x12345678;
+    PutBe32(data, start);
+    ASSERT_EQ(0u, BitwiseCrc(start, data, 4));
+    EXPECT_EQ(BitwiseCrc(start, data, 8), Common_CRC_Continue(Common_CRC_Continue(start, {data, 4}), {data + 4, 4}));
+    EXPECT_NE(BitwiseCrc(start, data, 8),
+              Common_CRC_Calculate(data + 4, 4, Common_CRC_Calculate(data, 4, start)))
+        << "chaining through the substituting form restarts at 0xFFFFFFFF";
 }
 
 TEST(CrcTest, EmptyInputGivesInitialValueAndSectionCrcVerifiesToZero) {

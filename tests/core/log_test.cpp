@@ -90,6 +90,33 @@ TEST_F(LogTest, BeforeInitOnlyTheConsoleHearsOfIt) {
     EXPECT_FALSE(std::filesystem::exists(env.Path(kDeviceLogPath)));
 }
 
+// The macros ask the masks first: a dropped line evaluates none of its
+// arguments; a taken one is written as log_printf writes it; before log_Init
+// every line still reaches the console, whatever the masks say.
+TEST_F(LogTest, MacrosSkipTheLinesTheMasksDropArgumentsAndAll) {
+    int evaluated = 0;
+    auto argument = [&evaluated] { return ++evaluated; };
+    HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "before init %d\n", argument());
+    EXPECT_EQ(1, evaluated);
+    EXPECT_NE(std::string::npos, env.TakeConsole().find("before init 1\n\n log module is not initialized"));
+
+    InitWithMasks(LOG_LEVEL_ERROR, LOG_MODULE_SYS, LOG_OUTPUT_CONSOLE);
+    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "level dropped %d\n", argument());
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_QAM, "module dropped %d\n", argument());
+    HX_LOG_AT(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "level dropped %d\n", argument());
+    EXPECT_EQ(1, evaluated);
+    EXPECT_EQ("", env.Console());
+    EXPECT_FALSE(Log_Takes(LOG_LEVEL_INFO, LOG_MODULE_SYS));
+
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "taken %d\n", argument());
+    HX_LOG_AT(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "taken %d\n", argument());
+    EXPECT_EQ(3, evaluated);
+    const std::string console = env.Console();
+    EXPECT_EQ(0u, console.find("[ERROR][SYS]" + std::to_string(Log_ThreadId()) + ":TestBody:")) << console;
+    EXPECT_NE(std::string::npos, console.find(" taken 2\n[ERROR][SYS][TestBody:")) << console;
+    EXPECT_NE(std::string::npos, console.find("]taken 3\n")) << console;
+}
+
 TEST_F(LogTest, ProductNameIsReplacedInAnyCase) {
     InitWithMasks(14, 0xFFFF, 1);
     log_printf(LOG_LEVEL_INFO, LOG_MODULE_SYS, "VANDIK and Vandik and vAnDiK\n");

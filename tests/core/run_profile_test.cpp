@@ -36,7 +36,8 @@ TEST(RunProfileTest, CardIsChosenOnlyExplicitly) {
 TEST(RunProfileTest, OptionsOverrideAndBadOnesAreRefused) {
     std::string error;
     const auto profile = ParseRunProfile({"--data-root", "/tmp/x", "--http-port", "0", "--nms-port", "0x7530", "--slot", "5",
-                                          "--plugged-slots", "0x28", "--sim-fail-bitstream", "--once", "--listen", "127.0.0.5"},
+                                          "--plugged-slots", "0x28", "--sim-fail-bitstream", "--once", "--listen", "127.0.0.5",
+                                          "--sim-speed-up", "100"},
                                          error);
     ASSERT_TRUE(profile) << error;
     EXPECT_EQ("/tmp/x", profile->dataRoot);
@@ -47,10 +48,16 @@ TEST(RunProfileTest, OptionsOverrideAndBadOnesAreRefused) {
     EXPECT_TRUE(profile->simBitstreamFails);
     EXPECT_TRUE(profile->exitAfterStartup);
     EXPECT_EQ("127.0.0.5", profile->listenAddress);
+    EXPECT_EQ(100u, profile->simSpeedUp);
+    EXPECT_EQ(1u, ParseRunProfile({}, error)->simSpeedUp) << "real time unless asked";
 
     const std::vector<std::vector<std::string>> bad = {
         {"--http-port", "65536"}, {"--http-port", "80x"}, {"--slot", "16"}, {"--hardware", "fpga"},
         {"--nms-port"},           {"--frobnicate"},       {"--slot", "0x"},
+        {"--sim-speed-up", "0"},  {"--sim-speed-up", "1001"},
+        // The card keeps its real waits.
+        {"--hardware", "card", "--sim-speed-up", "10"},
+        {"--sim-speed-up", "10", "--hardware", "card"},
     };
     for (const auto& args : bad) {
         error.clear();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "core/timer.h"
@@ -36,11 +38,19 @@ TEST(TimerTest, TicksInVirtualTimeWrapsAndRefusesASecondStart) {
     env.clock().WaitForSleepCalls(sleepsBefore + 3);
     EXPECT_EQ(0u, GetTimeCnt());
 
-    // A new period takes effect from the next tick.
+    // A new period takes effect from the next tick; a waiter on the counter
+    // sleeps until that tick wakes it, and one that saw an older value
+    // returns at once.
     Timer_Init(250'000);
+    const U32 seen = GetTimeCnt();
+    auto waiter = std::async(std::launch::async, [seen] { Timer_WaitTick(seen); });
+    EXPECT_EQ(std::future_status::timeout, waiter.wait_for(std::chrono::milliseconds(20)));
     env.clock().Advance(100'000);
     env.clock().WaitForSleepCalls(sleepsBefore + 4);
     EXPECT_EQ(250'000u, env.clock().SleepHistory().back());
+    ASSERT_EQ(std::future_status::ready, waiter.wait_for(std::chrono::seconds(30))) << "the tick woke the waiter";
+    EXPECT_EQ(seen + 1, GetTimeCnt());
+    Timer_WaitTick(seen);
 
     // Stop: the thread ends after its current sleep and clears the counter.
     g_u32TimerCnt = 7;

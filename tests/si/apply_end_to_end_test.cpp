@@ -3,11 +3,6 @@
 // file is read back with libdvbpsi, in DVB and in ATSC mode.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cjson/cJSON.h>
-
 #include <string>
 
 #include "engine/model_lookup.h"
@@ -18,6 +13,7 @@
 #include "si/nit_storage.h"
 #include "si/si_fixture.h"
 #include "si/time_tables.h"
+#include "support/ffprobe.h"
 #include "support/psi_decoder.h"
 
 namespace hx {
@@ -34,83 +30,6 @@ std::vector<U8> WithCrc(std::vector<U8> section) {
     section.resize(section.size() + 4);
     PutBe32(&section[section.size() - 4], crc);
     return section;
-}
-
-// Runs a tool of the test machine (not the card's) and captures its standard
-// output; empty when it cannot run.
-std::string CaptureTool(const std::vector<std::string>& argv) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return {};
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    std::string output;
-    char chunk[4096];
-    for (ssize_t got; (got = read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
-        output.append(chunk, static_cast<std::size_t>(got));
-    }
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : std::string{};
-}
-
-// One program as ffprobe lists it.
-struct ProbedProgram {
-    int number = 0;
-    int pmtPid = 0;
-    int pcrPid = 0;
-    std::string serviceName;
-    std::vector<int> streamPids;
-    bool operator==(const ProbedProgram&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const ProbedProgram& p) {
-    out << "{" << p.number << " pmt " << p.pmtPid << " pcr " << p.pcrPid << " '" << p.serviceName << "' [";
-    for (int pid : p.streamPids) {
-        out << pid << " ";
-    }
-    return out << "]}";
-}
-
-std::vector<ProbedProgram> ParsePrograms(const std::string& json) {
-    std::vector<ProbedProgram> programs;
-    cJSON* root = cJSON_Parse(json.c_str());
-    const cJSON* list = cJSON_GetObjectItemCaseSensitive(root, "programs");
-    const cJSON* item = nullptr;
-    cJSON_ArrayForEach(item, list) {
-        ProbedProgram program;
-        auto number = [item](const char* name) {
-            const cJSON* value = cJSON_GetObjectItemCaseSensitive(item, name);
-            return cJSON_IsNumber(value) ? value->valueint : -1;
-        };
-        program.number = number("program_num");
-        program.pmtPid = number("pmt_pid");
-        program.pcrPid = number("pcr_pid");
-        const cJSON* tags = cJSON_GetObjectItemCaseSensitive(item, "tags");
-        const cJSON* name = cJSON_GetObjectItemCaseSensitive(tags, "service_name");
-        program.serviceName = cJSON_IsString(name) ? name->valuestring : "";
-        const cJSON* stream = nullptr;
-        cJSON_ArrayForEach(stream, cJSON_GetObjectItemCaseSensitive(item, "streams")) {
-            const cJSON* id = cJSON_GetObjectItemCaseSensitive(stream, "id");
-            program.streamPids.push_back(cJSON_IsString(id) ? static_cast<int>(std::stoul(id->valuestring, nullptr, 16)) : -1);
-        }
-        programs.push_back(program);
-    }
-    cJSON_Delete(root);
-    return programs;
 }
 
 class ApplyEndToEndTest : public test::SiBoardTest {
@@ -238,11 +157,11 @@ TEST_F(ApplyEndToEndTest, DvbChannelsCarryTheTablesOfTheirModel) {
 
         char name[32];
         std::snprintf(name, sizeof name, "/sim/ts/out-%02u.ts", channel);
-        const std::string json = CaptureTool({"ffprobe", "-v", "quiet", "-show_programs", "-of", "json", env.Path(name)});
-        ASSERT_FALSE(json.empty()) << "ffprobe (Debian ffmpeg) did not run";
-        EXPECT_EQ(ParsePrograms(json), (std::vector<ProbedProgram>{{1, 0x100, 0x101, "Service 1", {0x101, 0x102}},
-                                                                   {2, 0x200, 0x201, "Service 2", {0x201, 0x202}}}))
-            << json;
+        std::string report;
+        EXPECT_EQ(test::ProbePrograms(env.Path(name), &report),
+                  (std::vector<test::ProbedProgram>{{1, 0x100, 0x101, "Service 1", {0x101, 0x102}},
+                                                    {2, 0x200, 0x201, "Service 2", {0x201, 0x202}}}))
+            << report;
     }
 }
 
@@ -290,12 +209,10 @@ TEST_F(ApplyEndToEndTest, AVideoPidEditTakesThePcrItCarriesAlong) {
         }
     }
     env.WriteText("/sim/after.ts", std::string(after.begin(), after.end()));
-    const std::string json =
-        CaptureTool({"ffprobe", "-v", "quiet", "-show_programs", "-of", "json", env.Path("/sim/after.ts")});
-    ASSERT_FALSE(json.empty()) << "ffprobe (Debian ffmpeg) did not run";
-    const std::vector<ProbedProgram> probed = ParsePrograms(json);
-    ASSERT_FALSE(probed.empty()) << json;
-    EXPECT_EQ(probed[0], (ProbedProgram{1, 0x100, kMoved, "Service 1", {kMoved, 0x102}})) << json;
+    std::string report;
+    const std::vector<test::ProbedProgram> probed = test::ProbePrograms(env.Path("/sim/after.ts"), &report);
+    ASSERT_FALSE(probed.empty()) << report;
+    EXPECT_EQ(probed[0], (test::ProbedProgram{1, 0x100, kMoved, "Service 1", {kMoved, 0x102}})) << report;
 
     // The PCR record is on that PID, and the FPGA routes the input PCR/video
     // PID there and nowhere else on the channel.

@@ -75,9 +75,11 @@ struct PsiDecoder::Handle {
     }
 
     static void OnPmt(void* data, dvbpsi_pmt_t* pmt) {
-        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version};
+        DecodedPmt decoded{pmt->i_program_number, pmt->i_pcr_pid, {}, pmt->i_version,
+                           Descriptors(pmt->p_first_descriptor), {}};
         for (const dvbpsi_pmt_es_t* es = pmt->p_first_es; es != nullptr; es = es->p_next) {
             decoded.streams.emplace_back(es->i_type, es->i_pid);
+            decoded.streamDescriptors.push_back(Descriptors(es->p_first_descriptor));
         }
         static_cast<Handle*>(data)->owner->pmts.push_back(std::move(decoded));
         dvbpsi_pmt_delete(pmt);
@@ -92,7 +94,8 @@ struct PsiDecoder::Handle {
     static void OnSdt(void* data, dvbpsi_sdt_t* sdt) {
         DecodedSdt decoded{sdt->i_extension, sdt->i_network_id, {}, sdt->i_version};
         for (const dvbpsi_sdt_service_t* s = sdt->p_first_service; s != nullptr; s = s->p_next) {
-            decoded.services.push_back({s->i_service_id, Descriptors(s->p_first_descriptor), s->i_running_status});
+            decoded.services.push_back({s->i_service_id, Descriptors(s->p_first_descriptor), s->b_eit_schedule,
+                                        s->b_eit_present, s->i_running_status, s->b_free_ca});
         }
         static_cast<Handle*>(data)->owner->sdts.push_back(std::move(decoded));
         dvbpsi_sdt_delete(sdt);

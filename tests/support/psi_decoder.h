@@ -1,6 +1,7 @@
 // Reads transport-stream packets back with libdvbpsi, a decoder independent of
-// ours, for every test that checks sections or packets the card made: demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT,
-// TDT, TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
+// ours, for every test that checks sections or packets the card made:
+// demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT, TDT,
+// TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
 // (continuity errors, duplicates, CRC errors). libdvbpsi reports a table once
 // per version, as a receiver reads it, and each report keeps that version;
 // repetitions are counted on the raw packets (PacketsOn).
@@ -59,23 +60,32 @@ struct DecodedPat {
     U16 transportStreamId = 0;
     U8 version = 0;
     std::vector<std::pair<U16, U16>> programs;  // program number, PMT PID
+    bool operator==(const DecodedPat&) const = default;
 };
 struct DecodedPmt {
     U16 program = 0;
     U16 pcrPid = 0;
     std::vector<std::pair<U8, U16>> streams;  // stream type, PID
     U8 version = 0;
+    std::vector<RawDescriptor> programDescriptors;
+    std::vector<std::vector<RawDescriptor>> streamDescriptors;  // one list per entry of streams
+    bool operator==(const DecodedPmt&) const = default;
 };
 struct DecodedSdtService {
     U16 serviceId = 0;
     std::vector<RawDescriptor> descriptors;
+    bool eitSchedule = false;
+    bool eitPresentFollowing = false;
     U8 runningStatus = 0;
+    bool freeCa = false;
+    bool operator==(const DecodedSdtService&) const = default;
 };
 struct DecodedSdt {
     U16 transportStreamId = 0;
     U16 originalNetworkId = 0;
     std::vector<DecodedSdtService> services;
     U8 version = 0;
+    bool operator==(const DecodedSdt&) const = default;
 };
 struct DecodedMgtTable {
     U16 type = 0;
