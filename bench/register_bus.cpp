@@ -12,6 +12,7 @@
 #include "core/run_profile.h"
 #include "platform/fpga_reg.h"
 #include "platform/psconfig.h"
+#include "sim/sim_board.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ public:
         root_ = mkdtemp(pattern.data());
         SetProfile(SimProfile(root_));
         PrepareDataRoot();
+        sim::SimBoard_Install();
         FPGA_Init();
     }
     ~BenchBoard() {

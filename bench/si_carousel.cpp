@@ -18,6 +18,7 @@
 #include "engine/output_model.h"
 #include "platform/fpga_reg.h"
 #include "si/si_packet.h"
+#include "sim/sim_board.h"
 #include "support/model_builder.h"
 #include "support/psi_sections.h"
 
@@ -36,6 +37,7 @@ public:
         SetProfile(SimProfile(root_));
         PrepareDataRoot();
         Log_SetConsoleSink([](std::string_view) {});
+        sim::SimBoard_Install();
         FPGA_Init();
         TSP_ModelLock lock;
         TSP_InitTSInfo(TSP_GetTSParam(), &kDefaultPoolCounts);

@@ -18,6 +18,7 @@
 #include "platform/z160t_status.h"
 #include "platform/z160t_uart.h"
 #include "sim/main_fpga.h"
+#include "sim/sim_board.h"
 #include "fuzz/fuzz_data_root.h"
 
 namespace {
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_clock = new hx::VirtualClock();
     g_clock->SetAutoAdvance(true);
     hx::SetClock(g_clock);
+    hx::sim::SimBoard_Install();
     hx::FPGA_Init();
     g_fpga = std::dynamic_pointer_cast<hx::sim::MainFpga>(hx::REG_GetBus());
     static const hx::U8 kBitstream[4] = {1, 2, 3, 4};

@@ -1,4 +1,7 @@
-// Process entry of the QAM card's control application.
+// Process entry of the QAM card's control application, and the one place
+// that puts the program together: on the simulated profile it hands the
+// simulated board to the platform's seams and starts the simulated neighbours
+// the card talks to, so the card code itself never includes the simulator.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +12,7 @@
 #include "core/run_profile.h"
 #include "sim/board_image.h"
 #include "sim/sim_back_board.h"
+#include "sim/sim_board.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -35,12 +39,16 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // On a PC the chassis's back board is simulated; it has to answer on the
-    // serial line before start-up asks it for the network settings. Its
-    // inter-board side is the chassis-sim program, started before the card.
-    // The data root gets the files a flashed card holds, so start-up finds them.
-    hx::SimBackBoard_Start();
-    hx::SimBoardImage_Seed();
+    // On a PC the board's hardware is simulated, and so is the chassis's back
+    // board; it has to answer on the serial line before start-up asks it for
+    // the network settings. Its inter-board side is the chassis-sim program,
+    // started before the card. The data root gets the files a flashed card
+    // holds, so start-up finds them.
+    if (profile->backend == hx::HardwareBackend::Sim) {
+        hx::sim::SimBoard_Install();
+        hx::SimBackBoard_Start();
+        hx::SimBoardImage_Seed();
+    }
 
     hx::Startup_Run(hx::Startup_Steps());
     if (profile->exitAfterStartup) {

@@ -29,7 +29,8 @@ U32 IPComm_SendResourceToBb();
 U32 IPComm_SendEITInfo();
 // The progress record (3847) when its step differs from *OldFlag, which then
 // takes it; repeats as the resource record, and a report that cannot be
-// delivered clears u8CommStatusFlag. Always 0.
+// delivered clears u8CommStatusFlag. Always 0. For the firmware upgrade (not
+// built yet).
 U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag);
 // The network settings of a 514 message (back board, own address, netmask,
 // gateway, little-endian U32 each). Only from slot 16 and only settings that
@@ -52,8 +53,8 @@ U32 IPComm_SendRebootSubCmd();
 // unmounted and its UBI device detached. One-way.
 void IPComm_RecycleBeforeReboot();
 U32 IPComm_RebootSubboard();
-// Reboot ordered from the web: the back board is asked first; only after its
-// success reply is the board prepared and rebooted.
+// Reboot ordered from the web (not built yet): the back board is asked first;
+// only after its success reply is the board prepared and rebooted.
 U32 BMN_SubBoardReboot();
 
 }  // namespace hx

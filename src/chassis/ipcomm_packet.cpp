@@ -7,7 +7,6 @@
 #include "core/common_fun.h"
 #include "core/err.h"
 #include "core/log.h"
-#include "platform/resource.h"
 
 namespace hx {
 
@@ -91,13 +90,6 @@ U32 IPComm_CommandCode(const char* name) {
         }
     }
     return 0xFFFFFFFFu;
-}
-
-void IPComm_SetStruct(ST_VK_IPCOMM* pstIPComm, U16 u16CMD, U32 u32CurTansNum, U32 u32SumTansNum) {
-    pstIPComm->u8SlotID = static_cast<U8>(Status_GetSlotID());
-    pstIPComm->u16CMD = u16CMD;
-    pstIPComm->u32CurTansNum = u32CurTansNum;
-    pstIPComm->u32SumTansNum = u32SumTansNum;
 }
 
 U32 IPComm_RecordCrc(const ST_VK_IPCOMM& stIPComm) {

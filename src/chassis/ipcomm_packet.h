@@ -45,8 +45,6 @@ struct ST_VK_IPCOMM {
 // Wire length of a packet carrying `dataLength` bytes (20 + padded data).
 constexpr U32 IPComm_WireLength(U32 dataLength) { return kIPCommHeaderSize + ((dataLength + 3) & ~3u) + 4; }
 
-// Fills slot (own slot number), command, index and count of a zeroed record.
-void IPComm_SetStruct(ST_VK_IPCOMM* pstIPComm, U16 u16CMD, U32 u32CurTansNum, U32 u32SumTansNum);
 // The CRC of a record: header and its `u32Length` data bytes.
 U32 IPComm_RecordCrc(const ST_VK_IPCOMM& stIPComm);
 // Lays a finished record out in wire form in `pWriteData` (room for

@@ -86,8 +86,9 @@ extern ST_VK_PARAMS g_stCurPE;
 // Serialises writes of the QAM file and changes of g_stCurPE.
 extern std::binary_semaphore g_stParametersSem;
 
+// For the web pages (not built yet): g_stCurPE, and copies of one section of
+// it; 4 for a null pointer.
 ST_VK_PARAMS* PARAMS_GetCurParamsHandler();
-// Copy one section of g_stCurPE out; 4 for a null pointer.
 U32 PARAMS_GetQAMParams(ST_VK_QAM* pstQAMParams);
 U32 PARAMS_GetIPMonitorParams(ST_VK_IPMONITOR* pstIPMParams);
 // Copy the set into g_stCurPE and save the file, as one step. 0; 1 when the
@@ -137,8 +138,9 @@ U32 PARAMS_TSP_Load();
 U32 PARAMS_TSP_Factory();
 
 enum WebFactoryMode : U8 { WEB_SET_FACTORY = 0, WEB_CLEAR_TS = 1 };
-// The web's factory reset: the model always, and for WEB_SET_FACTORY the QAM
-// settings too; 1 (nothing reset) when there is no model file.
+// The web's factory reset (the web application is not built yet): the model
+// always, and for WEB_SET_FACTORY the QAM settings too; 1 (nothing reset) when
+// there is no model file.
 U32 PARAMS_WEB_Factory(U8 u8Mode);
 
 // Start-up: QAM file, model file, OID snapshot, user rights. Returns 0.

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "core/clock.h"
-#include "core/command_runner.h"
 #include "core/log.h"
 
 namespace hx {
@@ -189,39 +187,6 @@ void Common_ChangeBit8To32(U32* pu32Data, const U8* pu8Data, U8 u8Length) {
     }
 }
 
-U32* Common_Sort(U32* pu32Data, U32* pu32Data2, U32 u32Length) {
-    if (pu32Data == nullptr) {
-        return nullptr;
-    }
-    for (U32 pass = 0; pass + 1 < u32Length; ++pass) {
-        for (U32 i = 0; i + 1 < u32Length - pass; ++i) {
-            if (pu32Data[i] > pu32Data[i + 1]) {
-                std::swap(pu32Data[i], pu32Data[i + 1]);
-                if (pu32Data2 != nullptr) {
-                    std::swap(pu32Data2[i], pu32Data2[i + 1]);
-                }
-            }
-        }
-    }
-    return pu32Data;
-}
-
-U32 Common_GetMsecTick() {
-    const timespec now = TheClock().WallTime();
-    return static_cast<U32>(static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000u);
-}
-
-void Common_ConvertUTF16ToASC(const U8* paru8Name, U16 u16Len, U8* pu8Buffer) {
-    if (paru8Name == nullptr || pu8Buffer == nullptr) {
-        return;
-    }
-    for (U16 unit = 0; unit < u16Len / 2; ++unit) {
-        if (paru8Name[2 * unit] == 0) {
-            pu8Buffer[unit] = paru8Name[2 * unit + 1];
-        }
-    }
-}
-
 void Common_ConvertASCToUTF16(const U8* paru8Name, U16 u16Len, U8* pu8Buffer) {
     if (paru8Name == nullptr || pu8Buffer == nullptr) {
         return;
@@ -232,14 +197,6 @@ void Common_ConvertASCToUTF16(const U8* paru8Name, U16 u16Len, U8* pu8Buffer) {
     }
 }
 
-U32 Common_CheckSum(const U8* pu8Data, U32 u32Len) {
-    U32 sum = 0;
-    for (U32 i = 0; pu8Data != nullptr && i < u32Len; ++i) {
-        sum += pu8Data[i];
-    }
-    return sum;
-}
-
 void Common_AddrU32toString(char* pu8Addr, U32 u32IP) {
     if (pu8Addr == nullptr) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Can not popen top cmd!\n");
@@ -247,22 +204,6 @@ void Common_AddrU32toString(char* pu8Addr, U32 u32IP) {
     }
     std::snprintf(pu8Addr, 1000, "%d.%d.%d.%d", static_cast<int>(u32IP >> 24 & 0xFF), static_cast<int>(u32IP >> 16 & 0xFF),
                   static_cast<int>(u32IP >> 8 & 0xFF), static_cast<int>(u32IP & 0xFF));
-}
-
-int Common_GetSystemAnalysis() {
-    const CommandResult top = Command_Capture(Command{{"top", "-b", "-n", "1"}, std::nullopt}, 1024);
-    if (!top.executed) {
-        HX_LOG(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "Can not popen top cmd!\n");
-        return -1;
-    }
-    const std::string& text = top.output;
-    if (auto mem = text.find("Mem"); mem != std::string::npos) {
-        log_printf(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "SYS%s", text.substr(mem, 70).c_str());
-    }
-    if (auto cpu = text.find("CPU"); cpu != std::string::npos) {
-        log_printf(LOG_LEVEL_WARNING, LOG_MODULE_SYS, "SYS%s\n", text.substr(cpu, 75).c_str());
-    }
-    return 0;
 }
 
 std::optional<U32> Common_ParseNumber(std::string_view text, U32 max) {

@@ -40,13 +40,8 @@ std::optional<U32> Common_CRC_ContinueByCarrylessMultiply(U32 crc, std::span<con
 
 void Common_ChangeBit32To8(const U32* pu32Data, U8* pu8Data, U32 u32length);
 void Common_ChangeBit8To32(U32* pu32Data, const U8* pu8Data, U8 u8Length);
-U32* Common_Sort(U32* pu32Data, U32* pu32Data2, U32 u32Length);
-U32 Common_GetMsecTick();
-void Common_ConvertUTF16ToASC(const U8* paru8Name, U16 u16Len, U8* pu8Buffer);
 void Common_ConvertASCToUTF16(const U8* paru8Name, U16 u16Len, U8* pu8Buffer);
-U32 Common_CheckSum(const U8* pu8Data, U32 u32Len);
 void Common_AddrU32toString(char* pu8Addr, U32 u32IP);
-int Common_GetSystemAnalysis();
 
 // Little-endian field access for the fixed byte layouts of records and
 // parameter files (the processor's order on the card, stated explicitly so a

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-#include "chassis/param_file_io.h"
 #include "core/clock.h"
 #include "core/file_util.h"
+#include "core/param_file_io.h"
 #include "core/run_profile.h"
 
 namespace hx {

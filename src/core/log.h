@@ -79,6 +79,7 @@ void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) __attr
 // system call).
 bool Log_Takes(U32 emLogLevel, U32 emLogModule);
 
+// The web log page (not built yet) sets and reads the settings with these.
 void Log_SetLevel(U32 level);
 void Log_SetModule(U32 module);
 void Log_SetOutputMode(U32 output);
@@ -105,7 +106,8 @@ void uniqlogclear();
 // Never reads past the end of srcStr.
 char* StringReplace(const char* srcStr, const char* oldSubStr, const char* newSubStr, char* destStr, int destLen);
 
-// Web log cache, filled from the main log by Log_CacheRead.
+// Web log cache, filled from the main log by Log_CacheRead (for the web log
+// page, not built yet).
 constexpr int kLogCacheRows = 200;
 constexpr int kLogCacheText = 256;
 extern std::int64_t g_arrLogTime[kLogCacheRows];

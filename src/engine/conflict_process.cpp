@@ -507,11 +507,6 @@ U32 TSP_GetPidUseListByOutputTsIdex(const PidMuxInfo_t* pstPidMuxInfo, U16 u16Ou
     return UseList(pstPidMuxInfo, u16OutTSIndex, u16BuffLen, pstParamTS, aru8PidList, View::WholeStream);
 }
 
-U32 TSP_GetPidUseList(U16 u16OutTSIndex, const PidMuxInfo_t* pstPidMuxInfo, U16 u16BuffLen,
-                      const Output_TSInfo* pstParamTS, U8* aru8PidList) {
-    return TSP_GetPidUseListByOutputTsIdex(pstPidMuxInfo, u16OutTSIndex, u16BuffLen, pstParamTS, aru8PidList);
-}
-
 U32 TSP_ModifyOutputTSNewPid(const PidMuxInfo_t* pstPidMuxInfo, U16 u16OutTSIndex, U16 u16NewPid,
                              Output_TSInfo* pstParamTS) {
     HX_MODEL_LOCK_REQUIRED_FOR(pstParamTS);

@@ -121,14 +121,12 @@ U32 TSP_CheckOutPidInfo(PIDTYPE_E ePidType, U16 u16PidOffset, const Output_TSInf
 
 // PID-use maps into aru8PidList (1 = in use), cleared first; a buffer shorter
 // than 8,192 bytes gives 0xC0000. ByIndex: what the record sees during
-// resolution. ByOutputTsIdex (and TSP_GetPidUseList): every PID of the stream
-// but those of the record's own stream of packets.
+// resolution. ByOutputTsIdex: every PID of the stream but those of the
+// record's own stream of packets.
 U32 TSP_GetPidUseListByIndex(const PidMuxInfo_t* pstPidMuxInfo, U16 u16OutTSIndex, U16 u16BuffLen,
                              const Output_TSInfo* pstParamTS, U8* aru8PidList);
 U32 TSP_GetPidUseListByOutputTsIdex(const PidMuxInfo_t* pstPidMuxInfo, U16 u16OutTSIndex, U16 u16BuffLen,
                                     const Output_TSInfo* pstParamTS, U8* aru8PidList);
-U32 TSP_GetPidUseList(U16 u16OutTSIndex, const PidMuxInfo_t* pstPidMuxInfo, U16 u16BuffLen,
-                      const Output_TSInfo* pstParamTS, U8* aru8PidList);
 
 // Writes a new output PID to the record and to every record of its stream of
 // packets that moves with it (a PCR or ES: the PCRs and ESs of that stream;

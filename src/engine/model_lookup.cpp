@@ -66,10 +66,6 @@ U32 TSP_GetOutputTSIndexByTS(U16 u16Channel, U16* pu16TSIndex) {
     return 0;
 }
 
-U32 TSP_GetOutputTSIndexByProgram(U16 u16Channel, U16* pu16TSIndex) {
-    return TSP_GetOutputTSIndexByTS(u16Channel, pu16TSIndex);
-}
-
 U32 TSP_GetOutputTSIndexByPID(U16 u16Channel, U16* pu16TSIndex) {
     if (pu16TSIndex == nullptr) {
         return RefuseNull();

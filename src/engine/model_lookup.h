@@ -19,7 +19,6 @@ namespace hx {
 
 // First valid stream of the live model on that output channel.
 U32 TSP_GetOutputTSIndexByTS(U16 u16Channel, U16* pu16TSIndex);
-U32 TSP_GetOutputTSIndexByProgram(U16 u16Channel, U16* pu16TSIndex);
 // As TSP_GetOutputTSIndexByTS, but a missing stream is created in the first
 // free slot: initialised, network, transport stream and original network IDs 0,
 // on the asked channel. Growth failures pass up.

@@ -133,12 +133,6 @@ private:
 
 }  // namespace
 
-void TSP_InitOutputLUTInfo() {
-    std::memset(aru32slotBuffer0, 0, sizeof aru32slotBuffer0);
-    std::memset(aru32slotBuffer1, 0, sizeof aru32slotBuffer1);
-    std::memset(aru32slotBuffer2, 0, sizeof aru32slotBuffer2);
-}
-
 U32 TSP_SortSrcInfo(U32* pu32SrcInfo, U16* pu16SrcIndex, U16 u16Length) {
     if (pu32SrcInfo == nullptr || pu16SrcIndex == nullptr) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");

@@ -77,8 +77,6 @@ void TSP_FreeUnroutedPids(const MuxLutTable& stTable);
 U32 TSP_DownloadOutputLUT(const MuxLutTable& stTable);
 U32 TSP_DownloadByPassOutputLUT(const BypassLutTable& stTable);
 
-// Zeroes the three mux shadows.
-void TSP_InitOutputLUTInfo();
 // Sorts the words ascending, stably, the positions moving with them.
 // 0xC0000 null; 0 for length 0; 0xC0016 no memory.
 U32 TSP_SortSrcInfo(U32* pu32SrcInfo, U16* pu16SrcIndex, U16 u16Length);
@@ -91,7 +89,7 @@ U32 TSP_WriteSameSrcNum(U32* pu32SlotBuffer, const U32* pu32SrcInfo, U16 u16Leng
 // Download the shadows as they stand. 0 or the failed write's code.
 U32 TSP_SendOutputLUT();
 U32 TSP_SendByPassOutputLUT();
-// Log every non-zero shadow entry, decoded (web debug page).
+// Log every non-zero shadow entry, decoded (web debug page, not built yet).
 void TSP_PrintMuxLUT();
 void TSP_PrintBypassLUT();
 

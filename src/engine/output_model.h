@@ -13,7 +13,6 @@
 //   model_lookup.h    lookups by channel and input key
 //   model_remove.h    removal by input order and by index
 //   model_copy.h      the temporary copy and the apply copy
-//   model_debug.h     debug dumps
 //
 // Both models live for the whole process. Their getters may only be called
 // with the model lock held (checked in the sanitizer builds), and so may every
@@ -22,7 +21,6 @@
 
 #include "core/types.h"
 #include "engine/model_copy.h"
-#include "engine/model_debug.h"
 #include "engine/model_lock.h"
 #include "engine/model_lookup.h"
 #include "engine/model_pools.h"

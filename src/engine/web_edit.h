@@ -1,9 +1,10 @@
 // Web edits of output streams and programs, applied to the temporary model
 // only (the apply request copies it over the live model later).
 //
-// Callers: the HTTP thread's "SetTsParam.w" and "SetProgramParam.w" handlers,
-// with a view they read through TSP_SendTSInfoToWeb / TSP_SendProgramInfoToWeb
-// and changed. Each takes the model lock.
+// Callers: the HTTP thread's "SetTsParam.w" and "SetProgramParam.w" handlers
+// (the web application, not built yet), with a view they read through
+// TSP_SendTSInfoToWeb / TSP_SendProgramInfoToWeb and changed. Each takes the
+// model lock.
 //
 // An edit raises the change flag of every table that carries a field it
 // changes: the transport stream ID is in the PAT and SDT, the original network

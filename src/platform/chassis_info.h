@@ -13,7 +13,8 @@ namespace hx {
 constexpr U8 kNoSlot = 255;
 
 // Chassis type 0: hardware and user-interface slot numbers are the same; any
-// other type uses the fixed renumbering of the larger chassis.
+// other type uses the fixed renumbering of the larger chassis. The web
+// application (not built yet) sets the type and shows slots through these.
 void VKSYS_SetZelType(U8 u8Type);
 U8 VKSYS_GetZelType();
 

@@ -1,10 +1,12 @@
 #include "platform/fpga_reg.h"
 
+#include <atomic>
+#include <utility>
+
 #include "core/err.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/mapped_register_bus.h"
-#include "sim/sim_board.h"
 
 namespace hx {
 
@@ -22,6 +24,8 @@ std::shared_ptr<RegisterBus>& Attached() {
 
 // Read under g_reg_mutex only.
 RegisterBus* g_bus = nullptr;
+
+std::atomic<RegisterBusSource> g_source{nullptr};
 
 bool CheckIndex(U32 index) {
     if (index < kRegisterCount) {
@@ -54,10 +58,18 @@ bool REG_IsMapped() {
     return g_bus != nullptr;
 }
 
+void REG_SetBusSource(RegisterBusSource source) { g_source.store(source); }
+
 void REG_Map() {
+    if (const RegisterBusSource source = g_source.load()) {
+        REG_AttachBus(source());
+        return;
+    }
     const RunProfile& profile = Profile();
-    if (profile.backend == HardwareBackend::Sim) {
-        REG_AttachBus(sim::SimBoard_PowerOn());
+    if (profile.backend != HardwareBackend::Card) {
+        // The card's devices are never opened off the card: on a PC /dev/mem
+        // at that address could be another device's registers.
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_HW, "No register back end handed in for the simulated board.\n\n");
         return;
     }
     MappedRegisterBus::OpenError error = MappedRegisterBus::OpenError::None;
@@ -72,8 +84,6 @@ void REG_Map() {
     }
     REG_AttachBus(std::move(bus));
 }
-
-void FPGA_REG_Map() { REG_Map(); }
 
 U32 REG_Write(U32 u32Index, U32 u32Value) {
     if (!CheckIndex(u32Index)) {
@@ -108,10 +118,6 @@ U32 REG_Read(U32 u32Index, U32* pu32Value) {
     LogUnmapped();
     return VK_ERR_FAILURE;
 }
-
-U32 FPGA_REG_Write(U32 u32Index, U32 u32Value) { return REG_Write(u32Index, u32Value); }
-
-U32 FPGA_REG_Read(U32 u32Index, U32* pu32Value) { return REG_Read(u32Index, pu32Value); }
 
 void FPGA_Init() {
     REG_Map();

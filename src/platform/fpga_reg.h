@@ -3,8 +3,10 @@
 // number, logic version, the second-FPGA UART set-up, the SI insertion buffer).
 //
 // Callers: every module that touches the main FPGA, from any thread. REG_Map
-// (through FPGA_Init, first thing at start-up) attaches the back end the run
-// profile picks: the card's physical mapping or the simulated main FPGA.
+// (through FPGA_Init, first thing at start-up) attaches the back end: the
+// card's physical mapping, unless the program's start-up handed in another
+// source (the simulated board does, sim/sim_board.h), so nothing here knows the
+// simulator.
 //
 // Lock: g_reg_mutex is held around every single word read or written, and
 // around attaching a back end. Sequences of writes (strobes, the SI record,
@@ -103,13 +105,19 @@ constexpr U32 kRegRateWord = 870;
 // Statically initialised, so a register access before any thread starts is safe.
 extern std::mutex g_reg_mutex;
 
-// Attaches the run profile's back end: on the card, the physical window of
-// Profile().registerDevice ("Can't open /dev/mem." / "Can't map the memory to
-// user space." on failure, the window staying unmapped); on the simulated
-// board, a freshly powered simulated main FPGA.
+// Attaches a back end: what the source handed in gives (the simulated board
+// powers on a fresh main FPGA for each call), else, on the card profile, the
+// physical window of Profile().registerDevice ("Can't open /dev/mem." / "Can't
+// map the memory to user space." on failure, the window staying unmapped). Off
+// the card, with no source, the window stays unmapped and no device is opened.
 void REG_Map();
-void FPGA_REG_Map();
 bool REG_IsMapped();
+
+// The seam for the program's start-up, which sets it before FPGA_Init: a
+// source of register back ends that REG_Map uses instead of the card's window.
+// nullptr gives the card's window back.
+using RegisterBusSource = std::shared_ptr<RegisterBus> (*)();
+void REG_SetBusSource(RegisterBusSource source);
 
 // One register word under g_reg_mutex. Before a back end is attached they log
 // "Reg Must Map Success" and do nothing (a read leaves *pu32Value as it was);
@@ -117,8 +125,6 @@ bool REG_IsMapped();
 // VK_ERR_FAILURE when nothing was accessed.
 U32 REG_Write(U32 u32Index, U32 u32Value);
 U32 REG_Read(U32 u32Index, U32* pu32Value);
-U32 FPGA_REG_Write(U32 u32Index, U32 u32Value);
-U32 FPGA_REG_Read(U32 u32Index, U32* pu32Value);
 
 // The seam itself: attach a back end (nullptr: unmapped again) and get the one
 // attached. Tests use them to reach the simulated board or to start clean.

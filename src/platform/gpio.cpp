@@ -23,8 +23,6 @@ constexpr U32 kLinuxBase = 906;
 constexpr std::size_t kDirectionBytes = 128;
 constexpr std::size_t kValueBytes = 5;
 constexpr std::array<U32, 3> kVersionPins = {24, 25, 26};
-constexpr U32 kLedPinA = 40;
-constexpr U32 kLedPinB = 33;
 
 // Logical path of one of the pin's files ("" for its folder).
 std::string PinPath(U32 linuxNumber, const char* file) {
@@ -171,21 +169,6 @@ void PIN_CheckPlug(U16* SubBoardStatus) {
         }
         TheClock().SleepMicros(1000);
     }
-}
-
-void PIN_LEDOrangeLight() {
-    GPIO_SetGpio(kLedPinA, 1);
-    GPIO_SetGpio(kLedPinB, 0);
-}
-
-void PIN_LEDYellowLight() {
-    GPIO_SetGpio(kLedPinA, 0);
-    GPIO_SetGpio(kLedPinB, 1);
-}
-
-void PIN_LEDOut() {
-    GPIO_SetGpio(kLedPinA, 1);
-    GPIO_SetGpio(kLedPinB, 1);
 }
 
 }  // namespace hx

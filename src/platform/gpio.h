@@ -1,7 +1,7 @@
 // The processor's GPIO pins through the kernel's sysfs interface under
 // "/sys/class/gpio" (in the data root on the simulated board, where
-// sim/gpio_model.h answers the exports): the hardware version pins, the
-// plug-detect pins of the 16 slots and a second LED pair.
+// sim/gpio_model.h answers the exports): the hardware version pins and the
+// plug-detect pins of the 16 slots.
 //
 // Callers: the LED code (green colour by hardware version), the web pages and
 // the QAM defaults (hardware version), any thread. Each call opens and closes
@@ -58,11 +58,5 @@ U32 PIN_GetHWVerSion();
 // Bit n of *SubBoardStatus set when slot n's plug pin reads 0; a pin that
 // cannot be read counts as not plugged. 1 ms after each read.
 void PIN_CheckPlug(U16* SubBoardStatus);
-
-// The second LED pair: orange (pin 40 = 1, 33 = 0), yellow (40 = 0, 33 = 1),
-// off (both 1).
-void PIN_LEDOrangeLight();
-void PIN_LEDYellowLight();
-void PIN_LEDOut();
 
 }  // namespace hx

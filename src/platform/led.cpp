@@ -107,11 +107,7 @@ void FPGA_LEDOut() { FPGA_Control_LED(kLedOff); }
 
 void* FPGA_LEDRedfresh(void*) { return Blink(FPGA_LEDRedLight, "Web Star! Stop Red LED Fresh and Set LED Green \n"); }
 
-void* FPGA_LEDGreenfresh(void*) { return Blink(FPGA_LEDGreenLight, "Stop LED Fresh\n"); }
-
 U32 FPGA_LEDRedfresh_Start() { return StartBlinker(FPGA_LEDRedfresh, "LEDRedfresh"); }
-
-U32 FPGA_LEDGreenfresh_Start() { return StartBlinker(FPGA_LEDGreenfresh, "LEDGreenfresh"); }
 
 void FPGA_LEDfresh_Stop() { s_LEDfresh_flag.store(0); }
 

@@ -33,10 +33,9 @@ void FPGA_LEDRedLight();
 void FPGA_LEDGreenLight();
 void FPGA_LEDOut();
 
-// Set the run flag and start the red (green) blinker thread: 0, or 1537 when
-// the thread could not be started.
+// Sets the run flag and starts the red blinker thread: 0, or 1537 when the
+// thread could not be started.
 U32 FPGA_LEDRedfresh_Start();
-U32 FPGA_LEDGreenfresh_Start();
 // Clears the run flag; each blinker ends after its current cycle.
 void FPGA_LEDfresh_Stop();
 // Blocks until every blinker started so far has ended.
@@ -49,7 +48,6 @@ U32 LED_TaskMonitoring();
 
 // Bodies of the threads.
 void* FPGA_LEDRedfresh(void* argument);
-void* FPGA_LEDGreenfresh(void* argument);
 void* LED_CtrlParamsRefresh(void* argument);
 
 // Report byte sent to the back board with IPCOMM_SEND_INDSTATUS.

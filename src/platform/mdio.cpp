@@ -7,7 +7,6 @@
 #include "core/clock.h"
 #include "core/log.h"
 #include "core/run_profile.h"
-#include "sim/sim_phy.h"
 
 namespace hx {
 
@@ -20,17 +19,29 @@ constexpr std::uint64_t kIdlePollMicros = 10;
 
 std::atomic<MdioBus*> g_testBus{nullptr};
 
-MdioBus& ProfileBus() {
-    static std::once_flag once;
-    static std::unique_ptr<MdioBus> bus;
-    std::call_once(once, [] {
-        if (Profile().backend == HardwareBackend::Card) {
-            bus = std::make_unique<CardMdioBus>(Profile().registerDevice, CardMdioBus::kControllersBase);
+class AbsentMdioBus final : public MdioBus {
+public:
+    std::optional<U16> Read(U32, U32) override { return std::nullopt; }
+    bool Write(U32, U32, U16) override { return false; }
+};
+
+// The back end's source and the bus made from it.
+std::mutex g_backEndMutex;
+MdioBusSource g_source = nullptr;
+std::unique_ptr<MdioBus> g_backEnd;
+
+MdioBus& BackEndBus() {
+    std::lock_guard lock(g_backEndMutex);
+    if (!g_backEnd) {
+        if (g_source != nullptr) {
+            g_backEnd = g_source();
+        } else if (Profile().backend == HardwareBackend::Card) {
+            g_backEnd = std::make_unique<CardMdioBus>(Profile().registerDevice, CardMdioBus::kControllersBase);
         } else {
-            bus = std::make_unique<SimMdioBus>();
+            g_backEnd = std::make_unique<AbsentMdioBus>();
         }
-    });
-    return *bus;
+    }
+    return *g_backEnd;
 }
 
 }  // namespace
@@ -87,9 +98,15 @@ bool CardMdioBus::Write(U32 port, U32 reg, U16 value) {
 
 MdioBus& Mdio_Bus() {
     MdioBus* bus = g_testBus.load(std::memory_order_acquire);
-    return bus != nullptr ? *bus : ProfileBus();
+    return bus != nullptr ? *bus : BackEndBus();
 }
 
 void Mdio_SetBus(MdioBus* bus) { g_testBus.store(bus, std::memory_order_release); }
+
+void Mdio_SetBusSource(MdioBusSource source) {
+    std::lock_guard lock(g_backEndMutex);
+    g_source = source;
+    g_backEnd.reset();
+}
 
 }  // namespace hx

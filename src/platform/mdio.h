@@ -1,10 +1,11 @@
 // MDIO seam: register access to the board's two Ethernet PHYs (port 0 is
 // eth0, port 1 is eth1), clause-22 registers 0-31.
 //
-// The run profile picks the back end: on the card the PHY management
-// registers of the Zynq Ethernet controllers, mapped from "/dev/mem"; on the
-// simulated board two simulated PHYs (sim/sim_phy.h). Only PHY_Init uses it, in
-// the main thread at start-up; the back ends take no lock of their own.
+// The back end is the card's PHY management registers of the Zynq Ethernet
+// controllers, mapped from "/dev/mem", unless the program's start-up handed in
+// another source (the simulated board's two PHYs, sim/sim_phy.h). Only
+// PHY_Init uses it, in the main thread at start-up; the back ends take no lock
+// of their own.
 #pragma once
 
 #include <sys/types.h>
@@ -72,9 +73,17 @@ private:
     std::unique_ptr<PhysicalWindow> window_;
 };
 
-// The profile's bus (created on first use), or the one a test set.
+// The back end's bus (created on first use), or the one a test set. Off the
+// card with no source handed in, a bus on which no PHY answers: the card's
+// devices are never opened there.
 MdioBus& Mdio_Bus();
-// nullptr goes back to the profile's bus. The bus must outlive its use.
+// nullptr goes back to the back end's bus. The bus must outlive its use.
 void Mdio_SetBus(MdioBus* bus);
+
+// The seam for the program's start-up, which sets it before PHY_Init: a source
+// of MDIO buses used instead of the card's. nullptr gives the card's back. A
+// change drops the bus made so far; the next use makes a new one.
+using MdioBusSource = std::unique_ptr<MdioBus> (*)();
+void Mdio_SetBusSource(MdioBusSource source);
 
 }  // namespace hx

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -24,11 +25,12 @@
 #include "platform/mdio.h"
 #include "platform/qam_params.h"
 #include "platform/resource.h"
-#include "sim/sim_network.h"
 
 namespace hx {
 
 namespace {
+
+std::atomic<NetworkInterfaceSource> g_interfaceSource{nullptr};
 
 void Run(std::vector<std::string> argv) {
     const CommandResult result = Command_Run(Command{std::move(argv), std::nullopt});
@@ -393,11 +395,14 @@ std::string Network_FormatMac(const MacAddress& mac) {
     return text;
 }
 
+void Network_SetInterfaceSource(NetworkInterfaceSource source) { g_interfaceSource.store(source); }
+
 std::optional<MacAddress> Network_ReadMac(std::string_view interfaceName) {
     const std::string logical = "/sys/class/net/" + std::string(interfaceName) + "/address";
     const std::string path = ResolvePath(logical);
-    if (Profile().backend == HardwareBackend::Sim && !std::filesystem::exists(path)) {
-        SimNetwork_CreateInterface(interfaceName);
+    const NetworkInterfaceSource source = g_interfaceSource.load();
+    if (source != nullptr && !std::filesystem::exists(path)) {
+        source(interfaceName);
     }
     const auto bytes = File_ReadAll(path);
     if (!bytes) {

@@ -49,9 +49,14 @@ U32 IPconfig_SetDefaultGate(U32 u32Gate);
 // registers 521/522 (FPGA_SetMacAddr), then the IP monitor settings applied.
 U32 IPconfig_SetIP1();
 
-// MAC of a network interface from "/sys/class/net/<name>/address". On the
-// simulated board a missing file is created with a plausible local address.
+// MAC of a network interface from "/sys/class/net/<name>/address". A missing
+// file is handed to the interface source first, when start-up set one.
 std::optional<MacAddress> Network_ReadMac(std::string_view interfaceName);
+// The seam for the program's start-up: called with the interface's name when
+// its address file is missing, so a back end without real interfaces (the
+// simulated board, sim/sim_network.h) can create it. nullptr: none (the card).
+using NetworkInterfaceSource = bool (*)(std::string_view interfaceName);
+void Network_SetInterfaceSource(NetworkInterfaceSource source);
 // "xx:xx:xx:xx:xx:xx" (hex digits of either case), optionally newline-ended.
 std::optional<MacAddress> Network_ParseMac(std::string_view text);
 std::string Network_FormatMac(const MacAddress& mac);

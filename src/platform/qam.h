@@ -4,7 +4,8 @@
 // application's engineering pages use.
 //
 // Callers: start-up (main thread), the web application and the SNMP agent
-// (their threads). Applying an edit is in platform/qam_apply.h, the status
+// (their threads; neither is built yet, so the single-carrier mode, the total
+// rate and the wrappers have no other caller until then). Applying an edit is in platform/qam_apply.h, the status
 // poll thread in platform/qam_poll.h; this header brings both in. The tables
 // are read and written under the QAM apply lock; each 160T exchange holds the
 // link's lock (platform/z160t_uart.h).

@@ -2,9 +2,9 @@
 // the per-channel rate words to the main FPGA (registers 864-870), and the
 // save of the table.
 //
-// Callers: the web application and the SNMP agent (their own threads) through
-// QAM160T_ParamsProcess, start-up through UartComm_ConfigQAM160T
-// (platform/qam.h).
+// Callers: the web application and the SNMP agent (their own threads; neither
+// is built yet) through QAM160T_ParamsProcess, start-up through
+// UartComm_ConfigQAM160T (platform/qam.h).
 //
 // Locks: the apply lock (QAM_ApplyLock) makes applies run one after another,
 // each with g_u32ParamsBuf and the scratch table to itself. It is recursive:

@@ -114,7 +114,8 @@ static_assert(offsetof(QAM_IPMonitorPara, u32IP1) == 20);
 static_assert(offsetof(QAM_IPMonitorPara, u8Res) == 24);
 
 // The live table, the scratch table (previous values) and the live IP monitor
-// record; never null.
+// record; never null. The scratch table is for the web and SNMP setters (not
+// built yet).
 TParameter_QAM* GetQAMPara_Handle();
 TParameter_QAM* GetQAMParaTmp_Handle();
 QAM_IPMonitorPara* GetQAMIPMonitor_Handle();

@@ -132,14 +132,16 @@ BoardTimeSettings Resource_GetTimeSettings();
 // more, so a caller can never take an error code for an address.
 U32 Resource_getBoardIPAddress(U32 slot);
 void Resource_SetBackBoardIpAddr(U32 u32Ipaddr);
-// Copies the 20-byte board descriptor of slot 0-16; 4 above or for null.
+// Copies the 20-byte board descriptor of slot 0-16; 4 above or for null. For
+// the web pages (not built yet).
 U32 Resource_getBoardDescriptor(U32 slot, U8* pu8Descriptor);
 // 0 DVB, 1 ATSC: the low byte of the live QAM Standard.
 U8 Resource_GetSIMode();
 // Lowest slot 0-16 with board type 65 and EIT enabled; 17 when none.
 U8 Resource_GetEITBoardSlot();
 // 1 when every other plugged input or output board can delete one channel's
-// programs (u8isDelChannelProg), walking the user-interface slots.
+// programs (u8isDelChannelProg), walking the user-interface slots. For the
+// web channel deletion (not built yet).
 U8 Resource_IsAllBoardSupportDelChannelProg();
 // big << 16 | mid << 8 | min from the version file, copied from the shipped
 // one when missing; 1 on success, 0 (logged) otherwise.

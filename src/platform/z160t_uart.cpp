@@ -70,10 +70,6 @@ std::recursive_mutex& Z160T_LinkMutex() {
 
 void Z160T_Lock_Init() { Z160T_LinkMutex(); }
 
-void Z160T_Lock() { Z160T_LinkMutex().lock(); }
-
-void Z160T_UnLock() { Z160T_LinkMutex().unlock(); }
-
 void UART_Clear() {
     for (U32 popped = 0; !ReceiveEmpty(); ) {
         PopByte();

@@ -15,8 +15,8 @@
 // Lock: ReadWrite_Mutex, the link's one lock. It is held across a whole
 // exchange (a command and its acknowledgement, a request and its reply) and
 // across a parameter burst from START to END, so no other thread's frame falls
-// in between; it is recursive so that a burst, or a caller of Z160T_Lock
-// grouping several exchanges, can run exchanges that take it again. It is
+// in between; it is recursive so that a burst, or a caller grouping several
+// exchanges under Z160TLinkGuard, can run exchanges that take it again. It is
 // taken after the QAM apply lock (platform/qam_apply.h), never before it.
 //
 // Results of this layer are its own: 10000 is success, 10001-10005 failures;
@@ -58,8 +58,6 @@ U32 Z160T_UART_Init();
 // The link's lock (ReadWrite_Mutex). Z160T_Lock_Init has nothing to create,
 // the mutex being static, and is kept for start-up's order.
 void Z160T_Lock_Init();
-void Z160T_Lock();
-void Z160T_UnLock();
 std::recursive_mutex& Z160T_LinkMutex();
 using Z160TLinkGuard = std::lock_guard<std::recursive_mutex>;
 

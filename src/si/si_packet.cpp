@@ -343,33 +343,6 @@ void SSD_SendBroadcastSI() {
     }
 }
 
-U32 SSD_DelOneBroadcastSI(U16 u16OutTSIndex) {
-    if (u16OutTSIndex >= kSiStreamHeads) {
-        SSD_LOG("input error ts index[%d]\n", u16OutTSIndex);
-        return kSiErrInput;
-    }
-    std::lock_guard lock(SIMutex);
-    EnsureCarouselLocked();
-    SIPacket_t& carousel = s_arstSIPacket;
-    WalkStreamLocked(
-        u16OutTSIndex,
-        [&](SIPacketInfo_t&, TSPacketInfo_t& record, U16 index) {
-            if (record.stList.u8ValidFlag == 1) {
-                carousel.u16TSPacketNum = static_cast<U16>(carousel.u16TSPacketNum - 1);
-            }
-            record = {};
-            s_recordSearchStart = std::min(s_recordSearchStart, index);
-        },
-        [&](SIPacketInfo_t& table, U16 index) {
-            table = {};
-            carousel.u16SIInfoNum = static_cast<U16>(carousel.u16SIInfoNum - 1);
-            s_tableSearchStart = std::min(s_tableSearchStart, index);
-        });
-    carousel.aru16OutTSSIInfo[u16OutTSIndex] = kSiEnd;
-    s_streamTail[u16OutTSIndex] = kSiEnd;
-    return 0;
-}
-
 U32 TSP_GetPSIInterval(U16* pu16Interval) {
     if (pu16Interval == nullptr) {
         SSD_LOG("Input Error\n");

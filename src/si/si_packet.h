@@ -104,14 +104,13 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
 // One tick of sending; the caller holds SIMutex. A table whose records carry
 // sections numbered above 0 sends one section per tick in turn (0, 1, 2, 0 ...).
 void SSD_SendBroadcastSI();
-// Frees one stream's tables and records. 0, or 0xE0000 above 799.
-U32 SSD_DelOneBroadcastSI(U16 u16OutTSIndex);
 // The carousel, for reading under SIMutex (tests, debug).
 const SIPacket_t& SSD_GetBroadcastSI();
 // Back to the power-on state: carousel empty, continuity counters, time slots
 // and the versions of the tables sent (si/table_versions.h) cleared (tests).
 void SSD_ResetForTest();
 
+// For the web settings page (not built yet).
 // The PSI interval in ms (a stored 0 reads as 100). Setting 0 keeps the
 // current interval (logged, 4); otherwise the tick timer takes the new period.
 // Nothing is saved.

@@ -294,7 +294,7 @@ TEST_F(ConflictTest, UseMapsSeeWhatTheRulesSay) {
     ASSERT_EQ(0u, TSP_GetPidUseListByIndex(&info, built.ts, kPidUseListSize, Live(), map.data()));
     EXPECT_EQ((std::vector<U16>{0x40, 0x41, 0x42, 0x50, 0x52, 0x1FFB}), marked());
     // The whole stream but the record's own stream of packets.
-    ASSERT_EQ(0u, TSP_GetPidUseList(built.ts, &info, kPidUseListSize, Live(), map.data()));
+    ASSERT_EQ(0u, TSP_GetPidUseListByOutputTsIdex(&info, built.ts, kPidUseListSize, Live(), map.data()));
     EXPECT_EQ((std::vector<U16>{0x40, 0x41, 0x42, 0x50, 0x52, 0x61, 0x70, 0x1FFB}), marked());
     EXPECT_EQ(kTspErrInput, TSP_GetPidUseListByIndex(&info, built.ts, kPidUseListSize - 1, Live(), map.data()))
         << "a PCR of 0x1FFF would be marked one past 8,191 bytes";

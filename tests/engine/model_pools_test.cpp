@@ -353,8 +353,6 @@ TEST_F(ModelPoolsTest, StreamLookupsAndCreation) {
     U16 again = 0;
     ASSERT_EQ(0u, TSP_GetOutputTSIndexByPID(5, &again));
     EXPECT_EQ(index, again) << "the second call finds the first stream";
-    ASSERT_EQ(0u, TSP_GetOutputTSIndexByProgram(5, &again));
-    EXPECT_EQ(index, again);
 
     U8 slot = 0;
     U16 channel = 0;
@@ -378,15 +376,6 @@ TEST_F(ModelPoolsTest, StreamLookupsAndCreation) {
     EXPECT_EQ(bypass, index);
     ASSERT_EQ(0u, TSP_GetOutputBypassTSIndex(3, 1, &index));
     EXPECT_EQ(0xFFFF, index);
-}
-
-TEST_F(ModelPoolsTest, DebugDumpsNameEachField) {
-    ScopedModel model;
-    ModelBuilder builder(model.get());
-    const U16 ts = builder.AddStream(7);
-    EXPECT_EQ(0u, TSP_DebugPrintOneTS(ts, model.get()));
-    EXPECT_NE(std::string::npos, env.Console().find("u16ChannelID = 7"));
-    EXPECT_EQ(0xC0000u, TSP_DebugPrintOneProgram(0, model.get())) << "a free record";
 }
 
 }  // namespace

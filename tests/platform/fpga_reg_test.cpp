@@ -15,6 +15,7 @@
 #include "platform/mapped_register_bus.h"
 #include "platform/qam_params.h"
 #include "platform/resource.h"
+#include "sim/sim_board.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
@@ -114,6 +115,8 @@ TEST_F(RegisterWindowTest, MappedBackEndPutsRegisterIAtByteSixteenI) {
 }
 
 TEST_F(RegisterWindowTest, CardProfileWithoutItsDeviceStaysUnmapped) {
+    // As on the card: nothing handed in, so REG_Map maps the card's window.
+    REG_SetBusSource(nullptr);
     const std::string shortFile = env.Path("/short.bin");
     env.WriteText("/short.bin", std::string(4096, '\0'));
     struct Case {
@@ -132,6 +135,23 @@ TEST_F(RegisterWindowTest, CardProfileWithoutItsDeviceStaysUnmapped) {
         EXPECT_FALSE(REG_IsMapped()) << c.device;
         EXPECT_NE(env.Console().find(c.logged), std::string::npos) << env.Console();
     }
+}
+
+// Off the card, REG_Map takes only what start-up handed in; without it the
+// card's device is never opened, whatever the profile names.
+TEST_F(RegisterWindowTest, SimulatedProfileWithNothingHandedInOpensNoDevice) {
+    REG_SetBusSource(nullptr);
+    REG_AttachBus(nullptr);
+    env.TakeConsole();
+    REG_Map();
+    EXPECT_FALSE(REG_IsMapped());
+    EXPECT_NE(env.Console().find("No register back end handed in"), std::string::npos) << env.Console();
+    EXPECT_EQ(env.Console().find("/dev/mem"), std::string::npos) << env.Console();
+
+    sim::SimBoard_Install();
+    REG_Map();
+    EXPECT_NE(nullptr, std::dynamic_pointer_cast<sim::MainFpga>(REG_GetBus())) << "the simulated board handed in";
+    REG_AttachBus(nullptr);
 }
 
 // Sequences of the named operations, read back from the simulated FPGA's

@@ -105,7 +105,8 @@ TEST_F(GpioTest, ValueMustReadBackAsOneDigitAndANewline) {
 
 TEST_F(GpioTest, SetExportsWhenNeededAndWritesTheLevel) {
     Board(0, 0);
-    PIN_LEDOrangeLight();
+    EXPECT_EQ(0u, GPIO_SetGpio(40, 1));
+    EXPECT_EQ(0u, GPIO_SetGpio(33, 0));
     EXPECT_EQ(std::string("1\0\0\0\0", 5), env.ReadText(PinFile(40, "value")));
     EXPECT_EQ(std::string("0\0\0\0\0", 5), env.ReadText(PinFile(33, "value")));
     EXPECT_EQ("out", env.ReadText(PinFile(40, "direction")).substr(0, 3));

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "core/common_fun.h"
 #include "core/file_util.h"
 #include "platform/mdio.h"
+#include "sim/sim_board.h"
 #include "sim/sim_phy.h"
 
 namespace hx::test {
@@ -22,6 +24,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 TEST(NetworkSettingsCheck, RefusesUnusableAddressesAndMasks) {
     struct Case {
@@ -139,6 +142,25 @@ TEST_F(NetworkTest, SilentPhysAreLogged) {
     PHY_Init();
     EXPECT_THAT(env_.Console(), HasSubstr("PHY 0 does not answer"));
     EXPECT_THAT(env_.Console(), HasSubstr("PHY 1 does not answer"));
+}
+
+// The PHYs and interfaces are the simulated board's only because the test
+// environment handed them in, as the program's start-up does on a PC; with
+// nothing handed in off the card, no PHY answers and no address file appears,
+// and the card's devices are not opened.
+TEST_F(NetworkTest, PhysAndInterfacesComeFromTheBackEndHandedIn) {
+    PHY_Init();
+    EXPECT_THAT(env_.Console(), HasSubstr("PHY 1 set to 1000M full duplex"));
+    EXPECT_TRUE(Network_ReadMac("eth0"));
+
+    sim::SimBoard_Uninstall();
+    env_.TakeConsole();
+    PHY_Init();
+    EXPECT_THAT(env_.Console(), HasSubstr("PHY 0 does not answer"));
+    EXPECT_FALSE(Network_ReadMac("eth1"));
+    EXPECT_FALSE(std::filesystem::exists(env_.Path("/sys/class/net/eth1/address")));
+    EXPECT_THAT(env_.Console(), HasSubstr("Can't read /sys/class/net/eth1/address"));
+    EXPECT_THAT(env_.Console(), Not(HasSubstr("/dev/mem")));
 }
 
 // The card's PHY management registers, over a plain file standing for /dev/mem.

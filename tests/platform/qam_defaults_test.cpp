@@ -21,8 +21,9 @@
 namespace hx {
 namespace {
 
-// The factory table member by member, and what a reset keeps of the stored
-// settings.
+// The factory table QAM160T_Init_Parmeter fills: every used pair in table
+// order and where the parameter file's bytes hold it, the power level the
+// hardware version picks, and which stored settings (mode, standard) it keeps.
 class FactoryDefaultsTest : public ::testing::Test {
 protected:
     void PowerOn(U32 hardwareVersion) {

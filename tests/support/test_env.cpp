@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/command_runner.h"
+#include "sim/sim_board.h"
 
 namespace hx::test {
 
@@ -38,6 +39,7 @@ TestEnvironment::TestEnvironment(bool prepare) {
     std::string pattern = (std::filesystem::temp_directory_path() / "hx-test-XXXXXX").string();
     root_ = mkdtemp(pattern.data());
     SetProfile(SimProfile(root_));
+    sim::SimBoard_Install();
     if (prepare) {
         PrepareDataRoot();
     }
@@ -67,6 +69,7 @@ TestEnvironment::~TestEnvironment() {
     SetClock(nullptr);
     Command_ClearRecorded();
     Command_ClearSimHandlers();
+    sim::SimBoard_Uninstall();
     SetProfile(CardProfile());
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);

@@ -1,9 +1,11 @@
 // Test environment: a fresh simulated board in a temporary data root.
 //
 // TestEnvironment sets a sim run profile rooted in a new temporary folder
-// (with the folders a fresh card has), a virtual clock in auto-advance mode, a console sink that
-// keeps what was printed, a syslog sink that keeps what was sent, and a clean
-// log module; its destructor puts everything back and removes the folder.
+// (with the folders a fresh card has), the simulated board on the platform's
+// seams (sim/sim_board.h), a virtual clock in auto-advance mode, a console
+// sink that keeps what was printed, a syslog sink that keeps what was sent,
+// and a clean log module; its destructor puts everything back and removes the
+// folder.
 //
 // Opt-in (FailOnUnexpectedErrors): when the environment ends, every ERROR
 // line the console or the syslog received must contain one of the texts the

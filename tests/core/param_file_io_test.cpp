@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "chassis/param_file_io.h"
 #include "core/file_util.h"
+#include "core/param_file_io.h"
 #include "support/test_env.h"
 
 namespace hx {

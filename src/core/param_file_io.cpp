@@ -1,4 +1,4 @@
-#include "chassis/param_file_io.h"
+#include "core/param_file_io.h"
 
 #include <fcntl.h>
 #include <unistd.h>
