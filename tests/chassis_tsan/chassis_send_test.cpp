@@ -23,6 +23,7 @@
 #include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
+#include "web/user_authority_fixture.h"
 
 extern char** environ;
 
@@ -121,7 +122,7 @@ TEST_P(ChassisSendPayloadTest, TypedValuesArriveByteForByteFromTheBackBoard) {
     EXPECT_EQ(1u, chassis.Exchanges(kBoard));
 }
 
-const std::string kRights = R"({"data":[{"UserName":"op","Authoritylist":[{"AuthorityId":768,"ViewEnable":1,"ModifyEnable":0}]}]})";
+using test::kRefuseModify;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChassisSendPayloadTest,
@@ -133,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"514", "127.0.0.16", "127.0.0.35", "255.255.255.0", "127.0.0.1"},
                     514,
                     {0x10, 0, 0, 0x7F, 0x23, 0, 0, 0x7F, 0, 0xFF, 0xFF, 0xFF, 0x01, 0, 0, 0x7F}},
-        PayloadCase{"RightsText", {"USER_AUTHORITY_CONFIG", kRights}, 524,
-                    std::vector<U8>(kRights.begin(), kRights.end())},
+        PayloadCase{"RightsText", {"USER_AUTHORITY_CONFIG", kRefuseModify}, 524,
+                    std::vector<U8>(kRefuseModify.begin(), kRefuseModify.end())},
         PayloadCase{"ImageSizeMostSignificantByteFirst", {"FTP_UPGRADE", "1048576"}, 3843, {0x00, 0x10, 0x00, 0x00}},
         PayloadCase{"CommandTextFromSeveralWords", {"3846", "iperf3", "-c", "127.0.0.16"}, 3846,
                     {'i', 'p', 'e', 'r', 'f', '3', ' ', '-', 'c', ' ', '1', '2', '7', '.', '0', '.', '0', '.', '1', '6'}},
@@ -261,15 +262,11 @@ TEST(ChassisSend, HelpNamesTheLoopbackLimit) {
 
 // ---- against the card's own server -------------------------------------------
 
-class ChassisSendCardTest : public ::testing::Test {
+// The board in slot 3 of the rights tests, with its server listening.
+class ChassisSendCardTest : public test::UserAuthorityTest {
 protected:
     void SetUp() override {
-        RunProfile profile = Profile();
-        profile.simSlotId = 3;  // what simulated register 16 reads
-        SetProfile(profile);
-        board.emplace();
-        Status_Init();
-        VKUser_InitUserAuthority();
+        UserAuthorityTest::SetUp();
         server.emplace(0, 500);
         ASSERT_NE(0, server->port());
     }
@@ -282,8 +279,6 @@ protected:
         return arguments;
     }
 
-    test::TestEnvironment env;
-    std::optional<test::SimBoard> board;
     std::optional<test::CardServer> server;
 };
 
@@ -291,11 +286,11 @@ protected:
 // through the server and dispatcher, decides what the web may change.
 TEST_F(ChassisSendCardTest, ARightsMessageRefusesModificationOnThisSlot) {
     ASSERT_TRUE(VKUser_GetUser_BoardLevel_ModifyAuthority()) << "every right is granted before any message";
-    const ToolRun run = RunChassisSend(To({"USER_AUTHORITY_CONFIG", kRights}));
+    const ToolRun run = RunChassisSend(To({"USER_AUTHORITY_CONFIG", kRefuseModify}));
     EXPECT_EQ(0, run.status) << run.output;
     EXPECT_TRUE(Has(run, "packet 1/1 to 127.0.0.1:" + std::to_string(server->port()) +
                              ": slot 16, command 524 IPCOMM_USER_AUTHORITY_CONFIG, index 0, count 1, length " +
-                             std::to_string(kRights.size())))
+                             std::to_string(kRefuseModify.size())))
         << run.output;
     EXPECT_TRUE(Has(run, "answer: success (1 IPCOMM_SUCCESS_CMD)")) << run.output;
     // The reply follows the action, so the table is in place once the tool ends.
