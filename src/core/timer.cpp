@@ -24,13 +24,12 @@ std::mutex s_tickMutex;
 std::condition_variable s_tickChanged;
 
 void SetCount(U32 count) {
-    // Notified under the mutex: whoever takes it next (a waiter, or the exit
-    // that destroys these statics after a test's timer has ended) comes after
-    // the notify.
+    // Notified under the mutex, and the count stored last with release: a
+    // thread that takes the mutex next, or that reads this count (the end of
+    // a test's timer, before the clock and these statics go), comes after the
+    // notify and after this thread's sleep on the clock. A woken waiter reads
+    // the count only once it has the mutex, so it finds the new one.
     std::lock_guard lock(s_tickMutex);
-    // Waiters check under the mutex, so notifying first wakes none early;
-    // storing last (release) lets a reader that sees the final count also
-    // see the notify done.
     s_tickChanged.notify_all();
     g_u32TimerCnt.store(count, std::memory_order_release);
 }
@@ -85,7 +84,7 @@ U32 Timer_Start(U32 u32uSec) {
 
 void Timer_End() { g_TimerEnd_flag = 1; }
 
-U32 GetTimeCnt() { return g_u32TimerCnt.load(std::memory_order_relaxed); }
+U32 GetTimeCnt() { return g_u32TimerCnt.load(std::memory_order_acquire); }
 
 void Timer_WaitTick(U32 u32Seen) {
     // A plain sleep on a condition variable: no spinning before it, which on

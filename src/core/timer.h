@@ -2,11 +2,11 @@
 // packet sender waits for to pace the carousel.
 //
 // The counter is written by the tick thread only and read by the SI sender
-// without a lock (an atomic, relaxed: the reader only compares successive
-// values). The tick thread notifies each change (a mutex and condition variable
-// of the timer's own), so the sender sleeps until the next tick instead of
-// polling. Sleeping goes through TheClock(), so
-// tests step ticks in virtual time.
+// without a lock (an atomic, stored with release and read with acquire, so a
+// reader that sees a count also sees what the tick thread did before it). The
+// tick thread notifies each change (a mutex and condition variable of the
+// timer's own), so the sender sleeps until the next tick instead of polling.
+// Sleeping goes through TheClock(), so tests step ticks in virtual time.
 #pragma once
 
 #include <atomic>

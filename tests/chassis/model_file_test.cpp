@@ -20,13 +20,12 @@ namespace hx {
 namespace {
 
 using test::FileExists;
+using test::kModelFilePools;
 using test::ReadBytes;
 using test::WriteBytes;
 
 const std::string kModelShown = "/product_data/HX_OutPutTSP.conf";
 constexpr std::size_t kFactoryModelFileSize = 1541812;
-constexpr std::array<ModelPool, 5> kFilePools = {ModelPool::Stream, ModelPool::Program, ModelPool::Pid,
-                                                 ModelPool::Table, ModelPool::Descriptor};
 constexpr std::array<U32, 5> kFactoryCounts = {16, 500, 1000, 100, 500};
 
 using Counts = std::array<U32, 5>;
@@ -34,7 +33,7 @@ using Counts = std::array<U32, 5>;
 std::size_t FileLength(const Counts& counts) {
     std::size_t length = 240 + 4;
     for (std::size_t i = 0; i < counts.size(); ++i) {
-        length += counts[i] * ModelPool_RecordSize(kFilePools[i]);
+        length += counts[i] * ModelPool_RecordSize(kModelFilePools[i]);
     }
     return length;
 }
@@ -43,7 +42,7 @@ Counts LiveCounts() {
     TSP_ModelLock lock;
     Counts counts{};
     for (std::size_t i = 0; i < counts.size(); ++i) {
-        counts[i] = ModelPool_Count(TSP_GetTSParam(), kFilePools[i]);
+        counts[i] = ModelPool_Count(TSP_GetTSParam(), kModelFilePools[i]);
     }
     return counts;
 }
@@ -52,7 +51,7 @@ Counts LiveCounts() {
 std::vector<U8> LivePoolBytes() {
     TSP_ModelLock lock;
     std::vector<U8> bytes;
-    for (const ModelPool pool : kFilePools) {
+    for (const ModelPool pool : kModelFilePools) {
         const U32 count = ModelPool_Count(TSP_GetTSParam(), pool);
         const std::size_t size = count * ModelPool_RecordSize(pool);
         if (size != 0) {
@@ -71,14 +70,8 @@ void MakeLiveModel(const Counts& counts) {
     const TSInfoInitNum sizes{counts[0], counts[1], counts[2], counts[3], counts[4], 0};
     ASSERT_EQ(0u, TSP_InitTSInfo(model, &sizes));
     U8 pattern = 1;
-    for (std::size_t p = 0; p < kFilePools.size(); ++p) {
-        const ModelPool pool = kFilePools[p];
-        for (U32 i = 0; i < counts[p]; ++i) {
-            U8* record = ModelPool_Record(model, pool, i);
-            // Past each record's header words and flags, into its reserved tail.
-            const std::size_t size = ModelPool_RecordSize(pool);
-            std::memset(record + size - 40, pattern++, 40);
-        }
+    for (U8* tail : test::StoredRecordTails(model)) {
+        std::memset(tail, pattern++, test::kRecordTailBytes);
     }
     ModelPool_RecordsChanged(model);
 }

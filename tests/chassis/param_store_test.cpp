@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "chassis/param_store.h"
 #include "core/common_fun.h"
@@ -340,38 +338,6 @@ TEST_F(ParamStoreTest, ALeftoverTemporaryIsNeverLoadedAndTheNextSaveRemovesIt) {
     ASSERT_TRUE(FileExists(leftover));
     PARAMS_SaveCurParam();
     EXPECT_FALSE(FileExists(leftover));
-}
-
-TEST_F(ParamStoreTest, ConcurrentSettersNeverSaveARecordUnderAStaleCrc) {
-    PARAMS_Factory();
-    constexpr int kRounds = 40;
-    std::atomic<bool> go{false};
-    std::thread qamWriter([&] {
-        while (!go) {
-        }
-        for (int i = 0; i < kRounds; ++i) {
-            TParameter_QAM qam = *GetQAMPara_Handle();
-            qam.Frequency[0].value = 300000 + static_cast<U32>(i);
-            PARAMS_SetQAMParams(&qam);
-        }
-    });
-    std::thread monitorWriter([&] {
-        while (!go) {
-        }
-        for (int i = 0; i < kRounds; ++i) {
-            QAM_IPMonitorPara monitor = *GetQAMIPMonitor_Handle();
-            monitor.u16DestPort = static_cast<U16>(4000 + i);
-            PARAMS_SetIPMonitorParams(&monitor);
-        }
-    });
-    go = true;
-    qamWriter.join();
-    monitorWriter.join();
-    test::ResetParameterState();
-    ASSERT_EQ(0u, PARAMS_VerifyConfigFiles());
-    ASSERT_EQ(0u, PARAMS_Load());
-    ASSERT_EQ(0u, PARAMS_Update_QAM());
-    EXPECT_EQ(0, test::LiveMarks({MarkedSettings{300000 + kRounds - 1, 4000 + kRounds - 1}}));
 }
 
 // ---- the output-model file's checks and the web reset ------------------------------

@@ -5,9 +5,6 @@
 // ./scripts/test.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -18,12 +15,12 @@
 #include "chassis/ipcomm_messages.h"
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_server.h"
-#include "chassis/ipcomm_socket.h"
 #include "core/common_fun.h"
 #include "core/run_profile.h"
 #include "platform/chassis_info.h"
 #include "platform/resource.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/card_server.h"
 #include "support/scripted_peer.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
@@ -93,16 +90,11 @@ protected:
 };
 
 TEST_F(AnnouncementTest, ASilentBackBoardAfter514DoesNotDelayTheNextRequestsReply) {
-    ASSERT_EQ(0u, IPServer_Start());
-    const U16 port = IPServer_WaitListening();
-    ASSERT_EQ(backBoard.port(), port);
-    auto ask = [port](U16 command, const std::vector<U8>& data) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        EXPECT_EQ(VK_SOCKETC_SUCCESS, socketC_connect(fd, 0x7F000001, port));
-        EXPECT_TRUE(IPComm_WriteBlock(fd, test::WirePacket(kBackBoardSlot, command, data, 0, 1), 2000));
-        const std::vector<U8> reply = IPComm_ReceiveBlock(fd, kClientWaitMs);
-        close(fd);
-        return reply.size() >= 4 ? static_cast<U16>(reply[2] | reply[3] << 8) : 0;
+    test::CardServer server(backBoard.port(), Profile().interBoardServerTimeoutMs);
+    ASSERT_EQ(backBoard.port(), server.port());
+    auto ask = [&server](U16 command, const std::vector<U8>& data) {
+        return test::ExchangeWithCard(server.port(), {test::WirePacket(kBackBoardSlot, command, data, 0, 1)},
+                                      kClientWaitMs);
     };
 
     EXPECT_EQ(IPCOMM_SUCCESS_CMD, ask(IPCOMM_SEND_IP, Settings(SimBoardAddress(kBackBoardSlot), kOwnAddress)));
@@ -112,7 +104,6 @@ TEST_F(AnnouncementTest, ASilentBackBoardAfter514DoesNotDelayTheNextRequestsRepl
         << "the server answers while the announcement waits";
     EXPECT_EQ(0x18, Status_GetSubBoardPlugStatus());
     EXPECT_EQ(kOwnAddress, Resource_getSelfHandle()->u32IPAddress) << "the settings took effect at once";
-    IPServer_Stop();
 }
 
 TEST_F(AnnouncementTest, ANewerAnnouncementSupersedesARunningOne) {

@@ -1,8 +1,6 @@
-// The model lock: re-entry, the SI sender's try, and the sanitizer builds'
-// checks that the lock is held by every reader and by nobody who sends.
+// The sanitizer builds' checks that the model lock is held by every reader
+// and by nobody who sends.
 #include <gtest/gtest.h>
-
-#include <thread>
 
 #include "engine/output_model.h"
 #include "engine/slot_bookkeeping.h"
@@ -11,29 +9,6 @@
 
 namespace hx {
 namespace {
-
-TEST(ModelLockTest, NestedHoldersReEnterAndOtherThreadsOnlyGetItAfter) {
-    EXPECT_FALSE(TSP_ModelLockHeld());
-    {
-        TSP_ModelLock outer;
-        TSP_ModelLock inner;
-        EXPECT_TRUE(TSP_ModelLockHeld());
-        bool otherGotIt = true;
-        std::thread([&] {
-            TSP_ModelLock attempt(std::try_to_lock);
-            otherGotIt = attempt.owns_lock();
-            EXPECT_FALSE(TSP_ModelLockHeld());
-        }).join();
-        EXPECT_FALSE(otherGotIt) << "the time tables wait for their next tick";
-    }
-    EXPECT_FALSE(TSP_ModelLockHeld());
-    bool otherGotIt = false;
-    std::thread([&] {
-        TSP_ModelLock attempt(std::try_to_lock);
-        otherGotIt = attempt.owns_lock();
-    }).join();
-    EXPECT_TRUE(otherGotIt);
-}
 
 #if defined(HX_SANITIZED)
 

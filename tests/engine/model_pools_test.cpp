@@ -1,5 +1,4 @@
-// Pools, finders, walkers, record initialisers and the key index of the
-// output model.
+// Pools, finders, walkers and the key index of the output model.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -295,46 +294,6 @@ TEST_F(WalkerTest, PidLinksAreFollowedAsTheirLow16Bits) {
     c.model->pOutputPID[c.second].u32NextPIDIndex = 0x1234FFFFu;
     ASSERT_EQ(0u, TSP_GetOutProgESPIDIndexList(c.programs[0], c.model.get(), &c.list));
     EXPECT_EQ((std::vector<U16>{c.es, c.second}), Entries(c.list));
-}
-
-TEST_F(ModelPoolsTest, RecordInitialisers) {
-    Output_TSStream ts{};
-    ts.u16ProgramNum = 5;
-    ASSERT_EQ(0u, TSP_InitOneOutputTSStream(&ts));
-    EXPECT_EQ(1, ts.u8ValidFlag);
-    EXPECT_EQ(0, ts.u16ProgramNum);
-    EXPECT_EQ(0xFFFF, ts.u16ProgramIndex);
-    EXPECT_EQ(0xFFFF, ts.u16OtherSDTIndex);
-    EXPECT_EQ(4, ts.u8ModulationMode);
-    EXPECT_EQ(1, ts.u8STTGenerate);
-    EXPECT_EQ(0, ts.u8NITGenerate);
-
-    GetQAMPara_Handle()->Standard.value = 1;
-    Output_TSProgram program{};
-    program.u16OldServiceID = 7;
-    program.u16OldPMTPID = 0x100;
-    program.u16MajorChannelNum = 1024;
-    program.u16MinorChannelNum = 1023;
-    ASSERT_EQ(0u, TSP_InitOneOutputTSProgram(&program));
-    GetQAMPara_Handle()->Standard.value = 0;
-    EXPECT_EQ(7, program.u16ServiceID);
-    EXPECT_EQ(0x100, program.u16PMTPID);
-    EXPECT_EQ(2, program.u16MajorChannelNum);
-    EXPECT_EQ(1023, program.u16MinorChannelNum);
-    EXPECT_EQ(2, program.u8ServiceType);
-    EXPECT_EQ(0xFFFF, program.u16SDTInfoDescriptorIndex);
-
-    Output_TSPID pid{};
-    pid.u16OldPID = 0x44;
-    pid.u16ESECMPIDIndex = 9;  // an ES-level ECM's key: kept
-    ASSERT_EQ(0u, TSP_InitOneOutputTSPID(&pid));
-    EXPECT_EQ(0x44, pid.u16PID);
-    EXPECT_EQ(0xFFFFFFFFu, pid.u32NextPIDIndex);
-    EXPECT_EQ(9, pid.u16ESECMPIDIndex);
-    EXPECT_EQ(0xFFFF, pid.u16ESInfoDescriptorIndex);
-
-    EXPECT_EQ(0xC0000u, TSP_InitOneOutputTSDescriptor(nullptr));
-    EXPECT_NE(std::string::npos, env.Console().find("Input error"));
 }
 
 // The key index must give what a scan gives: the first valid match in pool order.

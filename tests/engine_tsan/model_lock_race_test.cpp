@@ -1,4 +1,5 @@
-// A writer that adds and removes records, growing the pools as it goes,
+// The model lock across threads: re-entry and the SI sender's try, then a
+// writer that adds and removes records, growing the pools as it goes,
 // against two readers walking every chain. Each side holds the model lock for
 // its whole turn; ThreadSanitizer (./scripts/test's third stage) reports any
 // access that is not ordered by it, and AddressSanitizer any read of a pool
@@ -16,6 +17,29 @@
 
 namespace hx {
 namespace {
+
+TEST(ModelLockTest, NestedHoldersReEnterAndOtherThreadsOnlyGetItAfter) {
+    EXPECT_FALSE(TSP_ModelLockHeld());
+    {
+        TSP_ModelLock outer;
+        TSP_ModelLock inner;
+        EXPECT_TRUE(TSP_ModelLockHeld());
+        bool otherGotIt = true;
+        std::thread([&] {
+            TSP_ModelLock attempt(std::try_to_lock);
+            otherGotIt = attempt.owns_lock();
+            EXPECT_FALSE(TSP_ModelLockHeld());
+        }).join();
+        EXPECT_FALSE(otherGotIt) << "the time tables wait for their next tick";
+    }
+    EXPECT_FALSE(TSP_ModelLockHeld());
+    bool otherGotIt = false;
+    std::thread([&] {
+        TSP_ModelLock attempt(std::try_to_lock);
+        otherGotIt = attempt.owns_lock();
+    }).join();
+    EXPECT_TRUE(otherGotIt);
+}
 
 constexpr int kRounds = 40;
 constexpr U16 kChannels = 4;

@@ -2,11 +2,9 @@
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -19,6 +17,7 @@
 #include "platform/z160t_link.h"
 #include "platform/z160t_status.h"
 #include "platform/z160t_uart.h"
+#include "platform/qam_fixture.h"
 #include "support/sim_160t.h"
 #include "support/test_env.h"
 
@@ -69,185 +68,7 @@ TEST(RateWordTest, BothFormsOverModesConstellationsAndSymbolRates) {
     EXPECT_EQ(std::optional<std::uint64_t>(60), QAM160T_PayloadRate(Table(MODE_QAMA, 2, 11'000)));
 }
 
-// The factory table QAM160T_Init_Parmeter fills: every used pair in table
-// order and where the parameter file's bytes hold it, the power level the
-// hardware version picks, and which stored settings (mode, standard) it keeps.
-class FactoryDefaultsTest : public ::testing::Test {
-protected:
-    void PowerOn(U32 hardwareVersion) {
-        // A fresh power-on: the version pins are exported anew.
-        std::filesystem::remove_all(env.Path("/sys/class/gpio"));
-        RunProfile profile = Profile();
-        profile.simHardwareVersion = hardwareVersion;
-        SetProfile(profile);
-        board.emplace();
-    }
-    void SetUp() override {
-        std::memset(GetQAMPara_Handle(), 0, sizeof(TParameter_QAM));
-        Resource_GetHandle(kBackBoardSlot)->u8Standard = 0;
-    }
-    void TearDown() override {
-        std::memset(GetQAMPara_Handle(), 0, sizeof(TParameter_QAM));
-        Resource_GetHandle(kBackBoardSlot)->u8Standard = 0;
-    }
-
-    test::TestEnvironment env;
-    std::optional<test::SimBoard> board;
-};
-
-TEST_F(FactoryDefaultsTest, EveryPairOfModeA) {
-    PowerOn(0);
-    TParameter_QAM& table = *GetQAMPara_Handle();
-    ASSERT_EQ(0u, QAM160T_Init_Parmeter(&table));
-    const QamPairs pairs = QAM_PairsOf(table);
-    // {address, value} of the 197 used pairs in table order.
-    std::vector<Parameter_Common> expected = {{0, 0}, {256, 32}, {258, 0}, {257, 90}, {259, 0}, {260, 0}, {261, 3}};
-    for (U32 base : {272u, 304u, 336u, 368u, 400u}) {
-        for (U32 group = 0; group < 4; ++group) {
-            const U32 value = base == 304 ? 2 : base == 336 ? 6'875'000 : base == 368 ? 2 : 0;
-            expected.push_back({base + group, value});
-        }
-    }
-    for (U32 base : {512u, 768u, 1024u, 1280u}) {
-        for (U32 channel = 0; channel < 32; ++channel) {
-            const U32 value = base == 768 ? (channel < 16 ? 200'000 + 8'000 * channel : 2'000)
-                              : base == 1024 ? 9
-                              : base == 1280 ? 70
-                                             : 0;
-            expected.push_back({base + channel, value});
-        }
-    }
-    for (const Parameter_Common& pair : std::initializer_list<Parameter_Common>{
-             {0, 0}, {0, 0}, {1792, 0}, {1793, 66}, {2048, 11}, {2128, 1}, {2129, 108}, {2130, 0}, {2131, 0}, {2132, 0}}) {
-        expected.push_back(pair);
-    }
-    for (U32 channel = 0; channel < 32; ++channel) {
-        expected.push_back({2133 + channel, 1});
-    }
-    ASSERT_EQ(kQamUsedPairs, expected.size());
-    for (U32 i = 0; i < kQamUsedPairs; ++i) {
-        EXPECT_EQ(expected[i].address, pairs[i].address) << "pair " << i;
-        EXPECT_EQ(expected[i].value, pairs[i].value) << "pair " << i;
-    }
-    EXPECT_EQ(0xFFFFFFFFu, pairs[kQamUsedPairs].address);
-    for (U32 i = kQamUsedPairs; i < kQamPairs; ++i) {
-        EXPECT_EQ(0u, pairs[i].value);
-        if (i > kQamUsedPairs) {
-            EXPECT_EQ(0u, pairs[i].address);
-        }
-    }
-    // As the parameter file holds it: little-endian pairs, 6,360 bytes.
-    std::array<U8, sizeof(TParameter_QAM)> bytes{};
-    std::memcpy(bytes.data(), &table, bytes.size());
-    EXPECT_EQ(bytes.size(), 6'360u);
-    const std::array<U8, 16> head = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0, 0x20, 0, 0, 0};
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), bytes.begin()));
-    const std::array<U8, 8> symbolRate = {0x50, 0x01, 0x00, 0x00, 0x78, 0xE7, 0x68, 0x00};  // {336, 6,875,000}
-    EXPECT_TRUE(std::equal(symbolRate.begin(), symbolRate.end(), bytes.begin() + 15 * 8));
-    const std::array<U8, 8> end = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-    EXPECT_TRUE(std::equal(end.begin(), end.end(), bytes.begin() + 1576));
-}
-
-TEST_F(FactoryDefaultsTest, PowerLevelFollowsTheHardwareVersion) {
-    for (U32 version : {0u, 1u, 2u, 7u}) {
-        board.reset();
-        PowerOn(version);
-        TParameter_QAM table{};
-        ASSERT_EQ(0u, QAM160T_Init_Parmeter(&table));
-        EXPECT_EQ(257u, table.PowerLevel.address);
-        EXPECT_EQ(version > 1 ? 102u : 90u, table.PowerLevel.value) << version;
-    }
-}
-
-TEST_F(FactoryDefaultsTest, KeptModeGroupSettingsAndUsPlan) {
-    PowerOn(0);
-    const std::array<U32, 16> usPlan = {57000,  63000,  69000,  79000,  85000,  177000, 183000, 189000,
-                                        195000, 201000, 207000, 213000, 123000, 129000, 135000, 141000};
-    struct Case {
-        const char* name;
-        U32 storedMode;
-        U8 standard;
-        U32 mode;
-        U32 constellation;
-        U32 symbolRate;
-        U32 bandwidth;
-        bool usPlan;
-    };
-    const std::vector<Case> cases = {
-        {"mode A, DVB", MODE_QAMA, 0, MODE_QAMA, 2, 6'875'000, 2, false},
-        {"mode B keeps the US plan", MODE_QAMB, 0, MODE_QAMB, 1, 5'360'537, 0, true},
-        {"mode C", MODE_QAMC, 0, MODE_QAMC, 1, 6'875'000, 2, false},
-        {"a stored 5 becomes mode A", 5, 0, MODE_QAMA, 2, 6'875'000, 2, false},
-        {"mode A under ATSC takes the US plan", MODE_QAMA, 1, MODE_QAMA, 2, 6'875'000, 2, true},
-    };
-    for (const Case& c : cases) {
-        Resource_GetHandle(kBackBoardSlot)->u8Standard = c.standard;
-        TParameter_QAM& table = *GetQAMPara_Handle();
-        table.Mode[0].value = c.storedMode;
-        table.Frequency[20].value = 12345;  // wiped
-        ASSERT_EQ(0u, QAM160T_Init_Parmeter(&table)) << c.name;
-        EXPECT_EQ(c.standard, table.Standard.value) << c.name;
-        for (U32 group = 0; group < 4; ++group) {
-            EXPECT_EQ(c.mode, table.Mode[group].value) << c.name;
-            EXPECT_EQ(c.constellation, table.Constellation[group].value) << c.name;
-            EXPECT_EQ(c.symbolRate, table.SymbolRate[group].value) << c.name;
-            EXPECT_EQ(c.bandwidth, table.Bandwidth[group].value) << c.name;
-        }
-        for (U32 channel = 0; channel < 16; ++channel) {
-            EXPECT_EQ(c.usPlan ? usPlan[channel] : 200'000 + 8'000 * channel, table.Frequency[channel].value) << c.name;
-        }
-        EXPECT_EQ(2'000u, table.Frequency[20].value) << c.name;
-    }
-    EXPECT_EQ(4u, QAM160T_Init_Parmeter(nullptr));
-}
-
-// The simulated board with a loaded 160T, the live table at factory values
-// and the scratch table a copy of it, as a setter leaves them before an edit.
-class QamTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        QAM160T_Init_Parmeter(live);
-        *scratch = *live;
-        QAM_SetSaveObserver([this](const TParameter_QAM& table) { saved.push_back(table); });
-    }
-    void TearDown() override {
-        std::memset(live, 0, sizeof *live);
-        std::memset(scratch, 0, sizeof *scratch);
-    }
-
-    // What a setter does: keep the old values, edit the live table, apply.
-    template <typename Edit>
-    U32 ApplyEdit(Edit edit) {
-        *scratch = *live;
-        edit(*live);
-        return QAM160T_ParamsProcess(scratch, live);
-    }
-
-    std::vector<int> Commands() {
-        std::vector<int> commands;
-        for (const sim::Received160TFrame& frame : fpga160t.Frames()) {
-            commands.push_back(frame.command);
-        }
-        return commands;
-    }
-
-    void ExpectSimulatorMapHoldsUsedPairs() {
-        const std::map<U32, U32> map = fpga160t.ParameterMap();
-        const QamPairs pairs = QAM_PairsOf(*live);
-        for (U32 i = 0; i < kQamUsedPairs; ++i) {
-            const auto it = map.find(pairs[i].address);
-            ASSERT_NE(map.end(), it) << "pair " << i;
-            EXPECT_EQ(pairs[i].value, it->second) << "pair " << i;
-        }
-    }
-
-    test::TestEnvironment env;
-    test::Sim160TBoard board;
-    sim::Fpga160T& fpga160t = board.fpga160t();
-    TParameter_QAM* live = GetQAMPara_Handle();
-    TParameter_QAM* scratch = GetQAMParaTmp_Handle();
-    std::vector<TParameter_QAM> saved;
-};
+using test::QamTest;
 
 TEST_F(QamTest, StartupSendsTheUsedPairsThenSetsRegisters272To275) {
     live->ChannelEnable[2].value = 1;
@@ -422,51 +243,6 @@ TEST_F(QamTest, ASettingWithoutARateWordIsRefusedAndUndone) {
     EXPECT_NE(std::string::npos, env.Console().find("Input Parameter Error.\n\n"));
 }
 
-// Two applies and the status poll in three threads: each burst reaches the
-// 160T whole, and no exchange fails.
-TEST_F(QamTest, ConcurrentAppliesAndPollsNeverInterleave) {
-    constexpr int kPolls = 100;
-    TParameter_QAM oldA = *live;
-    TParameter_QAM newA = *live;
-    TParameter_QAM oldB = *live;
-    TParameter_QAM newB = *live;
-    for (U32 channel = 0; channel < 8; ++channel) {
-        newA.Frequency[channel].value = 500'000 + channel;
-        newB.Scale[channel].value = 60 + channel;
-    }
-    U32 resultA = 99;
-    U32 resultB = 99;
-    std::vector<U32> polls;
-    testing::internal::CaptureStdout();
-    std::thread applyA([&] { resultA = QAM160T_ParamsProcess(&oldA, &newA); });
-    std::thread applyB([&] { resultB = QAM160T_ParamsProcess(&oldB, &newB); });
-    std::thread poller([&] {
-        for (int i = 0; i < kPolls; ++i) {
-            polls.push_back(Z160T_UartComm_GetState());
-        }
-    });
-    applyA.join();
-    applyB.join();
-    poller.join();
-    testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(0u, resultA);
-    EXPECT_EQ(0u, resultB);
-    EXPECT_EQ(std::vector<U32>(kPolls, VK_160TUART_SUCCESS), polls);
-    const std::vector<sim::Burst160T> bursts = fpga160t.Bursts();
-    ASSERT_EQ(2u, bursts.size());
-    for (const sim::Burst160T& burst : bursts) {
-        EXPECT_FALSE(burst.interrupted);
-        EXPECT_EQ(8u, burst.pairs.size());
-        EXPECT_TRUE(burst.end.has_value());
-    }
-    const std::string console = env.Console();
-    EXPECT_EQ(std::string::npos, console.find("Time Out"));
-    EXPECT_EQ(std::string::npos, console.find("ACK Fail"));
-    EXPECT_EQ(std::string::npos, console.find("Error"));
-    EXPECT_EQ(2u, saved.size());
-}
-
 TEST_F(QamTest, DacFollowsTheEnabledChannels) {
     EXPECT_EQ(0u, IsChannelenableConfig9119());
     live->ChannelEnable[16].value = 1;  // not an output channel
@@ -573,49 +349,6 @@ TEST_F(QamTest, PollTurnSkipsDuringABurstAndLogsEveryFifth) {
     EXPECT_EQ(10u, polls);
     EXPECT_EQ(2u, logged);
     EXPECT_EQ(10u, fpga160t.Frames().size());
-}
-
-// The poll thread, held at its sleeps: the first poll at 100 s, the next
-// 5 s after the previous turn, none while a burst is under way.
-TEST_F(QamTest, PollThreadWaits100SecondsThenPollsEvery5) {
-    env.clock().SetAutoAdvance(false);
-    const std::uint64_t start = env.clock().MonotonicMicros();
-    std::size_t sleeps = 0;
-    // Lets the thread reach its next sleep and returns its length.
-    auto nextSleep = [&] {
-        env.clock().WaitForSleepCalls(++sleeps);
-        return env.clock().SleepHistory().back();
-    };
-    std::thread poller(QAM160TComm_Service, nullptr);
-
-    EXPECT_EQ(100 * kSecond, nextSleep());
-    EXPECT_TRUE(fpga160t.Frames().empty());
-    env.clock().Advance(100 * kSecond);
-    EXPECT_EQ(1'000u, nextSleep()) << "STATUS written, 1 ms before its reply is read";
-    env.clock().Advance(1'000);
-    EXPECT_EQ(5 * kSecond, nextSleep());
-    env.clock().Advance(5 * kSecond);
-    EXPECT_EQ(1'000u, nextSleep());
-    env.clock().Advance(1'000);
-    EXPECT_EQ(5 * kSecond, nextSleep());
-
-    std::vector<std::uint64_t> polledAt;
-    for (const sim::Received160TFrame& frame : fpga160t.Frames()) {
-        EXPECT_EQ(UART160T_CMD_STATUS, frame.command);
-        polledAt.push_back(frame.micros - start);
-    }
-    EXPECT_EQ((std::vector<std::uint64_t>{100 * kSecond, 105 * kSecond + 1'000}), polledAt);
-
-    g_isSetQamPara.store(1);
-    env.clock().Advance(5 * kSecond);
-    EXPECT_EQ(5 * kSecond, nextSleep()) << "a turn during a burst goes straight back to sleep";
-    EXPECT_EQ(2u, fpga160t.Frames().size());
-    g_isSetQamPara.store(0);
-
-    QAM160TComm_RequestStop();
-    env.clock().Advance(5 * kSecond);
-    poller.join();
-    EXPECT_EQ(2u, fpga160t.Frames().size());
 }
 
 }  // namespace

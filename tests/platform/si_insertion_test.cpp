@@ -3,17 +3,12 @@
 // reads the table back from the packet file.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <dvbpsi/dvbpsi.h>
-#include <dvbpsi/pat.h>
-#include <dvbpsi/psi.h>
-}
-
 #include <array>
 #include <vector>
 
 #include "core/common_fun.h"
 #include "platform/fpga_reg.h"
+#include "support/psi_decoder.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 
@@ -65,37 +60,6 @@ std::array<U32, 49> Record(U8 channel, U16 pid, U8 continuity, const std::vector
     return words;
 }
 
-struct DecodedPat {
-    int tables = 0;
-    U16 transportStreamId = 0;
-    U8 version = 0;
-    std::vector<std::pair<U16, U16>> programs;
-};
-
-void OnPat(void* data, dvbpsi_pat_t* pat) {
-    auto* decoded = static_cast<DecodedPat*>(data);
-    ++decoded->tables;
-    decoded->transportStreamId = pat->i_ts_id;
-    decoded->version = pat->i_version;
-    decoded->programs.clear();
-    for (dvbpsi_pat_program_t* program = pat->p_first_program; program != nullptr; program = program->p_next) {
-        decoded->programs.emplace_back(program->i_number, program->i_pid);
-    }
-    dvbpsi_pat_delete(pat);
-}
-
-DecodedPat DecodePats(std::vector<U8> stream) {
-    DecodedPat decoded;
-    dvbpsi_t* handle = dvbpsi_new(nullptr, DVBPSI_MSG_NONE);
-    EXPECT_TRUE(dvbpsi_pat_attach(handle, OnPat, &decoded));
-    for (std::size_t at = 0; at + 188 <= stream.size(); at += 188) {
-        dvbpsi_packet_push(handle, stream.data() + at);
-    }
-    dvbpsi_pat_detach(handle);
-    dvbpsi_delete(handle);
-    return decoded;
-}
-
 TEST(SiInsertionTest, PatSentAsSiRecordsDecodesBackFromItsPacketFile) {
     test::TestEnvironment env;
     test::SimBoard board;
@@ -110,12 +74,14 @@ TEST(SiInsertionTest, PatSentAsSiRecordsDecodesBackFromItsPacketFile) {
 
     const std::string file = env.ReadText("/sim/ts/out-07.ts");
     ASSERT_EQ(3u * 188, file.size());
-    const DecodedPat decoded = DecodePats(std::vector<U8>(file.begin(), file.end()));
-    EXPECT_GE(decoded.tables, 1);
-    EXPECT_EQ(0x0ABC, decoded.transportStreamId);
-    EXPECT_EQ(5, decoded.version);
+    test::PsiDecoder decoder;
+    decoder.Push(std::vector<U8>(file.begin(), file.end()));
+    EXPECT_TRUE(decoder.Problems().empty()) << decoder.Problems().front();
+    ASSERT_EQ(1u, decoder.patTables.size()) << "three sends of one version: one table";
+    EXPECT_EQ(0x0ABC, decoder.patTables[0].transportStreamId);
+    EXPECT_EQ(5, decoder.patTables[0].version);
     const std::vector<std::pair<U16, U16>> expected = {{1, 0x100}, {2, 0x200}, {0x1234, 0x1FFE}};
-    EXPECT_EQ(expected, decoded.programs);
+    EXPECT_EQ(expected, decoder.patTables[0].programs);
     EXPECT_TRUE(env.ReadText("/sim/ts/out-00.ts").empty()) << "only the record's channel gets packets";
 }
 

@@ -10,11 +10,11 @@
 #include "engine/web_edit.h"
 #include "engine/web_report.h"
 #include "nit_fixture.h"
-#include "psi_decoder.h"
 #include "si/nit_storage.h"
 #include "si/si_fixture.h"
 #include "si/time_tables.h"
 #include "support/ffprobe.h"
+#include "support/psi_decoder.h"
 
 namespace hx {
 namespace {

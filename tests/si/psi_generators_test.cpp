@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "psi_decoder.h"
+#include "support/psi_decoder.h"
 #include "support/psi_generators.h"
 
 namespace hx {

@@ -2,26 +2,16 @@
 // back with libdvbpsi.
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <dvbpsi/dvbpsi.h>
-#include <dvbpsi/descriptor.h>
-#include <dvbpsi/psi.h>
-#include <dvbpsi/demux.h>
-#include <dvbpsi/atsc_mgt.h>
-#include <dvbpsi/atsc_vct.h>
-#include <dvbpsi/cat.h>
-#include <dvbpsi/pat.h>
-#include <dvbpsi/pmt.h>
-#include <dvbpsi/sdt.h>
-}
-
-#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/common_fun.h"
-#include "psi_decoder.h"
 #include "si/psi_tables.h"
+#include "si/si_packet.h"
+#include "support/psi_decoder.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -55,26 +45,16 @@ Bytes Build(U32 (*builder)(const Table*, U8*, U32, U32*), const Table& table, U3
     return buffer;
 }
 
-// Sections fed to libdvbpsi on one PID through `attach`; the messages it gave.
-struct Dvbpsi {
-    static void OnMessage(dvbpsi_t* handle, const dvbpsi_msg_level_t, const char* text) {
-        static_cast<Dvbpsi*>(handle->p_sys)->messages.push_back(text);
+// What libdvbpsi makes of the sections sent on `pid`.
+std::unique_ptr<test::PsiDecoder> Decode(U16 pid, const Bytes& sections, std::optional<U16> pmtProgram = {}) {
+    auto decoder = std::make_unique<test::PsiDecoder>();
+    if (pmtProgram) {
+        decoder->WatchPmt(pid, *pmtProgram);
     }
-    explicit Dvbpsi(const std::function<void(dvbpsi_t*)>& attach) {
-        handle = dvbpsi_new(&OnMessage, DVBPSI_MSG_WARN);
-        handle->p_sys = this;
-        attach(handle);
-    }
-    ~Dvbpsi() { dvbpsi_delete(handle); }
-    void Push(const Bytes& sections) {
-        const Bytes packets = test::Packetize(0x30, sections);
-        for (std::size_t at = 0; at + 188 <= packets.size(); at += 188) {
-            dvbpsi_packet_push(handle, const_cast<U8*>(packets.data() + at));
-        }
-    }
-    dvbpsi_t* handle;
-    std::vector<std::string> messages;
-};
+    decoder->Push(test::Packetize(pid, sections));
+    EXPECT_TRUE(decoder->Warnings().empty()) << decoder->Warnings().front();
+    return decoder;
+}
 
 TEST(PsiTablesTest, PatMatchesHandMadeSectionAndDecodes) {
     PATTable_t pat;
@@ -86,30 +66,11 @@ TEST(PsiTablesTest, PatMatchesHandMadeSectionAndDecodes) {
     const Bytes built = Build(SIP_ConstructPATSections, pat);
     EXPECT_EQ(built, expected);
 
-    std::vector<std::pair<U16, U16>> decoded;
-    U8 version = 0xFF;
-    struct Sink {
-        std::vector<std::pair<U16, U16>>* programs;
-        U8* version;
-    } sink{&decoded, &version};
-    Dvbpsi psi([&sink](dvbpsi_t* h) {
-        dvbpsi_pat_attach(
-            h,
-            [](void* data, dvbpsi_pat_t* table) {
-                auto* s = static_cast<Sink*>(data);
-                *s->version = table->i_version;
-                for (auto* p = table->p_first_program; p != nullptr; p = p->p_next) {
-                    s->programs->emplace_back(p->i_number, p->i_pid);
-                }
-                dvbpsi_pat_delete(table);
-            },
-            &sink);
-    });
-    psi.Push(built);
-    dvbpsi_pat_detach(psi.handle);
-    EXPECT_TRUE(psi.messages.empty());
-    EXPECT_EQ(version, 3);
-    EXPECT_EQ(decoded, (std::vector<std::pair<U16, U16>>{{1, 0x100}, {2, 0x200}}));
+    const auto decoded = Decode(0x00, built);
+    ASSERT_EQ(decoded->patTables.size(), 1u);
+    EXPECT_EQ(decoded->patTables[0].transportStreamId, 1);
+    EXPECT_EQ(decoded->patTables[0].version, 3);
+    EXPECT_EQ(decoded->patTables[0].programs, (std::vector<std::pair<U16, U16>>{{1, 0x100}, {2, 0x200}}));
 }
 
 TEST(PsiTablesTest, LongPatSplitsIntoNumberedSectionsThatDecodeWhole) {
@@ -126,22 +87,10 @@ TEST(PsiTablesTest, LongPatSplitsIntoNumberedSectionsThatDecodeWhole) {
     EXPECT_EQ(built[1024 + 6], 1);
     EXPECT_EQ(built[1024 + 7], 1);
 
-    std::size_t programs = 0;
-    Dvbpsi psi([&programs](dvbpsi_t* h) {
-        dvbpsi_pat_attach(
-            h,
-            [](void* data, dvbpsi_pat_t* table) {
-                for (auto* p = table->p_first_program; p != nullptr; p = p->p_next) {
-                    ++*static_cast<std::size_t*>(data);
-                }
-                dvbpsi_pat_delete(table);
-            },
-            &programs);
-    });
-    psi.Push(built);
-    dvbpsi_pat_detach(psi.handle);
-    EXPECT_TRUE(psi.messages.empty());
-    EXPECT_EQ(programs, 300u);
+    const auto decoded = Decode(0x00, built);
+    ASSERT_EQ(decoded->patTables.size(), 1u);
+    EXPECT_EQ(decoded->patTables[0].programs.size(), 300u);
+    EXPECT_EQ(decoded->patTables[0].programs.back(), (std::pair<U16, U16>{300, 0x100 + 300}));
 }
 
 TEST(PsiTablesTest, PmtMatchesHandMadeSectionAndDecodes) {
@@ -157,55 +106,23 @@ TEST(PsiTablesTest, PmtMatchesHandMadeSectionAndDecodes) {
     const Bytes built = Build(SIP_ConstructPMTSections, pmt);
     EXPECT_EQ(built, expected);
 
-    std::vector<std::pair<U8, U16>> streams;
-    U16 pcr = 0;
-    struct Sink {
-        std::vector<std::pair<U8, U16>>* streams;
-        U16* pcr;
-    } sink{&streams, &pcr};
-    Dvbpsi psi([&sink](dvbpsi_t* h) {
-        dvbpsi_pmt_attach(
-            h, 1,
-            [](void* data, dvbpsi_pmt_t* table) {
-                auto* s = static_cast<Sink*>(data);
-                *s->pcr = table->i_pcr_pid;
-                for (auto* es = table->p_first_es; es != nullptr; es = es->p_next) {
-                    s->streams->emplace_back(es->i_type, es->i_pid);
-                }
-                dvbpsi_pmt_delete(table);
-            },
-            &sink);
-    });
-    psi.Push(built);
-    dvbpsi_pmt_detach(psi.handle);
-    EXPECT_TRUE(psi.messages.empty());
-    EXPECT_EQ(pcr, 0x101);
-    EXPECT_EQ(streams, (std::vector<std::pair<U8, U16>>{{0x02, 0x101}, {0x04, 0x102}}));
+    const auto decoded = Decode(0x30, built, 1);
+    ASSERT_EQ(decoded->pmts.size(), 1u);
+    EXPECT_EQ(decoded->pmts[0].pcrPid, 0x101);
+    EXPECT_EQ(decoded->pmts[0].streams, (std::vector<std::pair<U8, U16>>{{0x02, 0x101}, {0x04, 0x102}}));
 }
 
-TEST(PsiTablesTest, CatMatchesHandMadeSection) {
+TEST(PsiTablesTest, CatMatchesHandMadeSectionAndDecodes) {
     CATTable_t cat;
     cat.u8VersionNumber = 2;
     cat.vecDescriptors = {0x09, 0x04, 0x0B, 0x00, 0xE0, 0x30};
     EXPECT_EQ(Build(SIP_ConstructCATSections, cat),
               WithCrc({0x01, 0xB0, 0x0F, 0xFF, 0xFF, 0xC5, 0x00, 0x00, 0x09, 0x04, 0x0B, 0x00, 0xE0, 0x30}));
 
-    int descriptors = 0;
-    Dvbpsi psi([&descriptors](dvbpsi_t* h) {
-        dvbpsi_cat_attach(
-            h,
-            [](void* data, dvbpsi_cat_t* table) {
-                for (auto* d = table->p_first_descriptor; d != nullptr; d = d->p_next) {
-                    *static_cast<int*>(data) += d->i_tag == 0x09 ? 1 : 100;
-                }
-                dvbpsi_cat_delete(table);
-            },
-            &descriptors);
-    });
-    psi.Push(Build(SIP_ConstructCATSections, cat));
-    dvbpsi_cat_detach(psi.handle);
-    EXPECT_TRUE(psi.messages.empty());
-    EXPECT_EQ(descriptors, 1);
+    const auto decoded = Decode(0x01, Build(SIP_ConstructCATSections, cat));
+    ASSERT_EQ(decoded->cats.size(), 1u);
+    EXPECT_EQ(decoded->cats[0], (std::vector<test::RawDescriptor>{{0x09, {0x0B, 0x00, 0xE0, 0x30}}}));
+    EXPECT_EQ(decoded->catVersions[0], 2);
 }
 
 TEST(PsiTablesTest, SdtMatchesHandMadeSectionAndDecodes) {
@@ -224,39 +141,14 @@ TEST(PsiTablesTest, SdtMatchesHandMadeSectionAndDecodes) {
     EXPECT_EQ(built, WithCrc({0x42, 0xF0, 0x18, 0x00, 0x01, 0xC3, 0x00, 0x00, 0x00, 0x22, 0xFF,  //
                               0x00, 0x05, 0xFF, 0x80, 0x07, 0x48, 0x05, 0x01, 0x01, 'P', 0x01, 'N'}));
 
-    struct Sink {
-        U16 onid = 0;
-        std::vector<U16> services;
-        U8 running = 0;
-    } sink;
-    Dvbpsi psi([&sink](dvbpsi_t* h) {
-        dvbpsi_AttachDemux(
-            h,
-            [](dvbpsi_t* d, U8 tableId, U16 extension, void* data) {
-                if (tableId == 0x42) {
-                    dvbpsi_sdt_attach(
-                        d, tableId, extension,
-                        [](void* cb, dvbpsi_sdt_t* table) {
-                            auto* s = static_cast<Sink*>(cb);
-                            s->onid = table->i_network_id;
-                            for (auto* sv = table->p_first_service; sv != nullptr; sv = sv->p_next) {
-                                s->services.push_back(sv->i_service_id);
-                                s->running = sv->i_running_status;
-                            }
-                            dvbpsi_sdt_delete(table);
-                        },
-                        data);
-                }
-            },
-            &sink);
-    });
-    psi.Push(built);
-    dvbpsi_sdt_detach(psi.handle, 0x42, 1);
-    dvbpsi_DetachDemux(psi.handle);
-    EXPECT_TRUE(psi.messages.empty());
-    EXPECT_EQ(sink.onid, 0x22);
-    EXPECT_EQ(sink.services, std::vector<U16>{5});
-    EXPECT_EQ(sink.running, 4);
+    const auto decoded = Decode(0x11, built);
+    ASSERT_EQ(decoded->sdts.size(), 1u);
+    EXPECT_EQ(decoded->sdts[0].originalNetworkId, 0x22);
+    ASSERT_EQ(decoded->sdts[0].services.size(), 1u);
+    EXPECT_EQ(decoded->sdts[0].services[0].serviceId, 5);
+    EXPECT_EQ(decoded->sdts[0].services[0].runningStatus, 4);
+    EXPECT_EQ(decoded->sdts[0].services[0].descriptors,
+              (std::vector<test::RawDescriptor>{{0x48, {0x01, 0x01, 'P', 0x01, 'N'}}}));
 }
 
 TEST(PsiTablesTest, MgtAndTvctMatchHandMadeSectionsAndDecode) {
@@ -290,47 +182,18 @@ TEST(PsiTablesTest, MgtAndTvctMatchHandMadeSectionsAndDecode) {
                        0x00, 0x07, 0xFC, 0x11, 0xA1, 0x0F, 0xE1, 0x01, 0x02,                                  //
                        0x02, 0xE1, 0x01, 0x00, 0x00, 0x00, 0x81, 0xE1, 0x02, 0x00, 0x00, 0x00, 0xFC, 0x00}));
 
-    struct Sink {
-        std::vector<std::pair<U16, U32>> mgtTables;
-        std::vector<std::pair<U16, U16>> channels;
-    } sink;
-    Dvbpsi psi([&sink](dvbpsi_t* h) {
-        dvbpsi_AttachDemux(
-            h,
-            [](dvbpsi_t* d, U8 tableId, U16 extension, void* data) {
-                if (tableId == 0xC7) {
-                    dvbpsi_atsc_AttachMGT(
-                        d, tableId, extension,
-                        [](void* cb, dvbpsi_atsc_mgt_t* table) {
-                            for (auto* t = table->p_first_table; t != nullptr; t = t->p_next) {
-                                static_cast<Sink*>(cb)->mgtTables.emplace_back(t->i_table_type_pid, t->i_number_bytes);
-                            }
-                            dvbpsi_atsc_DeleteMGT(table);
-                        },
-                        data);
-                } else if (tableId == 0xC8) {
-                    dvbpsi_atsc_AttachVCT(
-                        d, tableId, extension,
-                        [](void* cb, dvbpsi_atsc_vct_t* table) {
-                            for (auto* c = table->p_first_channel; c != nullptr; c = c->p_next) {
-                                static_cast<Sink*>(cb)->channels.emplace_back(c->i_major_number, c->i_source_id);
-                            }
-                            dvbpsi_atsc_DeleteVCT(table);
-                        },
-                        data);
-                }
-            },
-            &sink);
-    });
     Bytes both = mgtBytes;
     both.insert(both.end(), vctBytes.begin(), vctBytes.end());
-    psi.Push(both);
-    dvbpsi_atsc_DetachMGT(psi.handle, 0xC7, 0);
-    dvbpsi_atsc_DetachVCT(psi.handle, 0xC8, 0x10);
-    dvbpsi_DetachDemux(psi.handle);
-    EXPECT_TRUE(psi.messages.empty()) << psi.messages.front();
-    EXPECT_EQ(sink.mgtTables, (std::vector<std::pair<U16, U32>>{{0x1FFB, 100}}));
-    EXPECT_EQ(sink.channels, (std::vector<std::pair<U16, U16>>{{2, 7}}));
+    const auto decoded = Decode(kPsipPid, both);
+    ASSERT_EQ(decoded->mgts.size(), 1u);
+    ASSERT_EQ(decoded->mgts[0].size(), 1u);
+    EXPECT_EQ(decoded->mgts[0][0].pid, 0x1FFB);
+    EXPECT_EQ(decoded->mgts[0][0].bytes, 100u);
+    ASSERT_EQ(decoded->vcts.size(), 1u);
+    ASSERT_EQ(decoded->vcts[0].channels.size(), 1u);
+    EXPECT_EQ(decoded->vcts[0].channels[0].major, 2);
+    EXPECT_EQ(decoded->vcts[0].channels[0].minor, 1);
+    EXPECT_EQ(decoded->vcts[0].channels[0].sourceId, 7);
 }
 
 TEST(PsiTablesTest, RefusesWhatDoesNotFit) {

@@ -10,9 +10,9 @@
 
 #include "core/common_fun.h"
 #include "nit_fixture.h"
-#include "psi_decoder.h"
 #include "si/section_codec.h"
 #include "si/time_tables.h"
+#include "support/psi_decoder.h"
 #include "support/test_env.h"
 
 namespace hx {

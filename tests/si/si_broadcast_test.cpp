@@ -10,10 +10,10 @@
 
 #include "engine/output_model.h"
 #include "nit_fixture.h"
-#include "psi_decoder.h"
 #include "si/nit_storage.h"
 #include "si/time_tables.h"
 #include "si_fixture.h"
+#include "support/psi_decoder.h"
 
 namespace hx {
 namespace {

@@ -1,45 +1,16 @@
-// The SI sender stepped on virtual ticks: one step per tick change, the STT
-// and TDT/TOT periods for short and long PSI intervals, and the time tables
-// delayed by one tick (not a period) when another thread holds the model lock.
+// The SI sender stepped on virtual ticks: one step per tick change, and the
+// STT and TDT/TOT periods for short and long PSI intervals.
 #include <gtest/gtest.h>
 
-#include <future>
-#include <thread>
 #include <vector>
 
+#include "si/sender_fixture.h"
 #include "si/si_packet.h"
-#include "si_fixture.h"
 
 namespace hx {
 namespace {
 
-using test::RecordPid;
-
-class SenderTest : public test::SiBoardTest {
-protected:
-    // Steps ticks 1..last; the ticks at which a record on `pid` went out.
-    std::vector<U32> TicksSending(U16 pid, U32 last) {
-        std::vector<U32> ticks;
-        for (U32 tick = 1; tick <= last; ++tick) {
-            g_u32TimerCnt = tick;
-            EXPECT_TRUE(SIPacket_ServiceStep(state));
-            if (SentOn(pid)) {
-                ticks.push_back(tick);
-            }
-        }
-        return ticks;
-    }
-
-    bool SentOn(U16 pid) {
-        bool found = false;
-        for (const auto& record : Sent()) {
-            found = found || RecordPid(record) == pid;
-        }
-        return found;
-    }
-
-    SIPacketSenderState state;
-};
+using test::SenderTest;
 
 TEST_F(SenderTest, NothingHappensUntilTheTickChanges) {
     const U16 ts = AddStream(1);
@@ -83,36 +54,6 @@ TEST_F(SenderTest, LongIntervalsSendTheTimeTablesEveryTickFromTheSecond) {
         ASSERT_EQ(0u, TSP_SetPSIInterval(c.interval));
         EXPECT_EQ((std::vector<U32>{2, 3, 4, 5}), TicksSending(c.pid, 5));
     }
-}
-
-TEST_F(SenderTest, BusyModelDelaysADueSttByOneTick) {
-    SetAtsc(true);
-    AddStream(2);
-    EXPECT_TRUE(TicksSending(kPsipPid, 9).empty());
-
-    std::promise<void> locked;
-    std::promise<void> release;
-    std::thread holder([&] {
-        TSP_ModelLock lock;
-        locked.set_value();
-        release.get_future().wait();
-    });
-    locked.get_future().wait();
-    g_u32TimerCnt = 10;
-    EXPECT_TRUE(SIPacket_ServiceStep(state));
-    EXPECT_FALSE(SentOn(kPsipPid)) << "the apply holds the model: no time tables this tick";
-    release.set_value();
-    holder.join();
-
-    std::vector<U32> ticks;
-    for (U32 tick = 11; tick <= 30; ++tick) {
-        g_u32TimerCnt = tick;
-        SIPacket_ServiceStep(state);
-        if (SentOn(kPsipPid)) {
-            ticks.push_back(tick);
-        }
-    }
-    EXPECT_EQ((std::vector<U32>{11, 20, 29}), ticks);
 }
 
 }  // namespace

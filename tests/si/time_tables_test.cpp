@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "engine/output_model.h"
-#include "psi_decoder.h"
 #include "si/nit_storage.h"
 #include "si/time_tables.h"
 #include "si_fixture.h"
+#include "support/psi_decoder.h"
 
 namespace hx {
 namespace {

@@ -19,10 +19,10 @@
 #include "engine/mux_process.h"
 #include "engine/web_edit.h"
 #include "engine/web_report.h"
-#include "psi_decoder.h"
 #include "si/section_codec.h"
 #include "si/si_fixture.h"
 #include "sim/input_card_messages.h"
+#include "support/psi_decoder.h"
 
 namespace hx {
 namespace {
@@ -388,6 +388,62 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  {Table::Pmt2, Table::Vct, Table::Mgt}}),
     [](const ::testing::TestParamInfo<EditCase>& info) { return std::string(info.param.name); });
+
+// A program from an input card goes on air with the identifiers the card
+// gave it (service ID, PMT PID, PCR and ES PIDs); in ATSC mode its channel
+// numbers past 1023 become 2 and the VCT calls it a digital TV service, in
+// DVB mode its own service type stays.
+class InputProgramTest : public VersionEndToEndTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(InputProgramTest, GoesOnAirWithItsOwnIdentifiers) {
+    const bool atsc = GetParam();
+    SetAtsc(atsc);
+    Output_TSProgram program =
+        InputCard_Program({.sourceSlot = kFirstSlot, .channel = kChannel, .serviceId = 0x21, .pmtPid = 0x200,
+                           .pcrPid = 0x221});
+    program.u16MajorChannelNum = 1024;
+    program.u16MinorChannelNum = 1023;
+    program.u8ServiceType = 0x19;
+    Send(IPCOMM_SEND_PROGRAM, InputCard_EncodePrograms(std::vector{program}));
+    Send(IPCOMM_SEND_PID,
+         InputCard_EncodePids(std::vector{
+             InputCard_Pid({.type = PID_TYPE_PCRPID, .sourceSlot = kFirstSlot, .channel = kChannel, .key = 1,
+                            .pid = 0x221}),
+             InputCard_Pid({.type = PID_TYPE_ESPID, .sourceSlot = kFirstSlot, .channel = kChannel, .key = 2,
+                            .pid = 0x221, .streamType = 0x02}),
+             InputCard_Pid({.type = PID_TYPE_ESPID, .sourceSlot = kFirstSlot, .channel = kChannel, .key = 3,
+                            .pid = 0x222, .streamType = 0x04})}));
+    Apply();
+
+    test::PsiDecoder decoded;
+    decoded.WatchPmt(0x200, 0x21);
+    decoded.Push(Output(kChannel));
+    ASSERT_FALSE(decoded.patTables.empty());
+    EXPECT_EQ(decoded.patTables.back().programs, (std::vector<std::pair<U16, U16>>{{0x21, 0x200}}));
+    ASSERT_FALSE(decoded.pmts.empty());
+    EXPECT_EQ(decoded.pmts.back().pcrPid, 0x221);
+    EXPECT_EQ(decoded.pmts.back().streams, (std::vector<std::pair<U8, U16>>{{0x02, 0x221}, {0x04, 0x222}}));
+    if (atsc) {
+        ASSERT_FALSE(decoded.vcts.empty());
+        ASSERT_EQ(decoded.vcts.back().channels.size(), 1u);
+        const test::DecodedVctChannel& channel = decoded.vcts.back().channels[0];
+        EXPECT_EQ(channel.program, 0x21);
+        EXPECT_EQ(channel.major, 2);
+        EXPECT_EQ(channel.minor, 1023);
+        EXPECT_EQ(channel.serviceType, 0x02);
+    } else {
+        ASSERT_FALSE(decoded.sdts.empty());
+        ASSERT_EQ(decoded.sdts.back().services.size(), 1u);
+        const test::DecodedSdtService& service = decoded.sdts.back().services[0];
+        EXPECT_EQ(service.serviceId, 0x21);
+        ASSERT_FALSE(service.descriptors.empty());
+        EXPECT_EQ(service.descriptors[0].tag, 0x48);
+        EXPECT_EQ(service.descriptors[0].data[0], 0x19) << "the service type as the card gave it";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Standards, InputProgramTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Atsc" : "Dvb"; });
 
 // The VCT's modulation mode and carrier frequency of a program whose input
 // card left them 0 come from the channel's own QAM settings.

@@ -1,11 +1,15 @@
 #include "support/param_files.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "core/run_profile.h"
+#include "engine/model_lock.h"
+#include "engine/output_model.h"
 #include "platform/ip_monitor.h"
 #include "platform/qam_defaults.h"
 
@@ -57,6 +61,42 @@ void WriteMarkedQamFile(MarkedSettings marks) {
     params.st_IPMonitorParams.stIPMonitorParams = monitor;
     params.u32StructEndTag = kSectionEndTag;
     PARAMS_ParametersSave(&params);
+}
+
+std::vector<U8*> StoredRecordTails(Output_TSInfo* model) {
+    std::vector<U8*> tails;
+    for (const ModelPool pool : kModelFilePools) {
+        const std::size_t size = ModelPool_RecordSize(pool);
+        for (U32 i = 0; i < ModelPool_Count(model, pool); ++i) {
+            tails.push_back(ModelPool_Record(model, pool, i) + size - kRecordTailBytes);
+        }
+    }
+    return tails;
+}
+
+void MakeStampedLiveModel(const TSInfoInitNum& sizes, U8 stamp) {
+    TSP_ModelLock lock;
+    Output_TSInfo* model = TSP_GetTSParam();
+    ASSERT_EQ(0u, TSP_InitTSInfo(model, &sizes));
+    for (U8* tail : StoredRecordTails(model)) {
+        std::memset(tail, stamp, kRecordTailBytes);
+    }
+    ModelPool_RecordsChanged(model);
+}
+
+int LiveModelStamp() {
+    TSP_ModelLock lock;
+    int stamp = -1;
+    for (const U8* tail : StoredRecordTails(TSP_GetTSParam())) {
+        for (std::size_t i = 0; i < kRecordTailBytes; ++i) {
+            if (stamp == -1) {
+                stamp = tail[i];
+            } else if (tail[i] != stamp) {
+                return -2;
+            }
+        }
+    }
+    return stamp;
 }
 
 std::vector<U8> ReadBytes(const std::string& logical) {

@@ -1,43 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/resource.h"
-#include "support/sim_board.h"
-#include "support/test_env.h"
 #include "web/user_authority.h"
+#include "web/user_authority_fixture.h"
 
 namespace hx {
 namespace {
 
-// A message naming one right of this board (slot 3: ids 768-1023).
-std::string Message(const std::string& entries, const std::string& user = R"("UserName":"op")") {
-    return R"({"data":[{)" + user + R"(,"Authoritylist":[)" + entries + "]}]}";
-}
-
-const std::string kRefuseModify = Message(R"({"AuthorityId":768,"ViewEnable":1,"ModifyEnable":0})");
-
-U32 Receive(const std::string& text) { return VKUser_RecvUserAuthority(text.data(), static_cast<U32>(text.size())); }
-
-class UserAuthorityTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        RunProfile profile = Profile();
-        profile.simSlotId = 3;  // what simulated register 16 reads
-        SetProfile(profile);
-        board.emplace();  // the slot register answers from the profile
-        Status_Init();
-        log_Init(kMainLogPath);
-        VKUser_InitUserAuthority();
-    }
-    bool Logged(const std::string& text) { return env.Console().find(text) != std::string::npos; }
-    test::TestEnvironment env;
-    std::optional<test::SimBoard> board;
-};
+using test::kRefuseModify;
+using test::Message;
+using test::Receive;
+using test::UserAuthorityTest;
 
 TEST_F(UserAuthorityTest, EveryRightIsGrantedBeforeAnyMessage) {
     EXPECT_TRUE(VKUser_GetUser_BoardLevel_ModifyAuthority());
@@ -133,23 +108,6 @@ TEST_F(UserAuthorityTest, ParsesExactlyThePayloadLength) {
     const std::string withTail = kRefuseModify + "garbage";
     EXPECT_EQ(0u, VKUser_RecvUserAuthority(withTail.data(), static_cast<U32>(kRefuseModify.size())));
     EXPECT_EQ(1u, VKUser_RecvUserAuthority(kRefuseModify.data(), 10)) << "a cut text is not JSON";
-}
-
-TEST_F(UserAuthorityTest, AChecksNeverSeesTheGrantedInterimOfAReceipt) {
-    ASSERT_EQ(0u, Receive(kRefuseModify));
-    std::atomic<bool> done{false};
-    std::thread receiver([&] {
-        for (int i = 0; i < 2000; ++i) {
-            Receive(kRefuseModify);
-        }
-        done = true;
-    });
-    int granted = 0;
-    while (!done) {
-        granted += VKUser_GetUser_BoardLevel_ModifyAuthority() ? 1 : 0;
-    }
-    receiver.join();
-    EXPECT_EQ(0, granted);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "psi_decoder.h"
+#include "support/psi_decoder.h"
 
 extern "C" {
 #include <dvbpsi/dvbpsi.h>
@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <utility>
 
 namespace hx::test {
 
@@ -53,9 +54,13 @@ struct PsiDecoder::Handle {
         dvbpsi_delete(dvbpsi);
     }
 
-    static void OnMessage(dvbpsi_t* handle, const dvbpsi_msg_level_t, const char* text) {
+    static void OnMessage(dvbpsi_t* handle, const dvbpsi_msg_level_t level, const char* text) {
         auto* self = static_cast<Handle*>(handle->p_sys);
-        self->owner->messages_.push_back("PID " + std::to_string(self->pid) + ": " + text);
+        std::string message = "PID " + std::to_string(self->pid) + ": " + text;
+        if (level <= DVBPSI_MSG_WARN) {
+            self->owner->warnings_.push_back(message);
+        }
+        self->owner->messages_.push_back(std::move(message));
     }
 
     static void OnPat(void* data, dvbpsi_pat_t* pat) {
@@ -110,7 +115,7 @@ struct PsiDecoder::Handle {
         DecodedVct decoded{vct->b_cable_vct ? U8{0xC9} : U8{0xC8}, {}, vct->i_version};
         for (const dvbpsi_atsc_vct_channel_t* c = vct->p_first_channel; c != nullptr; c = c->p_next) {
             decoded.channels.push_back({c->i_major_number, c->i_minor_number, c->i_program_number, c->i_source_id,
-                                        c->i_modulation, c->i_carrier_freq});
+                                        c->i_modulation, c->i_carrier_freq, c->i_service_type});
         }
         static_cast<Handle*>(data)->owner->vcts.push_back(std::move(decoded));
         dvbpsi_atsc_DeleteVCT(vct);

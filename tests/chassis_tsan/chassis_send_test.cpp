@@ -19,9 +19,11 @@
 #include "platform/chassis_info.h"
 #include "platform/resource.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/card_server.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
+#include "web/user_authority_fixture.h"
 
 extern char** environ;
 
@@ -120,7 +122,7 @@ TEST_P(ChassisSendPayloadTest, TypedValuesArriveByteForByteFromTheBackBoard) {
     EXPECT_EQ(1u, chassis.Exchanges(kBoard));
 }
 
-const std::string kRights = R"({"data":[{"UserName":"op","Authoritylist":[{"AuthorityId":768,"ViewEnable":1,"ModifyEnable":0}]}]})";
+using test::kRefuseModify;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChassisSendPayloadTest,
@@ -132,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"514", "127.0.0.16", "127.0.0.35", "255.255.255.0", "127.0.0.1"},
                     514,
                     {0x10, 0, 0, 0x7F, 0x23, 0, 0, 0x7F, 0, 0xFF, 0xFF, 0xFF, 0x01, 0, 0, 0x7F}},
-        PayloadCase{"RightsText", {"USER_AUTHORITY_CONFIG", kRights}, 524,
-                    std::vector<U8>(kRights.begin(), kRights.end())},
+        PayloadCase{"RightsText", {"USER_AUTHORITY_CONFIG", kRefuseModify}, 524,
+                    std::vector<U8>(kRefuseModify.begin(), kRefuseModify.end())},
         PayloadCase{"ImageSizeMostSignificantByteFirst", {"FTP_UPGRADE", "1048576"}, 3843, {0x00, 0x10, 0x00, 0x00}},
         PayloadCase{"CommandTextFromSeveralWords", {"3846", "iperf3", "-c", "127.0.0.16"}, 3846,
                     {'i', 'p', 'e', 'r', 'f', '3', ' ', '-', 'c', ' ', '1', '2', '7', '.', '0', '.', '0', '.', '1', '6'}},
@@ -260,44 +262,35 @@ TEST(ChassisSend, HelpNamesTheLoopbackLimit) {
 
 // ---- against the card's own server -------------------------------------------
 
-class ChassisSendCardTest : public ::testing::Test {
+// The board in slot 3 of the rights tests, with its server listening.
+class ChassisSendCardTest : public test::UserAuthorityTest {
 protected:
     void SetUp() override {
-        RunProfile profile = Profile();
-        profile.simSlotId = 3;  // what simulated register 16 reads
-        profile.interBoardPort = 0;
-        profile.interBoardServerTimeoutMs = 500;
-        SetProfile(profile);
-        board.emplace();
-        Status_Init();
-        VKUser_InitUserAuthority();
-        ASSERT_EQ(0u, IPServer_Start());
-        port = IPServer_WaitListening();
-        ASSERT_NE(0, port);
+        UserAuthorityTest::SetUp();
+        server.emplace(0, 500);
+        ASSERT_NE(0, server->port());
     }
     void TearDown() override {
-        IPServer_Stop();
+        server.reset();
         VKUser_InitUserAuthority();
     }
     std::vector<std::string> To(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"--port", std::to_string(port)});
+        arguments.insert(arguments.begin(), {"--port", std::to_string(server->port())});
         return arguments;
     }
 
-    test::TestEnvironment env;
-    std::optional<test::SimBoard> board;
-    U16 port = 0;
+    std::optional<test::CardServer> server;
 };
 
 // The rights table end to end: the back board's 524 packet, from the tool,
 // through the server and dispatcher, decides what the web may change.
 TEST_F(ChassisSendCardTest, ARightsMessageRefusesModificationOnThisSlot) {
     ASSERT_TRUE(VKUser_GetUser_BoardLevel_ModifyAuthority()) << "every right is granted before any message";
-    const ToolRun run = RunChassisSend(To({"USER_AUTHORITY_CONFIG", kRights}));
+    const ToolRun run = RunChassisSend(To({"USER_AUTHORITY_CONFIG", kRefuseModify}));
     EXPECT_EQ(0, run.status) << run.output;
-    EXPECT_TRUE(Has(run, "packet 1/1 to 127.0.0.1:" + std::to_string(port) +
+    EXPECT_TRUE(Has(run, "packet 1/1 to 127.0.0.1:" + std::to_string(server->port()) +
                              ": slot 16, command 524 IPCOMM_USER_AUTHORITY_CONFIG, index 0, count 1, length " +
-                             std::to_string(kRights.size())))
+                             std::to_string(kRefuseModify.size())))
         << run.output;
     EXPECT_TRUE(Has(run, "answer: success (1 IPCOMM_SUCCESS_CMD)")) << run.output;
     // The reply follows the action, so the table is in place once the tool ends.

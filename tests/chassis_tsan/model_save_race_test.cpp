@@ -33,10 +33,10 @@
 namespace hx {
 namespace {
 
-constexpr std::array<ModelPool, 5> kFilePools = {ModelPool::Stream, ModelPool::Program, ModelPool::Pid,
-                                                 ModelPool::Table, ModelPool::Descriptor};
+using test::kModelFilePools;
+using test::kRecordTailBytes;
+
 constexpr std::size_t kHeaderSize = 240;
-constexpr std::size_t kStampBytes = 40;  // each record's reserved tail carries the stamp
 constexpr int kSavers = 4;
 constexpr int kSavesPerThread = 25;
 
@@ -51,18 +51,12 @@ void StampLiveModel(U8 stamp, std::optional<std::size_t> resizeTo) {
     if (resizeTo) {
         ASSERT_EQ(0u, TSP_InitTSInfo(model, &kSizes[*resizeTo]));
     }
-    std::vector<U8*> tails;
-    for (const ModelPool pool : kFilePools) {
-        const std::size_t size = ModelPool_RecordSize(pool);
-        for (U32 i = 0; i < ModelPool_Count(model, pool); ++i) {
-            tails.push_back(ModelPool_Record(model, pool, i) + size - kStampBytes);
-        }
-    }
+    const std::vector<U8*> tails = test::StoredRecordTails(model);
     for (std::size_t i = 0; i < tails.size(); ++i) {
         if (i == tails.size() / 2) {
             std::this_thread::yield();
         }
-        std::memset(tails[i], stamp, kStampBytes);
+        std::memset(tails[i], stamp, kRecordTailBytes);
     }
     ModelPool_RecordsChanged(model);
 }
@@ -81,16 +75,16 @@ std::string CheckModelFile(const std::vector<U8>& file) {
     }
     std::size_t offset = kHeaderSize;
     std::optional<U8> stamp;
-    for (std::size_t p = 0; p < kFilePools.size(); ++p) {
-        const std::size_t size = ModelPool_RecordSize(kFilePools[p]);
+    for (std::size_t p = 0; p < kModelFilePools.size(); ++p) {
+        const std::size_t size = ModelPool_RecordSize(kModelFilePools[p]);
         const U32 count = GetLe32(&file[8 + 4 * p]);
         if (offset + std::size_t{count} * size + 4 > file.size()) {
             return "counts run past the file";
         }
         for (U32 i = 0; i < count; ++i, offset += size) {
-            const U8* tail = &file[offset + size - kStampBytes];
+            const U8* tail = &file[offset + size - kRecordTailBytes];
             stamp = stamp.value_or(tail[0]);
-            for (std::size_t b = 0; b < kStampBytes; ++b) {
+            for (std::size_t b = 0; b < kRecordTailBytes; ++b) {
                 if (tail[b] != *stamp) {
                     return "records of two model states in one file (pool " + std::to_string(p) + ", record " +
                            std::to_string(i) + ")";

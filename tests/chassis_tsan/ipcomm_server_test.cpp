@@ -1,7 +1,8 @@
-// The inter-board server's thread against the threads around it, run under
+// The card's inter-board server thread over loopback TCP, run under
 // ThreadSanitizer by the third stage of ./scripts/test (and with the other
-// sanitizers in the first): a stop during the set-up retry, and client
-// exchanges in other threads while the server joins a multi-packet message.
+// sanitizers in the first): its replies to good and broken peers, a stop
+// during the set-up retry, and client exchanges in other threads while the
+// server joins a multi-packet message.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 #include "chassis/ipcomm_socket.h"
 #include "core/run_profile.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/card_server.h"
 #include "support/scripted_peer.h"
 #include "support/test_env.h"
 
@@ -40,14 +42,38 @@ int OccupyPort(U16 port) {
     return fd;
 }
 
-// One exchange with the card's server at 127.0.0.1:port; the reply's command.
-U16 AskServer(U16 port, const std::vector<U8>& packet) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(VK_SOCKETC_SUCCESS, socketC_connect(fd, 0x7F000001, port));
-    EXPECT_TRUE(IPComm_WriteBlock(fd, packet, 2000));
-    const std::vector<U8> reply = IPComm_ReceiveBlock(fd, 10'000);
-    close(fd);
-    return reply.size() >= 4 ? static_cast<U16>(reply[2] | reply[3] << 8) : 0;
+// A block of slot 16 (the back board).
+std::vector<U8> Packet(U16 command, const std::vector<U8>& data = {}, U32 index = 0, U32 count = 1) {
+    return test::WirePacket(16, command, data, index, count);
+}
+
+TEST(IPServerTest, AnswersEachPacketAndSurvivesBrokenPeers) {
+    test::TestEnvironment env;
+    test::CardServer server;
+    ASSERT_NE(0, server.port());
+    auto exchange = [&](const std::vector<std::vector<U8>>& pieces) { return test::ExchangeWithCard(server.port(), pieces); };
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD, exchange({Packet(IPCOMM_SEND_DATA, {1, 2, 3})}));
+    for (U16 command : {0, 1, 2, 266, 272, 276, 277, 279, 280, 287, 515, 2068, 3847}) {
+        EXPECT_EQ(IPCOMM_DATA_ERROR, exchange({Packet(command)})) << command;
+    }
+    const std::vector<U8> whole = Packet(IPCOMM_SEND_DATA, {1, 2, 3, 4, 5});
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD,
+              exchange({std::vector<U8>(whole.begin(), whole.begin() + 10), std::vector<U8>(whole.begin() + 10, whole.end())}))
+        << "a packet in two pieces parses";
+    EXPECT_EQ(IPCOMM_DATA_ERROR, exchange({std::vector<U8>(whole.begin(), whole.begin() + 19)}));
+    EXPECT_EQ(IPCOMM_DATA_ERROR, exchange({Packet(IPCOMM_SEND_SUBPLUGFLAG, {1})})) << "513 shorter than 2";
+    EXPECT_EQ(IPCOMM_DATA_ERROR, exchange({Packet(IPCOMM_SEND_IP, std::vector<U8>(15))})) << "514 shorter than 16";
+    EXPECT_EQ(0, exchange({Packet(IPCOMM_SEND_TS, {1}, 0, 0)})) << "a configuration packet of count 0 gets no reply";
+    {
+        const int early = test::ConnectToCard(server.port());  // closes before the reply
+        IPComm_WriteBlock(early, Packet(IPCOMM_SEND_DATA), 1000);
+        close(early);
+    }
+    {
+        const int stalled = test::ConnectToCard(server.port());  // says nothing
+        EXPECT_EQ(IPCOMM_SUCCESS_CMD, exchange({Packet(IPCOMM_SEND_DATA)})) << "served after the stalled peer's time-out";
+        close(stalled);
+    }
 }
 
 TEST(IPServerRaceTest, AStopDuringTheSetUpRetryThenAStartLeavesOneThread) {
@@ -86,7 +112,7 @@ TEST(IPServerRaceTest, AStopDuringTheSetUpRetryThenAStartLeavesOneThread) {
     EXPECT_EQ(1u, IPServer_Threads()) << "one thread on the listening socket";
     EXPECT_EQ(0u, IPServer_Start()) << "a start while it runs adds nothing";
     EXPECT_EQ(1u, IPServer_Threads());
-    EXPECT_EQ(IPCOMM_SUCCESS_CMD, AskServer(port, test::WirePacket(16, IPCOMM_SEND_DATA, {1}, 0, 1)));
+    EXPECT_EQ(IPCOMM_SUCCESS_CMD, test::ExchangeWithCard(port, {Packet(IPCOMM_SEND_DATA, {1})}));
     IPServer_Stop();
     EXPECT_EQ(0u, IPServer_Threads());
 }
@@ -97,12 +123,8 @@ TEST(IPServerRaceTest, AStopDuringTheSetUpRetryThenAStartLeavesOneThread) {
 TEST(IPServerRaceTest, ClientRepliesAndServerReassemblyNeverShareState) {
     test::TestEnvironment env;
     IPComm_ResetTmpData();
-    RunProfile profile = Profile();
-    profile.interBoardPort = 0;
-    SetProfile(profile);
-    ASSERT_EQ(0u, IPServer_Start());
-    const U16 port = IPServer_WaitListening();
-    ASSERT_NE(0, port);
+    test::CardServer server(0, Profile().interBoardServerTimeoutMs);
+    ASSERT_NE(0, server.port());
     test::ScriptedPeer peer(test::WirePacket(16, IPCOMM_SUCCESS_CMD, {7}, 1, 3));
 
     constexpr int kRounds = 30;
@@ -125,13 +147,13 @@ TEST(IPServerRaceTest, ClientRepliesAndServerReassemblyNeverShareState) {
         for (U32 index = 0; index < 2; ++index) {
             const std::vector<U8> packet =
                 test::WirePacket(5, IPCOMM_SEND_DATA, std::vector<U8>(index == 0 ? 1400 : 10, 0x22), index, 2);
-            serverFailures += AskServer(port, packet) == IPCOMM_SUCCESS_CMD ? 0 : 1;
+            serverFailures += test::ExchangeWithCard(server.port(), {packet}, 10'000) == IPCOMM_SUCCESS_CMD ? 0 : 1;
         }
     }
     for (std::thread& client : clients) {
         client.join();
     }
-    IPServer_Stop();
+    IPServer_Stop();  // the store is read once its thread has gone
     EXPECT_EQ(0, clientFailures.load());
     EXPECT_EQ(0, serverFailures);
     for (const ST_VK_IPCOMM_TMPData& slot : g_IPComm_Tmpdata) {

@@ -1,6 +1,7 @@
 // Reads transport-stream packets back with libdvbpsi, a decoder independent of
-// ours: demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT,
-// TDT, TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
+// ours, for every test that checks sections or packets the card made:
+// demultiplexes by PID, decodes PAT, CAT, PMTs (by program), SDT, NIT, TDT,
+// TOT, MGT, VCT and STT, and keeps every message libdvbpsi gives
 // (continuity errors, duplicates, CRC errors). libdvbpsi reports a table once
 // per version, as a receiver reads it, and each report keeps that version;
 // repetitions are counted on the raw packets (PacketsOn).
@@ -99,6 +100,7 @@ struct DecodedVctChannel {
     U16 sourceId = 0;
     U8 modulation = 0;
     U32 carrierFrequency = 0;
+    U8 serviceType = 0;
 };
 struct DecodedVct {
     U8 tableId = 0;
@@ -118,8 +120,10 @@ public:
     // Whole 188-byte packets; a trailing partial packet is ignored.
     void Push(std::span<const U8> stream);
 
-    // Every libdvbpsi message, and those about continuity or CRC.
+    // Every libdvbpsi message; its warnings and errors; those about
+    // continuity or CRC.
     const std::vector<std::string>& Messages() const { return messages_; }
+    const std::vector<std::string>& Warnings() const { return warnings_; }
     std::vector<std::string> Problems() const;
     std::size_t PacketsOn(U16 pid) const;
     // Payload-unit starts seen on a PID: one per section sent.
@@ -147,6 +151,7 @@ private:
     std::map<U16, std::size_t> packets_;
     std::map<U16, std::size_t> starts_;
     std::vector<std::string> messages_;
+    std::vector<std::string> warnings_;
 };
 
 // Cuts sections into packets the plain way (each section starts a packet with

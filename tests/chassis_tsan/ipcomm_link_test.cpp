@@ -1,11 +1,6 @@
-// The client exchange against simulated chassis boards, and the card's server
-// thread and dispatcher over real loopback TCP.
+// The client exchange against simulated chassis boards over real loopback
+// TCP. The card's own server is in ipcomm_server_test.cpp.
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -118,71 +113,6 @@ TEST(IPCommClient, ARepliesNumberingNeverReachesTheServersReassembly) {
         EXPECT_TRUE(untouched()) << c.name << ": the partial is untouched";
     }
     IPComm_ResetTmpData();
-}
-
-class ServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        RunProfile profile = Profile();
-        profile.interBoardPort = 0;
-        profile.interBoardServerTimeoutMs = 200;
-        SetProfile(profile);
-        ASSERT_EQ(0u, IPServer_Start());
-        port = IPServer_WaitListening();
-        ASSERT_NE(0, port);
-    }
-    void TearDown() override { IPServer_Stop(); }
-
-    int Connect() {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        EXPECT_EQ(VK_SOCKETC_SUCCESS, socketC_connect(fd, 0x7F000001, port));
-        return fd;
-    }
-
-    // The reply command to one block written in the given pieces (0: none/closed).
-    U16 Exchange(const std::vector<std::vector<U8>>& pieces) {
-        const int fd = Connect();
-        for (const std::vector<U8>& piece : pieces) {
-            EXPECT_TRUE(IPComm_WriteBlock(fd, piece, 1000));
-        }
-        const std::vector<U8> reply = IPComm_ReceiveBlock(fd, 2000);
-        close(fd);
-        return reply.size() >= 4 ? static_cast<U16>(reply[2] | reply[3] << 8) : 0;
-    }
-
-    static std::vector<U8> Packet(U16 command, const std::vector<U8>& data = {}, U32 index = 0, U32 count = 1) {
-        IPCommWire wire;
-        IPComm_Build(command, data.data(), static_cast<U32>(data.size()), index, count, &wire, 16);
-        return std::vector<U8>(wire.bytes.begin(), wire.bytes.begin() + wire.length);
-    }
-
-    test::TestEnvironment env;
-    U16 port = 0;
-};
-
-TEST_F(ServerTest, AnswersEachPacketAndSurvivesBrokenPeers) {
-    EXPECT_EQ(IPCOMM_SUCCESS_CMD, Exchange({Packet(IPCOMM_SEND_DATA, {1, 2, 3})}));
-    for (U16 command : {0, 1, 2, 266, 272, 276, 277, 279, 280, 287, 515, 2068, 3847}) {
-        EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(command)})) << command;
-    }
-    const std::vector<U8> whole = Packet(IPCOMM_SEND_DATA, {1, 2, 3, 4, 5});
-    EXPECT_EQ(IPCOMM_SUCCESS_CMD,
-              Exchange({std::vector<U8>(whole.begin(), whole.begin() + 10), std::vector<U8>(whole.begin() + 10, whole.end())}))
-        << "a packet in two pieces parses";
-    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({std::vector<U8>(whole.begin(), whole.begin() + 19)}));
-    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(IPCOMM_SEND_SUBPLUGFLAG, {1})})) << "513 shorter than 2";
-    EXPECT_EQ(IPCOMM_DATA_ERROR, Exchange({Packet(IPCOMM_SEND_IP, std::vector<U8>(15))})) << "514 shorter than 16";
-    EXPECT_EQ(0, Exchange({Packet(IPCOMM_SEND_TS, {1}, 0, 0)})) << "a configuration packet of count 0 gets no reply";
-    {
-        const int early = Connect();  // closes before the reply
-        IPComm_WriteBlock(early, Packet(IPCOMM_SEND_DATA), 1000);
-        close(early);
-    }
-    {
-        const int stalled = Connect();  // says nothing
-        EXPECT_EQ(IPCOMM_SUCCESS_CMD, Exchange({Packet(IPCOMM_SEND_DATA)})) << "served after the stalled peer's time-out";
-        close(stalled);
-    }
 }
 
 }  // namespace

@@ -5,15 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "chassis/ipcomm_client.h"
 #include "chassis/ipcomm_packet.h"
-#include "chassis/ipcomm_server.h"
-#include "core/run_profile.h"
 #include "engine/output_model.h"
 #include "platform/resource.h"
 #include "sim/input_card_messages.h"
+#include "support/card_server.h"
 #include "support/input_card_model.h"
 #include "support/model_builder.h"
 #include "support/model_checker.h"
@@ -27,19 +27,14 @@ constexpr U32 kLoopback = 0x7F000001;
 class InputCardLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        RunProfile profile = Profile();
-        profile.interBoardPort = 0;
-        profile.interBoardServerTimeoutMs = 200;
-        SetProfile(profile);
-        ASSERT_EQ(0u, IPServer_Start());
-        port = IPServer_WaitListening();
-        ASSERT_NE(0, port);
+        server.emplace();
+        ASSERT_NE(0, server->port());
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 1;
         }
     }
     void TearDown() override {
-        IPServer_Stop();
+        server.reset();
         for (U8 slot : {3, 5, 7}) {
             Resource_GetHandle(slot)->u8MuxPIDEnable = 0;
         }
@@ -53,7 +48,7 @@ protected:
         for (U32 i = 0; i < packets; ++i) {
             const std::size_t first = i * kIPCommMaxData;
             const U32 length = static_cast<U32>(std::min<std::size_t>(kIPCommMaxData, size - first));
-            const IPCommExchange outcome = IPComm_ExchangeOnce(kLoopback, port, slot, message.command,
+            const IPCommExchange outcome = IPComm_ExchangeOnce(kLoopback, server->port(), slot, message.command,
                                                                message.payload.data() + first, length, i, packets,
                                                                &reply);
             EXPECT_TRUE(outcome == IPCommExchange::Success || outcome == IPCommExchange::ErrorReply);
@@ -72,7 +67,7 @@ protected:
 
     test::TestEnvironment env;
     test::ScopedSharedModels models;
-    U16 port = 0;
+    std::optional<test::CardServer> server;
 };
 
 TEST_F(InputCardLinkTest, AModelArrivesMessageByMessage) {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "board_state_fixture.h"
 #include "core/command_runner.h"
+#include "platform/board_state_fixture.h"
 #include "platform/network.h"
 #include "sim/sim_back_board.h"
 
