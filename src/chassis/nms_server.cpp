@@ -23,12 +23,6 @@
 #include "core/run_profile.h"
 #include "core/thread_util.h"
 
-// The set-up steps log under the task's name, as one function would.
-#define NMS_TASK_LOG(level, fmt, ...)                                                                     \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_SOCKET,                                                             \
-                      ::hx::log_printf((level), LOG_MODULE_SOCKET, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(),    \
-                                       "NMS_SocketServerTask", __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 namespace hx {
 
 namespace {
@@ -388,18 +382,18 @@ S32 HandleAcceptConnection(int nSocket, NMSConn* pstConn, S32 /*nType*/) {
 
 // One set-up attempt: a listening socket, or -1 after the attempt's pause.
 int OpenListeningSocket() {
-    NMS_TASK_LOG(LOG_LEVEL_INFO, "NMS_SocketServerTask start.\n");
+    HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_INFO, LOG_MODULE_SOCKET, "NMS_SocketServerTask start.\n");
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        NMS_TASK_LOG(LOG_LEVEL_ERROR, "Socket creation failed.\n");
+        HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "Socket creation failed.\n");
         Sleep(Ms(1000));
         return -1;
     }
     const int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
         const int number = errno;
-        NMS_TASK_LOG(LOG_LEVEL_ERROR, "setsockopt SO_REUSEADDR err :%s(errno: %d)\n",
-               std::strerror(number), number);
+        HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_ERROR, LOG_MODULE_SOCKET,
+                  "setsockopt SO_REUSEADDR err :%s(errno: %d)\n", std::strerror(number), number);
         CloseSocket(fd);
         Sleep(Ms(1000));
         return -1;
@@ -409,13 +403,13 @@ int OpenListeningSocket() {
     address.sin_port = htons(Profile().managementPort);
     if (inet_pton(AF_INET, Profile().listenAddress.c_str(), &address.sin_addr) != 1 ||
         bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        NMS_TASK_LOG(LOG_LEVEL_ERROR, "Bind failed.\n");
+        HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "Bind failed.\n");
         CloseSocket(fd);
         Sleep(Ms(5000));
         return -1;
     }
     if (listen(fd, 1) != 0) {
-        NMS_TASK_LOG(LOG_LEVEL_ERROR, "Listen failed.\n");
+        HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "Listen failed.\n");
         CloseSocket(fd);
         Sleep(Ms(1000));
         return -1;
@@ -466,7 +460,7 @@ void* NMS_SocketServerTask(void*) {
         listener = OpenListeningSocket();
     }
     if (listener < 0) {
-        NMS_TASK_LOG(LOG_LEVEL_ERROR, "Socket Server Create err\n");
+        HX_LOG_AS("NMS_SocketServerTask", LOG_LEVEL_ERROR, LOG_MODULE_SOCKET, "Socket Server Create err\n");
         MarkRunning(false);
         return nullptr;
     }

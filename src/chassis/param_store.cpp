@@ -32,12 +32,6 @@
 #include "platform/qam_defaults.h"
 #include "web/user_authority.h"
 
-// Logs under the public operation's name where a shared helper does its work.
-#define PARAMS_LOG_AS(caller, level, fmt, ...)                                                            \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_PARAMS,                                                             \
-                      ::hx::log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(),    \
-                                       (caller), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 namespace hx {
 
 ST_VK_PARAMS g_stCurPE{};
@@ -119,8 +113,8 @@ U32 SaveLocked(ST_VK_PARAMS& params) {
     File_RemoveStaleTemporaries(path);
     if (!File_WriteAtomic(path, bytes)) {
         const int number = errno;
-        PARAMS_LOG_AS("PARAMS_ParametersSave", LOG_LEVEL_ERROR, "Open config files error: %s(errno: %d)\n",
-                      ErrorText(number), number);
+        HX_LOG_AS("PARAMS_ParametersSave", LOG_LEVEL_ERROR, LOG_MODULE_PARAMS,
+                  "Open config files error: %s(errno: %d)\n", ErrorText(number), number);
         return VK_ERR_FAILURE;
     }
     return VK_SUCCESS;
@@ -145,7 +139,7 @@ int RemoveFile(const char* path) {
 
 void Delete(const char* caller, const FileCheck& check, const std::string& path) {
     if (RemoveFile(path.c_str()) != 0) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Delete file [%s] failed!\n", check.logicalPath);
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Delete file [%s] failed!\n", check.logicalPath);
     }
 }
 
@@ -177,7 +171,7 @@ constexpr std::size_t kSmallestFile = 11;
 U32 VerifyFile(const char* caller, const FileCheck& check) {
     const std::string path = ResolvePath(check.logicalPath);
     if (access(path.c_str(), F_OK) != 0) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Config file [%s] is not exist!\n", check.logicalPath);
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file [%s] is not exist!\n", check.logicalPath);
         return VK_ERR_FAILURE;
     }
     std::optional<std::vector<U8>> content;
@@ -186,22 +180,22 @@ U32 VerifyFile(const char* caller, const FileCheck& check) {
         FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info {};
         if (file.get() < 0 || fstat(file.get(), &info) != 0) {
-            PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Can't open config file [%s]!\n", check.logicalPath);
+            HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Can't open config file [%s]!\n", check.logicalPath);
             Delete(caller, check, path);
             return VK_ERR_FAILURE;
         }
         size = static_cast<long>(info.st_size);
         if (size <= static_cast<long>(kSmallestFile)) {
-            PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "config file len %d too less[%s]!\n", static_cast<int>(size),
-                   check.logicalPath);
+            HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "config file len %d too less[%s]!\n",
+                      static_cast<int>(size), check.logicalPath);
             Delete(caller, check, path);
             return VK_ERR_FAILURE;
         }
         content = ReadWhole(file.get(), static_cast<std::size_t>(size));
     }
     if (!content) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Read config file [%s] failure, size %ld!\n", check.logicalPath,
-               size);
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Read config file [%s] failure, size %ld!\n",
+                  check.logicalPath, size);
         Delete(caller, check, path);
         return VK_ERR_FAILURE;
     }
@@ -210,22 +204,22 @@ U32 VerifyFile(const char* caller, const FileCheck& check) {
     const U32 computed = Common_CRCCalculate(bytes.data(), static_cast<U32>(crcOffset), kCrcInitLinks);
     const U32 stored = GetLe32(bytes.data() + crcOffset);
     if (computed != stored) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Config file [%s] CRC fail [0x%x] vs [0x%x]!\n",
-               check.logicalPath, computed, stored);
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file [%s] CRC fail [0x%x] vs [0x%x]!\n",
+                  check.logicalPath, computed, stored);
         Delete(caller, check, path);
         return VK_ERR_FAILURE;
     }
     const U32 expected = check.expectedSize(bytes);
     if (bytes.size() != expected) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Config file size [%d] vs [%d]!\n", static_cast<int>(bytes.size()),
-               static_cast<int>(expected));
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file size [%d] vs [%d]!\n",
+                  static_cast<int>(bytes.size()), static_cast<int>(expected));
         Delete(caller, check, path);
         return VK_ERR_PARAMS_MIGRATION;
     }
     const U32 version = GetLe32(bytes.data() + check.versionOffset);
     if (version != kParamsVersion) {
-        PARAMS_LOG_AS(caller, LOG_LEVEL_ERROR, "Config file version [%d] vs [%d]!\n",
-               static_cast<int>(kParamsVersion), static_cast<int>(version));
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Config file version [%d] vs [%d]!\n",
+                  static_cast<int>(kParamsVersion), static_cast<int>(version));
         Delete(caller, check, path);
         return VK_ERR_PARAMS_MIGRATION;
     }
@@ -239,7 +233,7 @@ const FileCheck kModelFileCheck{kModelParamFilePath, 4, 0,
                                 [](const std::vector<U8>& content) { return GetLe32(content.data() + 4); }};
 
 void TakeFactoryQamSettings(const char* caller) {
-    PARAMS_LOG_AS(caller, LOG_LEVEL_INFO, "Factory parameters!\n");
+    HX_LOG_AS(caller, LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "Factory parameters!\n");
     PARAMS_Factory();
     DATA_Recovery();
 }

@@ -140,12 +140,19 @@ void Log_ResetForTest();
 // masks take the line. An expression, usable wherever the call was.
 #define HX_LOG_WHEN_TAKEN(level, module, call) (::hx::Log_Takes((level), (module)) ? (call) : void())
 
-#define HX_LOG(level, module, fmt, ...)                                                                        \
-    HX_LOG_WHEN_TAKEN((level), (module),                                                                       \
-                      ::hx::log_printf((level), (module), "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), __func__, \
+// The one logging macro: the "%ld:%s:%d " prefix (thread id, caller, source
+// line) and the message. HX_LOG names the enclosing function; HX_LOG_AS names
+// another, for a body shared by several public routines that logs under the
+// routine its caller called (or a thread known by its entry's name).
+#define HX_LOG_AS(caller, level, module, fmt, ...)                                                          \
+    HX_LOG_WHEN_TAKEN((level), (module),                                                                    \
+                      ::hx::log_printf((level), (module), "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), (caller), \
                                        __LINE__ __VA_OPT__(, ) __VA_ARGS__))
+#define HX_LOG(level, module, fmt, ...) HX_LOG_AS(__func__, (level), (module), fmt __VA_OPT__(, ) __VA_ARGS__)
 
 // The "[function:line]" form that some modules use.
-#define HX_LOG_AT(level, module, fmt, ...) \
-    HX_LOG_WHEN_TAKEN((level), (module),   \
-                      ::hx::log_printf((level), (module), "[%s:%d]" fmt, __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__))
+#define HX_LOG_AT_AS(caller, level, module, fmt, ...) \
+    HX_LOG_WHEN_TAKEN(                                \
+        (level), (module),                            \
+        ::hx::log_printf((level), (module), "[%s:%d]" fmt, (caller), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
+#define HX_LOG_AT(level, module, fmt, ...) HX_LOG_AT_AS(__func__, (level), (module), fmt __VA_OPT__(, ) __VA_ARGS__)

@@ -19,19 +19,16 @@ namespace {
 // The two pairs differ only in how they log; one body serves both.
 enum class Voice { Params, Param };
 
-// Logs under the public routine's name, not the shared body's.
-#define FILE_LOG(voice, level, fmt, ...)                                                                         \
-    do {                                                                                                         \
-        const char* name = caller;                                           \
-        if ((voice) == Voice::Params) {                                                                          \
-            HX_LOG_WHEN_TAKEN((level), LOG_MODULE_PARAMS,                                                        \
-                              log_printf((level), LOG_MODULE_PARAMS, "%ld:%s:%d " fmt "\n", Log_ThreadId(),      \
-                                         name, __LINE__ __VA_OPT__(, ) __VA_ARGS__));                            \
-        } else {                                                                                                 \
-            HX_LOG_WHEN_TAKEN(LOG_LEVEL_INFO, LOG_MODULE_PARAMS,                                                 \
-                              log_printf(LOG_LEVEL_INFO, LOG_MODULE_PARAMS, "[%s:%d]:" fmt "\n", name,           \
-                                         __LINE__ __VA_OPT__(, ) __VA_ARGS__));                                  \
-        }                                                                                                        \
+// Logs under the public routine's name, not the shared body's, in that
+// routine's voice: the PARAMS pair with the usual prefix, the PARAM pair in the
+// bracketed form at INFO whatever the line's level.
+#define FILE_LOG(voice, level, fmt, ...)                                                                      \
+    do {                                                                                                      \
+        if ((voice) == Voice::Params) {                                                                       \
+            HX_LOG_AS(caller, (level), LOG_MODULE_PARAMS, fmt "\n" __VA_OPT__(, ) __VA_ARGS__);               \
+        } else {                                                                                              \
+            HX_LOG_AT_AS(caller, LOG_LEVEL_INFO, LOG_MODULE_PARAMS, ":" fmt "\n" __VA_OPT__(, ) __VA_ARGS__); \
+        }                                                                                                     \
     } while (0)
 
 U32 WriteFile(Voice voice, const char* caller, const char* pcFileName, const U8* pu8Buf, U32 u32Len) {

@@ -31,7 +31,7 @@ constexpr U32 kServiceIds = 65536;
 // only under the model lock.
 U8 s_aru8PidUseFlag[kPidUseListSize];
 
-bool AtscMode() { return Resource_GetSIMode() == 1; }
+bool AtscMode() { return Resource_GetSIMode() == kSiModeAtsc; }
 
 bool BadStream(const Output_TSInfo* model, U16 ts) {
     if (model == nullptr) {

@@ -189,7 +189,7 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
     const char* function = "TSP_ConstructOutputTSByAddPIDs";
     *skipped = false;
     auto skip = [&](const char* what) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "[TSP_ConstructOutputTSByAddPIDs]%s\r\n\n", what);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "[TSP_ConstructOutputTSByAddPIDs]%s\r\n\n", what);
         *skipped = true;
         return 0u;
     };
@@ -294,7 +294,8 @@ U32 PlacePid(Output_TSInfo* live, Output_TSPID& pid, U16 slot, bool* skipped) {
             return 0;
         }
         default:
-            INPUT_LOG(LOG_LEVEL_ERROR, function, "PID type error,PidType[%u]\r\n\n", pid.u8PIDType);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "PID type error,PidType[%u]\r\n\n",
+                      pid.u8PIDType);
             return kTspErrCommand;
     }
 }

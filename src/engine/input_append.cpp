@@ -112,7 +112,7 @@ U32 Walk(const char* function, const ChainTraits& traits, U16 owner, const Outpu
          U32* length) {
     IndexInfoList list;
     if (const U32 result = traits.walker(owner, model, &list); result != 0) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "%s return error\r\n\n", traits.walkerName);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s return error\r\n\n", traits.walkerName);
         return result;
     }
     *length = list.u16IndexListNum;
@@ -147,8 +147,8 @@ U32 Input_AppendPoint(const char* function, InputChain chain, U16 owner, Output_
         return result;
     }
     if (length >= traits.limit) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "%s owner[%u] already holds [%u], chain full\r\n\n", traits.walkerName,
-                  owner, length);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s owner[%u] already holds [%u], chain full\r\n\n",
+                  traits.walkerName, owner, length);
         return kTspErrRange;
     }
     return 0;

@@ -12,12 +12,6 @@
 
 namespace hx {
 
-// Lines that name the public handler, not the helper that logs them.
-#define INPUT_LOG(level, function, fmt, ...)                                                                \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS,                                                          \
-                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), \
-                                       (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 // Highest values the routing words and tables hold.
 constexpr U32 kMaxSourceStream = 1023;
 constexpr U32 kMaxInputPid = 0x1FFF;

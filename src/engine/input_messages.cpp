@@ -60,7 +60,7 @@ const Command* FindCommand(IPCOMM_CMD code) {
 U32 Input_CheckCounted(const char* function, const U8* records, U16 number, U32 length, std::size_t recordSize,
                        const char* kind) {
     if (records == nullptr || number == 0) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "Input error u8Buffer[%p],u16Number[%u]\r\n\n",
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error u8Buffer[%p],u16Number[%u]\r\n\n",
                   static_cast<const void*>(records), number);
         return kTspErrInput;
     }
@@ -68,8 +68,8 @@ U32 Input_CheckCounted(const char* function, const U8* records, U16 number, U32 
     // bytes) and would let the handler read past the message.
     const U32 needed = static_cast<U32>(number) * static_cast<U32>(recordSize);
     if (length < needed) {
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "%s data length u16Length[%u] smaller than structure[%u]\r\n\n", kind,
-                  length, needed);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                  "%s data length u16Length[%u] smaller than structure[%u]\r\n\n", kind, length, needed);
         return kTspErrLength;
     }
     return 0;
@@ -79,7 +79,8 @@ void RecordChecks::AtMost(U16 record, const char* field, U32 value, U32 limit) {
     if (value <= limit) {
         return;
     }
-    INPUT_LOG(LOG_LEVEL_ERROR, function_, "record[%u] %s[%u] beyond [%u]\r\n\n", record, field, value, limit);
+    HX_LOG_AS(function_, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "record[%u] %s[%u] beyond [%u]\r\n\n", record, field,
+              value, limit);
     passed_ = false;
 }
 

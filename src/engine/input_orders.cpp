@@ -37,7 +37,7 @@ U32 RunDeleteOrders(const char* function, const U8* records, U16 number, U32 len
         if (result == 0) {
             continue;
         }
-        INPUT_LOG(LOG_LEVEL_ERROR, function, "order[%u] failed, enErrCode[%X]\r\n\n", i, result);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "order[%u] failed, enErrCode[%X]\r\n\n", i, result);
         if (stopAtFailure) {
             return result;
         }
@@ -125,8 +125,8 @@ U32 SetDescrambling(const char* function, const U8* records, U16 number, U32 len
             if (program.u16TSIndex < live->u32OutputTSNumber) {
                 live->pOutputTS[program.u16TSIndex].u8SDTChangeFlag = 1;
             }
-            INPUT_LOG(LOG_LEVEL_INFO, function, "service id %d set camindex %d\r\n\n", program.u16OldServiceID,
-                      program.u8CAMIndex);
+            HX_LOG_AS(function, LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "service id %d set camindex %d\r\n\n",
+                      program.u16OldServiceID, program.u8CAMIndex);
         }
     }
     return 0;

@@ -90,7 +90,7 @@ U32 TSP_InitOneOutputTSProgram(Output_TSProgram* pstOutputProgram) {
     if (program.u16MinorChannelNum > kMaxAtscChannelNumber) {
         program.u16MinorChannelNum = kAtscFallbackChannelNumber;
     }
-    if (Resource_GetSIMode() == 1) {
+    if (Resource_GetSIMode() == kSiModeAtsc) {
         program.u8ServiceType = kAtscDigitalTelevisionService;
     }
     return 0;

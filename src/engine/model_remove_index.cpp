@@ -86,7 +86,8 @@ void RemoveCaDescriptors(Output_TSInfo* model, LoopOwner owner, U16 caPid) {
     if (*owner.length <= kInlineLoopSize) {
         U16 length = *owner.length;
         if (const U32 result = TSP_DelCaDescriptors(owner.inlineLoop, &length, kInlineLoopSize, caPid); result != 0) {
-            REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_DelCaDescriptors Error:enErrCode[%X]\r\n\n", result);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_DelCaDescriptors Error:enErrCode[%X]\r\n\n",
+                      result);
             return;
         }
         *owner.length = length;
@@ -95,13 +96,13 @@ void RemoveCaDescriptors(Output_TSInfo* model, LoopOwner owner, U16 caPid) {
     const U16 descriptorIndex = *owner.descriptorIndex;
     if (descriptorIndex >= model->u32OutputDescriptorNumber) {
         if (owner.program) {
-            REMOVE_LOG(LOG_LEVEL_ERROR, function,
-                       "TSP_DelOutputPID OutProgIndex:%d u16ProInfoDescriptorIndex:%d out of range\r\n\n",
-                       owner.ownerIndex, descriptorIndex);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "TSP_DelOutputPID OutProgIndex:%d u16ProInfoDescriptorIndex:%d out of range\r\n\n",
+                      owner.ownerIndex, descriptorIndex);
         } else {
-            REMOVE_LOG(LOG_LEVEL_ERROR, function,
-                       "TSP_DelOutputPID OutPidIndex:%d u16PidInfoDescriptorIndex:%d out of range\r\n\n",
-                       owner.ownerIndex, descriptorIndex);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "TSP_DelOutputPID OutPidIndex:%d u16PidInfoDescriptorIndex:%d out of range\r\n\n",
+                      owner.ownerIndex, descriptorIndex);
         }
         return;
     }
@@ -115,7 +116,8 @@ void RemoveCaDescriptors(Output_TSInfo* model, LoopOwner owner, U16 caPid) {
     U16 length = *owner.length;
     if (const U32 result = TSP_DelCaDescriptors(descriptor.u8DescriptorInfo, &length, kDescriptorLoopSize, caPid);
         result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_DelCaDescriptors Error:enErrCode[%X]\r\n\n", result);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_DelCaDescriptors Error:enErrCode[%X]\r\n\n",
+                  result);
         return;
     }
     *owner.length = length;
@@ -128,7 +130,8 @@ void RemoveCaDescriptors(Output_TSInfo* model, LoopOwner owner, U16 caPid) {
     const U32 result = owner.program ? TSP_DelOutputDescriptor(descriptorIndex, model)
                                      : TSP_DelOutputEsDescriptor(descriptorIndex, model);
     if (result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "free descriptor[%u] Error:enErrCode[%X]\r\n\n", descriptorIndex, result);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "free descriptor[%u] Error:enErrCode[%X]\r\n\n",
+                  descriptorIndex, result);
     }
     // Freeing the record cleared the owner's length; the loop now lives inline.
     *owner.length = length;
@@ -633,7 +636,8 @@ U32 ReleaseStreamContents(U16 tsIndex, Output_TSInfo* model) {
     IndexInfoList list;
     for (int w = 0; w < 2; ++w) {
         if (const U32 result = pidWalkers[w](tsIndex, model, &list); result != 0) {
-            REMOVE_LOG(LOG_LEVEL_ERROR, "ReleaseStreamContents", "%s return error\r\n\n", names[w]);
+            HX_LOG_AS("ReleaseStreamContents", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s return error\r\n\n",
+                      names[w]);
             return result;
         }
         for (U16 i = 0; i < list.u16IndexListNum; ++i) {

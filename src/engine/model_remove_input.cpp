@@ -50,17 +50,17 @@ U32 ZeroStream(U16 tsIndex, Output_TSInfo* model, const char* announcement) {
 // code and line when there is none.
 U32 OrderStream(const char* function, U8 slot, U16 channel, U32 missingCode, const char* missing, U16* tsIndex) {
     if (slot > kMaxSlot) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "Input error\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error\r\n\n");
         return kTspErrInput;
     }
     if (const U32 result = TSP_GetOutputTSIndexByTS(channel, tsIndex); result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_GetOutputTSIndexByTS return error\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputTSIndexByTS return error\r\n\n");
         return result;
     }
     if (*tsIndex == kChainEnd) {
         char text[128];
         std::snprintf(text, sizeof text, missing, *tsIndex);
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s", text);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s", text);
         return missingCode;
     }
     return 0;
@@ -70,11 +70,12 @@ U32 OrderStream(const char* function, U8 slot, U16 channel, U32 missingCode, con
 U32 OrderProgram(const char* function, U8 slot, U16 sourceChannel, U16 channel, U16 programId, U16* programIndex) {
     if (const U32 result = TSP_GetOutputProgramIndexByPID(slot, sourceChannel, channel, programId, programIndex);
         result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "TSP_GetOutputProgramIndexByPID return error\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputProgramIndexByPID return error\r\n\n");
         return result;
     }
     if (*programIndex == kChainEnd) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "the program being deleted don't exist in outputboard\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                  "the program being deleted don't exist in outputboard\r\n\n");
         return kTspErrCount;
     }
     return 0;
@@ -99,8 +100,8 @@ U32 RemoveSourcePids(const char* function, Output_TSInfo* model, U16 tsIndex, U8
     const U32 walked = emm ? TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list)
                            : TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list);
     if (walked != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s return error\r\n\n",
-                   emm ? "TSP_GetOutTSEMMPIDIndexList" : "TSP_GetOutTSOtherPIDIndexList");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s return error\r\n\n",
+                  emm ? "TSP_GetOutTSEMMPIDIndexList" : "TSP_GetOutTSOtherPIDIndexList");
         return walked;
     }
     for (U16 i = 0; i < list.u16IndexListNum; ++i) {
@@ -451,20 +452,21 @@ namespace {
 U32 DelOneStreamPid(const char* function, U16 tsIndex, U16 pidIndex, Output_TSInfo* model, bool emm) {
     HX_MODEL_LOCK_REQUIRED_FOR(model);
     if (model == nullptr || tsIndex >= model->u32OutputTSNumber || pidIndex >= model->u32OutputPIDNumber) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "input ERROR\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "input ERROR\r\n\n");
         return kTspErrInput;
     }
     IndexInfoList list;
     const U32 result = emm ? TSP_GetOutTSEMMPIDIndexList(tsIndex, model, &list)
                            : TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list);
     if (result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s return error\r\n\n",
-                   emm ? "TSP_GetOutTSEMMPIDIndexList" : "TSP_GetOutTSOtherPIDIndexList");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s return error\r\n\n",
+                  emm ? "TSP_GetOutTSEMMPIDIndexList" : "TSP_GetOutTSOtherPIDIndexList");
         return result;
     }
     const U16 position = PositionIn(list, pidIndex);
     if (position == list.u16IndexListNum) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "the %s pid being deleted don't exist in ts\r\n\n", emm ? "EMM" : "other");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "the %s pid being deleted don't exist in ts\r\n\n",
+                  emm ? "EMM" : "other");
         return kTspErrNotInChain;
     }
     Output_TSStream& ts = model->pOutputTS[tsIndex];
@@ -487,12 +489,13 @@ U32 DelOneStreamPid(const char* function, U16 tsIndex, U16 pidIndex, Output_TSIn
 U32 EnterPidRemoval(const char* function, U16 pidIndex, Output_TSInfo* model, U16* previous) {
     HX_MODEL_LOCK_REQUIRED_FOR(model);
     if (model == nullptr || pidIndex >= model->u32OutputPIDNumber) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "input ERROR\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "input ERROR\r\n\n");
         return kTspErrInput;
     }
     if (const U32 result = TSP_GetPrevOutputPIDIndex(pidIndex, model, previous); result != 0) {
-        REMOVE_LOG(LOG_LEVEL_ERROR, function, "[%s:%d]TSP_GetPrevOutputPID Error:enErrCode[%X],u16OutPIDIndex[%u]\r\n\n",
-                   function, __LINE__, result, pidIndex);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                  "[%s:%d]TSP_GetPrevOutputPID Error:enErrCode[%X],u16OutPIDIndex[%u]\r\n\n", function, __LINE__,
+                  result, pidIndex);
         return result;
     }
     return 0;

@@ -11,12 +11,6 @@
 
 namespace hx {
 
-// Lines that name the public operation, not the helper that logs them.
-#define REMOVE_LOG(level, function, fmt, ...)                                                               \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS,                                                          \
-                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), \
-                                       (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 // Zeroes a record; with `mark`, then sets its own-index field to 0xFFFF so a
 // pass over a list collected before it knows the record is gone.
 inline void FreeProgramRecord(Output_TSInfo* model, U16 index, bool mark) {
@@ -46,14 +40,15 @@ inline bool CountAtZero(const char* function, U16 count, const char* ownerKind, 
     if (count != 0) {
         return false;
     }
-    REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s index[%u] %s smaller than 0\r\n\n", ownerKind, owner, countName);
+    HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s index[%u] %s smaller than 0\r\n\n", ownerKind, owner,
+              countName);
     return true;
 }
 
 // An index read from a record that does not name a record of its pool (or a
 // descriptor whose owner does not name it back): the link is not followed.
 inline void LogNoLink(const char* function, const char* what, U32 from, U32 link) {
-    REMOVE_LOG(LOG_LEVEL_ERROR, function, "%s[%u] link[%u] no link\r\n\n", what, from, link);
+    HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s[%u] link[%u] no link\r\n\n", what, from, link);
 }
 
 // Stream records the input path zeroes are announced on standard output.

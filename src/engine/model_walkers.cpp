@@ -8,16 +8,6 @@ namespace hx {
 
 namespace {
 
-// Lines carry the public walker's name, not the helper's.
-#define WALK_LOG(level, function, fmt, ...)                                                                 \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS,                                                          \
-                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt, ::hx::Log_ThreadId(), \
-                                       (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-#define WALK_LOG_AT(level, function, fmt, ...)       \
-    HX_LOG_WHEN_TAKEN((level), LOG_MODULE_TSPROCESS, \
-                      ::hx::log_printf((level), LOG_MODULE_TSPROCESS, "[%s:%d]" fmt, (function), \
-                                       __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 bool Append(IndexInfoList* list, U16 index) {
     if (list->u16IndexListNum >= kIndexListSize) {
         return false;
@@ -41,37 +31,40 @@ U32 WalkPids(const char* function, const Output_TSInfo* model, PidChain chain, U
     while (index != kChainEnd && index < model->u32OutputPIDNumber) {
         const Output_TSPID& pid = model->pOutputPID[index];
         if (pid.u8ValidFlag != kRecordValid || pid.u8PIDType != type) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "PID offset[%u] u8ValidFlag[%u] u8PIDType[%u] error\r\n\n", index,
-                     pid.u8ValidFlag, pid.u8PIDType);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "PID offset[%u] u8ValidFlag[%u] u8PIDType[%u] error\r\n\n", index, pid.u8ValidFlag,
+                      pid.u8PIDType);
             return kTspErrInput;
         }
         if (checkStoredIndex && pid.u32PIDIndex > 0xFFFE) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "PID offset[%u] u32PIDIndex[%u] out of range\r\n\n", index,
-                     pid.u32PIDIndex);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "PID offset[%u] u32PIDIndex[%u] out of range\r\n\n", index, pid.u32PIDIndex);
             return kTspErrRange;
         }
         if (pid.u32PIDIndex != index) {
             // The list names records by their own index; one that disagrees
             // with where the chain found it would send callers elsewhere.
-            WALK_LOG(LOG_LEVEL_ERROR, function, "PID offset[%u] u32PIDIndex[%u] error\r\n\n", index, pid.u32PIDIndex);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "PID offset[%u] u32PIDIndex[%u] error\r\n\n",
+                      index, pid.u32PIDIndex);
             return kTspErrInput;
         }
         if (!Append(list, static_cast<U16>(pid.u32PIDIndex))) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "IndexListNum[%u] out or range\r\n\n", list->u16IndexListNum);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "IndexListNum[%u] out or range\r\n\n",
+                      list->u16IndexListNum);
             return kTspErrRange;
         }
         index = static_cast<U16>(pid.u32NextPIDIndex);
     }
     if (list->u16IndexListNum != chain.count) {
-        WALK_LOG(LOG_LEVEL_INFO, function, "chain count[%u] but IndexListNum[%u]\r\n\n", chain.count,
-                 list->u16IndexListNum);
+        HX_LOG_AS(function, LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "chain count[%u] but IndexListNum[%u]\r\n\n",
+                  chain.count, list->u16IndexListNum);
     }
     return 0;
 }
 
 bool BadInput(const char* function, const Output_TSInfo* model, U32 ownerIndex, U32 ownerCount, IndexInfoList* list) {
     if (model == nullptr || list == nullptr || ownerIndex >= ownerCount) {
-        WALK_LOG(LOG_LEVEL_ERROR, function, "input ERROR\r\n\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "input ERROR\r\n\n");
         return true;
     }
     list->u16IndexListNum = 0;
@@ -125,18 +118,20 @@ U32 WalkTables(const char* function, TableChain kind, U16 tsIndex, const Output_
     U16 index = head;
     while (index != kChainEnd) {
         if (index >= model->u32OutputTableNumber) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "%s TS[%u] %s out of range\r\n\n", function, tsIndex, kindName);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s TS[%u] %s out of range\r\n\n", function,
+                      tsIndex, kindName);
             return kTspErrRange;
         }
         const TSTable& table = model->pOutputTable[index];
         if (table.u8ValidFlag != kRecordValid || table.u16Index != index) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "%s TS[%u] %s[%u] Valid[%u] error\r\n\n", function, tsIndex, kindName,
-                     index, table.u8ValidFlag);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%s TS[%u] %s[%u] Valid[%u] error\r\n\n",
+                      function, tsIndex, kindName, index, table.u8ValidFlag);
             return kTspErrInput;
         }
         if (!Append(list, table.u16Index)) {
-            WALK_LOG(LOG_LEVEL_ERROR, function, "%s TS[%u] %s IndexListNum[%u] out or range\r\n\n", function, tsIndex,
-                     kindName, list->u16IndexListNum);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "%s TS[%u] %s IndexListNum[%u] out or range\r\n\n", function, tsIndex, kindName,
+                      list->u16IndexListNum);
             return kTspErrRange;
         }
         index = table.u16NextIndex;

@@ -23,10 +23,6 @@ U32 aru32slotBypassBuffer1[kBypassLutEntries];
 
 namespace {
 
-constexpr U16 kNitPidOut = 16;
-constexpr U16 kSdtPidOut = 17;
-constexpr U16 kTotPidOut = 20;
-constexpr U16 kEitPidOut = 18;
 
 U32 LutSlot(U8 slot) { return slot == kMaxSlot ? kLutBackBoardSlot : (slot & 0x3Fu); }
 
@@ -64,7 +60,7 @@ void CollectEitEntries(const Output_TSInfo* model, U8 eitSlot, MuxEntries& entri
 void CollectPidEntries(const Output_TSInfo* model, bool eitBoard, MuxEntries& entries, std::vector<U32>& unrouted) {
     for (U32 i = 0; i < model->u32OutputPIDNumber; ++i) {
         const Output_TSPID& pid = model->pOutputPID[i];
-        if (pid.u8ValidFlag != kRecordValid || (eitBoard && pid.u16PID == kEitPidOut)) {
+        if (pid.u8ValidFlag != kRecordValid || (eitBoard && pid.u16PID == kEitPid)) {
             continue;
         }
         U16 ts = kChainEnd;
@@ -77,13 +73,13 @@ void CollectPidEntries(const Output_TSInfo* model, bool eitBoard, MuxEntries& en
             continue;
         }
         const Output_TSStream& stream = model->pOutputTS[ts];
-        if (pid.u16PID == kNitPidOut && TSP_IsNITTableChangedByUser(ts)) {
+        if (pid.u16PID == kNitPid && TSP_IsNITTableChangedByUser(ts)) {
             continue;
         }
-        if (pid.u16PID == kSdtPidOut && stream.u8IsSDTChangedByUser == 1) {
+        if (pid.u16PID == kSdtPid && stream.u8IsSDTChangedByUser == 1) {
             continue;
         }
-        if (pid.u16PID == kTotPidOut && TSP_IsTOTTableChangedByUser(ts)) {
+        if (pid.u16PID == kTdtTotPid && TSP_IsTOTTableChangedByUser(ts)) {
             HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "jump this one,TSP_IsTOTTableChangedByUser\r\n\n");
             continue;
         }

@@ -19,6 +19,7 @@
 #include <array>
 #include <vector>
 
+#include "core/ts_pids.h"
 #include "core/types.h"
 
 namespace hx {
@@ -33,7 +34,6 @@ constexpr U32 kRegLutHigh = 771;
 constexpr U32 kRegLutLow = 772;
 constexpr U32 kLutMuxSelect = 0x800;
 constexpr U16 kLutDropped = 0xFFFF;
-constexpr U16 kEitPid = 0x12;
 // Slot 16 (the back board) as the routing words name it.
 constexpr U32 kLutBackBoardSlot = 63;
 

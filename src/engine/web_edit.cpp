@@ -251,7 +251,7 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
         }
     }
     Output_TSProgram& program = model->pOutputProgram[programIndex];
-    if (Resource_GetSIMode() == 1) {
+    if (Resource_GetSIMode() == kSiModeAtsc) {
         if (view.u16MajorChannelNum > kMaxAtscChannelNumber || view.u16MinorChannelNum > kMaxAtscChannelNumber) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel number[%u-%u] beyond 1023\r\n\n",
                    view.u16MajorChannelNum, view.u16MinorChannelNum);

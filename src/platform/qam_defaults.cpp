@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::array<U32, 16> kUsFrequencyPlanKHz = {57000,  63000,  69000,  79000,  85000,  177000, 183000, 189000,
                                                      195000, 201000, 207000, 213000, 123000, 129000, 135000, 141000};
-constexpr U32 kSiModeAtsc = 1;
 
 }  // namespace
 

@@ -135,7 +135,9 @@ void Resource_SetBackBoardIpAddr(U32 u32Ipaddr);
 // Copies the 20-byte board descriptor of slot 0-16; 4 above or for null. For
 // the web pages (not built yet).
 U32 Resource_getBoardDescriptor(U32 slot, U8* pu8Descriptor);
-// 0 DVB, 1 ATSC: the low byte of the live QAM Standard.
+// kSiModeDvb or kSiModeAtsc: the low byte of the live QAM Standard.
+constexpr U8 kSiModeDvb = 0;
+constexpr U8 kSiModeAtsc = 1;
 U8 Resource_GetSIMode();
 // Lowest slot 0-16 with board type 65 and EIT enabled; 17 when none.
 U8 Resource_GetEITBoardSlot();

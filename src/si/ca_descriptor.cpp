@@ -4,13 +4,12 @@
 
 #include "core/common_fun.h"
 #include "core/log.h"
+#include "si/section_codec.h"
 
 namespace hx {
 
 namespace {
 
-constexpr U32 kSiErrInput = 0xD0000;
-constexpr U32 kSiErrBound = 0xD0002;
 constexpr U16 kCaPidMask = 0x1FFF;
 constexpr std::size_t kHeaderSize = 2;
 
@@ -25,20 +24,20 @@ bool IsCaDescriptorFor(const U8* descriptor, U16 caPid) {
 U32 TSP_DelCaDescriptors(U8* pu8Loop, U16* pu16Length, U16 u16Capacity, U16 u16CaPid) {
     if (pu8Loop == nullptr || pu16Length == nullptr) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "input error\r\n\n");
-        return kSiErrInput;
+        return kSipErrInput;
     }
     const std::size_t length = *pu16Length;
     if (length > u16Capacity) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "loop length[%u] above its buffer[%u]\r\n\n", *pu16Length,
                u16Capacity);
-        return kSiErrBound;
+        return kSipErrBound;
     }
     // Check the whole loop before moving a byte, so a damaged loop stays as it came.
     for (std::size_t at = 0; at < length;) {
         if (length - at < kHeaderSize || length - at - kHeaderSize < pu8Loop[at + 1]) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "descriptor at [%u] runs past the loop length[%u]\r\n\n",
                    static_cast<unsigned>(at), *pu16Length);
-            return kSiErrBound;
+            return kSipErrBound;
         }
         at += kHeaderSize + pu8Loop[at + 1];
     }

@@ -15,11 +15,6 @@ namespace hx {
 
 namespace {
 
-#define EDIT_LOG(function, fmt, ...)                                                                           \
-    HX_LOG_WHEN_TAKEN(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,                                                     \
-                      ::hx::log_printf(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "%ld:%s:%d " fmt,                  \
-                                       ::hx::Log_ThreadId(), (function), __LINE__ __VA_OPT__(, ) __VA_ARGS__))
-
 constexpr std::size_t kEntryHeaderBytes = 6;
 constexpr std::size_t kDescriptorHeaderBytes = 2;
 constexpr std::size_t kNetworkLoopStart = kNitNetworkLoopAt + 2;
@@ -76,22 +71,24 @@ std::vector<U8> DescriptorBytes(const dvbpsi_descriptor_t& descriptor) {
 U32 CheckEditedSection(const char* function, const std::vector<U8>& section, std::optional<NitLayout>& layout) {
     // The bytes are the truth: a 12-bit field that overflowed no longer tells.
     if (section.size() - 3 > kMergedMaxLength) {
-        EDIT_LOG(function, "NIT section_length[%zu] over %u\n", section.size() - 3, kMergedMaxLength);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT section_length[%zu] over %u\n",
+                  section.size() - 3, kMergedMaxLength);
         return kTspErrRange;
     }
     layout = SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
     if (!layout || layout->bytes != section.size()) {
-        EDIT_LOG(function, "edited NIT section is malformed\n");
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "edited NIT section is malformed\n");
         return kTspErrInput;
     }
     if (layout->networkLength > kNitDescriptorBytes || layout->entries.size() > kNitEntries) {
-        EDIT_LOG(function, "NIT network loop[%u] or entries[%zu] out of range\n", layout->networkLength,
-                 layout->entries.size());
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                  "NIT network loop[%u] or entries[%zu] out of range\n", layout->networkLength, layout->entries.size());
         return kTspErrRange;
     }
     for (const NitEntryView& entry : layout->entries) {
         if (entry.descriptorsLength > kNitDescriptorBytes) {
-            EDIT_LOG(function, "NIT entry descriptors[%u] out of range\n", entry.descriptorsLength);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT entry descriptors[%u] out of range\n",
+                      entry.descriptorsLength);
             return kTspErrRange;
         }
     }
@@ -103,12 +100,13 @@ U32 StoreTemporaryNIT(const char* function, U16 channel, const U8* sections, U32
     Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, channel);
     if (tsIndex == kChainEnd) {
-        EDIT_LOG(function, "channel[%u] has no output TS\n", channel);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel[%u] has no output TS\n", channel);
         return kTspErrInput;
     }
     std::vector<TSTable> records;
     if (!TSP_SectionsToRecords(sections, length, kNitTableId, kNitTableType, 1, channel, tsIndex, records)) {
-        EDIT_LOG(function, "NIT sections of channel[%u] are malformed\n", channel);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT sections of channel[%u] are malformed\n",
+                  channel);
         return kTspErrInput;
     }
     return TSP_ReplaceTableChain(model, tsIndex, TableChainHead::Nit, records);
@@ -138,7 +136,7 @@ U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing
     Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
     if (tsIndex == kChainEnd) {
-        EDIT_LOG(function, "channel[%u] has no output TS\n", u16Channel);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel[%u] has no output TS\n", u16Channel);
         return kTspErrInput;
     }
     const auto gathered = std::make_unique<NITBuf_t>();
@@ -149,7 +147,7 @@ U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing
     const U32 result = TSP_GetOutputNITTable(tsIndex, model, gathered.get());
     if (result == 1) {
         if (!missing.create) {
-            EDIT_LOG(function, "channel[%u] has no NIT\n", u16Channel);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel[%u] has no NIT\n", u16Channel);
             return missing.code;
         }
         const auto empty = SIP_EmptyNITSection(missing.networkId);
@@ -160,7 +158,8 @@ U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing
     } else {
         const auto merged = std::make_unique<NITBuf_t>();
         if (const U32 code = SIP_ConstructBigNITSection(gathered.get(), merged.get()); code != 0) {
-            EDIT_LOG(function, "SIP_ConstructBigNITSection channel[%u] fail[%X]\n", u16Channel, code);
+            HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "SIP_ConstructBigNITSection channel[%u] fail[%X]\n", u16Channel, code);
             return code;
         }
         section.assign(merged->aru8OutputNITSection, merged->aru8OutputNITSection + merged->u16NITLength);
@@ -181,7 +180,8 @@ U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing
     if (const U32 code = SIP_SplitNITSection(section.data(), static_cast<U16>(section.size()),
                                              static_cast<U16>(split.size()), split.data(), &splitLength);
         code != 0) {
-        EDIT_LOG(function, "SIP_SplitNITSection channel[%u] fail[%X]\n", u16Channel, code);
+        HX_LOG_AS(function, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "SIP_SplitNITSection channel[%u] fail[%X]\n",
+                  u16Channel, code);
         return code;
     }
     const U32 stored = StoreTemporaryNIT(function, u16Channel, split.data(), splitLength);
@@ -193,7 +193,7 @@ U32 NIT_EditTemporary(const char* function, U16 u16Channel, const NitWhenMissing
 
 U32 TSP_AddNIT(U16 u16Channel, const U8* pu8Sections, U16 u16Length) {
     if (pu8Sections == nullptr) {
-        EDIT_LOG(__func__, "Input Error\n");
+        HX_LOG_AS(__func__, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error\n");
         return kTspErrInput;
     }
     TSP_ModelLock lock;
@@ -213,7 +213,8 @@ U32 TSP_DeleteNetworkDesc(U16 u16Channel, U32 u32NetworkDescIndex) {
         const NitLayout layout = *SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
         const auto found = FindDescriptor(section, kNetworkLoopStart, layout.networkLength, u32NetworkDescIndex);
         if (!found) {
-            EDIT_LOG("TSP_DeleteNetworkDesc", "no network descriptor[%u]\n", u32NetworkDescIndex);
+            HX_LOG_AS("TSP_DeleteNetworkDesc", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "no network descriptor[%u]\n",
+                      u32NetworkDescIndex);
             return kNitErrNothingDone;
         }
         Splice(section, layout, true, found->first, found->second, {});
@@ -238,7 +239,8 @@ U32 TSP_DelOneTSOfNIT(U16 u16Channel, U32 u32NITTSIndex) {
         const NitLayout layout = *SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
         const auto entry = Entry(layout, u32NITTSIndex);
         if (!entry) {
-            EDIT_LOG("TSP_DelOneTSOfNIT", "no transport stream entry[%u]\n", u32NITTSIndex);
+            HX_LOG_AS("TSP_DelOneTSOfNIT", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "no transport stream entry[%u]\n",
+                      u32NITTSIndex);
             return kNitErrNothingDone;
         }
         Splice(section, layout, false, entry->offset, kEntryHeaderBytes + entry->descriptorsLength, {});
@@ -248,20 +250,21 @@ U32 TSP_DelOneTSOfNIT(U16 u16Channel, U32 u32NITTSIndex) {
 
 U32 TSP_AddDescriptor2NIT_Ts(U16 u16Channel, U32 u32NITTSIndex, const dvbpsi_descriptor_t* pstDescriptor) {
     if (pstDescriptor == nullptr) {
-        EDIT_LOG(__func__, "Input Error\n");
+        HX_LOG_AS(__func__, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error\n");
         return kTspErrInput;
     }
     return NIT_EditTemporary(__func__, u16Channel, {false, kTspErrInput, 0}, [&](std::vector<U8>& section) {
         const NitLayout layout = *SIP_NITLayout(section.data(), static_cast<U32>(section.size()));
         const auto entry = Entry(layout, u32NITTSIndex);
         if (!entry) {
-            EDIT_LOG("TSP_AddDescriptor2NIT_Ts", "no transport stream entry[%u]\n", u32NITTSIndex);
+            HX_LOG_AS("TSP_AddDescriptor2NIT_Ts", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "no transport stream entry[%u]\n", u32NITTSIndex);
             return kTspErrInput;
         }
         const std::vector<U8> bytes = DescriptorBytes(*pstDescriptor);
         if (entry->descriptorsLength + bytes.size() > kNitDescriptorBytes) {
-            EDIT_LOG("TSP_AddDescriptor2NIT_Ts", "entry[%u] descriptors over %u bytes\n", u32NITTSIndex,
-                     kNitDescriptorBytes);
+            HX_LOG_AS("TSP_AddDescriptor2NIT_Ts", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "entry[%u] descriptors over %u bytes\n", u32NITTSIndex, kNitDescriptorBytes);
             return kTspErrRange;
         }
         Splice(section, layout, false, entry->offset + kEntryHeaderBytes + entry->descriptorsLength, 0, bytes);
@@ -273,7 +276,7 @@ U32 TSP_AddDescriptor2NIT_Ts(U16 u16Channel, U32 u32NITTSIndex, const dvbpsi_des
 U32 TSP_EditOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDescIndex,
                            const dvbpsi_descriptor_t* pstDescriptor) {
     if (pstDescriptor == nullptr || pstDescriptor->i_length == 0) {
-        EDIT_LOG(__func__, "Input Error: empty descriptor\n");
+        HX_LOG_AS(__func__, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error: empty descriptor\n");
         return kTspErrInput;
     }
     return NIT_EditTemporary(__func__, u16Channel, {false, kTspErrRange, 0}, [&](std::vector<U8>& section) {
@@ -281,14 +284,15 @@ U32 TSP_EditOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDescIn
         const auto entry = Entry(layout, u32NITTSIndex);
         const auto found = EntryDescriptor(section, entry, u32NITTSDescIndex);
         if (!found) {
-            EDIT_LOG("TSP_EditOneTSDescOfNIT", "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
+            HX_LOG_AS("TSP_EditOneTSDescOfNIT", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
             return kTspErrRange;
         }
         const std::vector<U8> bytes = DescriptorBytes(*pstDescriptor);
         const int delta = static_cast<int>(bytes.size()) - static_cast<int>(found->second);
         if (static_cast<int>(entry->descriptorsLength) + delta > kNitDescriptorBytes) {
-            EDIT_LOG("TSP_EditOneTSDescOfNIT", "entry[%u] descriptors over %u bytes\n", u32NITTSIndex,
-                     kNitDescriptorBytes);
+            HX_LOG_AS("TSP_EditOneTSDescOfNIT", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "entry[%u] descriptors over %u bytes\n", u32NITTSIndex, kNitDescriptorBytes);
             return kNitErrNothingDone;
         }
         Splice(section, layout, false, found->first, found->second, bytes);
@@ -303,7 +307,8 @@ U32 TSP_DeleteOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDesc
         const auto entry = Entry(layout, u32NITTSIndex);
         const auto found = EntryDescriptor(section, entry, u32NITTSDescIndex);
         if (!found) {
-            EDIT_LOG("TSP_DeleteOneTSDescOfNIT", "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
+            HX_LOG_AS("TSP_DeleteOneTSDescOfNIT", LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+                      "no descriptor[%u] in entry[%u]\n", u32NITTSDescIndex, u32NITTSIndex);
             return kNitErrNothingDone;
         }
         Splice(section, layout, false, found->first, found->second, {});
@@ -314,14 +319,14 @@ U32 TSP_DeleteOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDesc
 
 U32 TSP_GetNITTableInfo(U16 u16Channel, NITTable_t* pstNitTable) {
     if (pstNitTable == nullptr) {
-        EDIT_LOG(__func__, "Input Error\n");
+        HX_LOG_AS(__func__, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error\n");
         return kTspErrInput;
     }
     TSP_ModelLock lock;
     const Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
     if (tsIndex == kChainEnd) {
-        EDIT_LOG(__func__, "channel[%u] has no output TS\n", u16Channel);
+        HX_LOG_AS(__func__, LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel[%u] has no output TS\n", u16Channel);
         return kTspErrInput;
     }
     const auto gathered = std::make_unique<NITBuf_t>();

@@ -19,9 +19,6 @@ namespace hx {
 
 namespace {
 
-#define NIT_LOG(fmt, ...) HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, fmt __VA_OPT__(, ) __VA_ARGS__)
-
-constexpr U8 kSiModeAtsc = 1;
 constexpr U8 kCableDeliveryTag = 0x44;
 constexpr U8 kCableDeliveryLength = 11;
 
@@ -127,19 +124,22 @@ U32 TSP_ReplaceTableChain(Output_TSInfo* pstParamTS, U16 u16OutTSIndex, TableCha
     HX_MODEL_LOCK_REQUIRED_FOR(pstParamTS);
     if (pstParamTS == nullptr || u16OutTSIndex >= pstParamTS->u32OutputTSNumber ||
         pstParamTS->pOutputTS[u16OutTSIndex].u8ValidFlag != kRecordValid || records.size() > kIndexListSize) {
-        NIT_LOG("Input Error,u16OutTSIndex[%u],records[%zu]\n", u16OutTSIndex, records.size());
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error,u16OutTSIndex[%u],records[%zu]\n", u16OutTSIndex,
+               records.size());
         return kTspErrInput;
     }
     const U16 count = static_cast<U16>(records.size());
     IndexInfoList list{};
     if (const U32 result = ModelPool_GetUnusedTableList(pstParamTS, count, &list); result != 0) {
-        NIT_LOG("ModelPool_GetUnusedTableList Error:enErrCode[%X],count[%u]\n", result, count);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "ModelPool_GetUnusedTableList Error:enErrCode[%X],count[%u]\n",
+               result, count);
         return result;
     }
     const U32 released = enHead == TableChainHead::Nit ? TSP_DelOutputNitTable(u16OutTSIndex, pstParamTS)
                                                        : TSP_DelOutputTOTTable(u16OutTSIndex, pstParamTS);
     if (released != 0) {
-        NIT_LOG("old table chain of TS[%u] not released, enErrCode[%X]\n", u16OutTSIndex, released);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "old table chain of TS[%u] not released, enErrCode[%X]\n",
+               u16OutTSIndex, released);
         return released;
     }
     for (U16 i = 0; i < count; ++i) {
@@ -179,12 +179,12 @@ bool TSP_SectionsToRecords(const U8* pu8Sections, U32 u32Length, U8 u8TableId, U
 U32 TSP_GetOutputNITTable(U16 u16OutTSIndex, const Output_TSInfo* pstParamTS, NITBuf_t* pstNitBuf) {
     HX_MODEL_LOCK_REQUIRED_FOR(pstParamTS);
     if (pstParamTS == nullptr || pstNitBuf == nullptr || u16OutTSIndex >= pstParamTS->u32OutputTSNumber) {
-        NIT_LOG("Input Error,u16OutTSIndex[%u]\n", u16OutTSIndex);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error,u16OutTSIndex[%u]\n", u16OutTSIndex);
         return kTspErrInput;
     }
     IndexInfoList list{};
     if (const U32 result = TSP_GetOutTSNITTableIndexList(u16OutTSIndex, pstParamTS, &list); result != 0) {
-        NIT_LOG("TSP_GetOutTSNITTableIndexList Error:enErrCode[%X]\n", result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSNITTableIndexList Error:enErrCode[%X]\n", result);
         return result;
     }
     if (list.u16IndexListNum == 0 || pstParamTS->pOutputTable[list.aru16IndexList[0]].aru8TableInfo[0] != kNitTableId) {
@@ -194,13 +194,13 @@ U32 TSP_GetOutputNITTable(U16 u16OutTSIndex, const Output_TSInfo* pstParamTS, NI
     for (U16 i = 0; i < list.u16IndexListNum; ++i) {
         const TSTable& table = pstParamTS->pOutputTable[list.aru16IndexList[i]];
         if (table.u8TableType != kNitTableType) {
-            NIT_LOG("Error !!!! The table not a NIT table!!!\n");
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Error !!!! The table not a NIT table!!!\n");
             return kTspErrCount;
         }
         const U16 bytes = SIP_SectionBytes(table.aru8TableInfo);
         const U32 offset = pstNitBuf->u32OutputNITSectionOffset;
         if (bytes > kSectionMaxBytes || offset > kNitBufBytes || bytes > kNitBufBytes - offset) {
-            NIT_LOG("NIT of TS[%u] over %u bytes\n", u16OutTSIndex, kNitBufBytes);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT of TS[%u] over %u bytes\n", u16OutTSIndex, kNitBufBytes);
             return kTspErrRange;
         }
         std::memcpy(pstNitBuf->aru8OutputNITSection + offset, table.aru8TableInfo, bytes);
@@ -212,12 +212,14 @@ U32 TSP_GetOutputNITTable(U16 u16OutTSIndex, const Output_TSInfo* pstParamTS, NI
 
 U32 TSP_ConstructOutputTSByAddNITTable(U8* u8Buffer, U16 u16Number, U16 u16Length) {
     if (u8Buffer == nullptr || u16Number == 0) {
-        NIT_LOG("Input error u8Buffer[%p],u16Number[%u]\r\n\n", static_cast<void*>(u8Buffer), u16Number);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input error u8Buffer[%p],u16Number[%u]\r\n\n",
+               static_cast<void*>(u8Buffer), u16Number);
         return kTspErrInput;
     }
     const U32 needed = static_cast<U32>(u16Number) * kTspTableRecordSize;
     if (u16Length < needed) {
-        NIT_LOG("IP Table data length u16Length[%u] smaller than structure[%u]\r\n\n", u16Length, needed);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+               "IP Table data length u16Length[%u] smaller than structure[%u]\r\n\n", u16Length, needed);
         return kNitErrLength;
     }
     std::vector<TSTable> records(u16Number);
@@ -225,18 +227,21 @@ U32 TSP_ConstructOutputTSByAddNITTable(U8* u8Buffer, U16 u16Number, U16 u16Lengt
     const U16 channel = records[0].u16ChannelID;
     for (const TSTable& record : records) {
         if (record.u16ChannelID != channel) {
-            NIT_LOG("NIT records for channels [%u] and [%u] in one message\r\n\n", channel, record.u16ChannelID);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT records for channels [%u] and [%u] in one message\r\n\n",
+                   channel, record.u16ChannelID);
             return kTspErrInput;
         }
         if (SIP_Length12(record.aru8TableInfo + 1) > kSectionMaxLength) {
-            NIT_LOG("NIT section_length[%u] over %u\r\n\n", SIP_Length12(record.aru8TableInfo + 1), kSectionMaxLength);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT section_length[%u] over %u\r\n\n",
+                   SIP_Length12(record.aru8TableInfo + 1), kSectionMaxLength);
             return kTspErrRange;
         }
     }
     TSP_ModelLock lock;
     const U16 tsIndex = LiveStreamOfChannel(channel);
     if (tsIndex == kChainEnd) {
-        NIT_LOG("[TSP_ConstructOutputTSByAddTable] error,table ts not found\r\n\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+               "[TSP_ConstructOutputTSByAddTable] error,table ts not found\r\n\n");
         return kNitErrNoStream;
     }
     return TSP_ReplaceTableChain(TSP_GetTSParam(), tsIndex, TableChainHead::Nit, records);
@@ -267,7 +272,7 @@ U32 TSP_ConstructNIT(U32 u32OutputTsIndex) {
     TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTSParam();
     if (u32OutputTsIndex >= model->u32OutputTSNumber) {
-        NIT_LOG("Input Error,u32OutputTsIndex[%u]\n", u32OutputTsIndex);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error,u32OutputTsIndex[%u]\n", u32OutputTsIndex);
         return kTspErrInput;
     }
     const U16 tsIndex = static_cast<U16>(u32OutputTsIndex);
@@ -287,27 +292,29 @@ U32 TSP_ConstructNIT(U32 u32OutputTsIndex) {
         return 0;
     }
     if (gathered != 0) {
-        NIT_LOG("TSP_GetOutputNITTable OutTSIndex:%d fail[%X]\n", tsIndex, gathered);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutputNITTable OutTSIndex:%d fail[%X]\n", tsIndex,
+               gathered);
         return gathered;
     }
     ts.u8NITChangeFlag = 0;
     if (const U32 queued = SSD_AddBroadcastSI(buffer->aru8OutputNITSection, buffer->u16NITLength, tsIndex, kNitPid);
         queued != 0) {
-        NIT_LOG("SSD_AddBroadcastSI OutTSIndex:%d NIT fail[%X]\n", tsIndex, queued);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "SSD_AddBroadcastSI OutTSIndex:%d NIT fail[%X]\n", tsIndex,
+               queued);
     }
     return 0;
 }
 
 U32 TSP_EditNITVersionNum(U16 u16Channel, U16 u16VersionNum, U16 u16NetworkID) {
     if (u16VersionNum >= 32) {
-        NIT_LOG("TSP_EditNITVersionNum error param\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_EditNITVersionNum error param\n");
         return VK_ERR_PARAMS;
     }
     TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
     if (tsIndex == kChainEnd) {
-        NIT_LOG("TSP_EditNITVersionNum error param\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_EditNITVersionNum error param\n");
         return VK_ERR_PARAMS;
     }
     const U32 result = NIT_EditTemporary(__func__, u16Channel, {true, 0, u16NetworkID}, [&](std::vector<U8>& section) {
@@ -325,7 +332,7 @@ dvbpsi_descriptor_t* TSP_GetNetworkDescriptor_Handle() { return &s_stNetworkDesc
 
 U32 TSP_SetNetworkDescriptor(const dvbpsi_descriptor_t* pstDescriptor) {
     if (pstDescriptor == nullptr) {
-        NIT_LOG("TSP_NetworkDescpritor  error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_NetworkDescpritor  error\n");
         return kTspErrInput;
     }
     if (IsQuenlorCustom() == HX_TRUE) {
@@ -338,7 +345,8 @@ U32 TSP_SetNetworkDescriptor(const dvbpsi_descriptor_t* pstDescriptor) {
 U32 TSP_ConstructCableDeliverySystemDescriptor(U32 u32OutTSChannel, U32 u32OutNITIndex, U32 u32EnableChannel) {
     const TParameter_QAM* qam = GetQAMPara_Handle();
     if (qam == nullptr || u32EnableChannel >= kQamChannelSlots || u32OutTSChannel > 0xFFFF) {
-        NIT_LOG("QAM parameters missing or channel[%u] out of range\n", u32EnableChannel);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "QAM parameters missing or channel[%u] out of range\n",
+               u32EnableChannel);
         return kTspErrInput;
     }
     const U32 group = u32EnableChannel / 8;
@@ -354,7 +362,8 @@ U32 TSP_ConstructCableDeliverySystemDescriptor(U32 u32OutTSChannel, U32 u32OutNI
     PutBe32(descriptor.auc_data + 7, Bcd2Hex(qam->SymbolRate[group].value / 1000 * 10) << 4);
     if (const U32 result = TSP_AddDescriptor2NIT_Ts(static_cast<U16>(u32OutTSChannel), u32OutNITIndex, &descriptor);
         result != 0) {
-        NIT_LOG("TSP_AddDescriptor2NIT_Ts channel[%u] entry[%u] fail[%X]\n", u32OutTSChannel, u32OutNITIndex, result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_AddDescriptor2NIT_Ts channel[%u] entry[%u] fail[%X]\n",
+               u32OutTSChannel, u32OutNITIndex, result);
     }
     return 0;
 }
@@ -363,12 +372,14 @@ U32 TSP_AutoAddCableDeliverySystemDescriptor2NIT(U32 u32OutTSChannel) {
     TSP_ModelLock lock;
     const U16 channel = static_cast<U16>(u32OutTSChannel);
     if (const U32 result = SIP_ConstructNITTable(channel, 0); result != 0) {
-        NIT_LOG("SIP_ConstructNITTable channel[%u] fail[%X]\n", u32OutTSChannel, result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "SIP_ConstructNITTable channel[%u] fail[%X]\n", u32OutTSChannel,
+               result);
         return result;
     }
     if (s_stNetworkDescriptor.i_length != 0) {
         if (const U32 result = TSP_AddNetworkDescriptor(channel, s_stNetworkDescriptor); result != 0) {
-            NIT_LOG("TSP_AddNetworkDescriptor channel[%u] fail[%X]\n", u32OutTSChannel, result);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_AddNetworkDescriptor channel[%u] fail[%X]\n",
+                   u32OutTSChannel, result);
         }
     }
     const Output_TSInfo* model = TSP_GetTempTSParam();
@@ -379,14 +390,15 @@ U32 TSP_AutoAddCableDeliverySystemDescriptor2NIT(U32 u32OutTSChannel) {
             continue;
         }
         if (const U32 result = TSP_AddNIT_TS(channel, ts.u16TransportStreamID, ts.u16OriginalNetworkID); result != 0) {
-            NIT_LOG("TSP_AddNIT_TS channel[%u] TS[%u] fail[%X]\n", u32OutTSChannel, i, result);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_AddNIT_TS channel[%u] TS[%u] fail[%X]\n",
+                   u32OutTSChannel, i, result);
             continue;
         }
         TSP_ConstructCableDeliverySystemDescriptor(u32OutTSChannel, entry, ts.u16ChannelID);
         ++entry;
     }
     if (const U32 result = TSP_CopyOutputTSInfo(); result != 0) {
-        NIT_LOG("TSP_CopyOutputTSInfo fail[%X]\n", result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_CopyOutputTSInfo fail[%X]\n", result);
         return result;
     }
     return 0;
@@ -407,7 +419,7 @@ U32 TSP_GetExportNITLength(U32 nChannel, U16* pu16Length) {
     const U32 result = ForEachLiveNITSection(nChannel, __func__, [&](const U8*, U16 bytes) {
         total += bytes;
         if (total > kNitBufBytes) {
-            NIT_LOG("NIT of channel[%u] over %u bytes\n", nChannel, kNitBufBytes);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT of channel[%u] over %u bytes\n", nChannel, kNitBufBytes);
             return kTspErrRange;
         }
         return U32{0};
@@ -426,7 +438,8 @@ U32 TSP_GetExportNITBuf(U32 nChannel, U8* pOutBuf, U16 u16BufLen) {
     U32 written = 0;
     return ForEachLiveNITSection(nChannel, __func__, [&](const U8* section, U16 bytes) {
         if (written + bytes > u16BufLen) {
-            NIT_LOG("NIT of channel[%u] longer than the buffer of %u bytes\n", nChannel, u16BufLen);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "NIT of channel[%u] longer than the buffer of %u bytes\n",
+                   nChannel, u16BufLen);
             return kTspErrRange;
         }
         std::memcpy(pOutBuf + written, section, bytes);
@@ -441,13 +454,14 @@ U32 TSP_GetImportNITSectionCnt(const U8* pNITBuf, U32 u32Length) {
 
 U32 TSP_AddNITByImport(U32 nChannel, const U8* pNITBuf, U32 u32Length) {
     if (pNITBuf == nullptr || nChannel > 0xFFFF) {
-        NIT_LOG("Input Error,nChannel[%u]\n", nChannel);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Input Error,nChannel[%u]\n", nChannel);
         return kTspErrInput;
     }
     const ImportWalk walk = WalkImport(pNITBuf, u32Length);
     if (walk.refused) {
-        NIT_LOG("NIT section at [%u] over %u bytes or past the buffer of %u bytes\n", walk.bytes, kSectionMaxBytes,
-                u32Length);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS,
+               "NIT section at [%u] over %u bytes or past the buffer of %u bytes\n", walk.bytes, kSectionMaxBytes,
+               u32Length);
         return kTspErrRange;
     }
     const U32 length = walk.bytes;
@@ -455,7 +469,7 @@ U32 TSP_AddNITByImport(U32 nChannel, const U8* pNITBuf, U32 u32Length) {
     Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, static_cast<U16>(nChannel));
     if (tsIndex == kChainEnd) {
-        NIT_LOG("channel[%u] has no output TS\n", nChannel);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "channel[%u] has no output TS\n", nChannel);
         return kTspErrInput;
     }
     std::vector<TSTable> records;

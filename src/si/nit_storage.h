@@ -19,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "core/ts_pids.h"
 #include "core/types.h"
 #include "engine/model_records.h"
 #include "si/section_codec.h"
@@ -26,7 +27,6 @@
 namespace hx {
 
 constexpr U8 kNitTableType = 2;
-constexpr U16 kNitPid = 16;
 constexpr U32 kTspTableRecordSize = sizeof(TSTable);
 
 // Result codes beside the engine's (engine/model_records.h).

@@ -17,8 +17,6 @@ constexpr U16 kCrcBytes = 4;
 constexpr U16 kNitHeaderBytes = 10;
 constexpr U16 kEntryHeaderBytes = 6;
 
-#define SIP_LOG(fmt, ...) HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // Writes one NIT section from its raw network loop and entries at `out` and
 // returns its size; the caller has made room for it.
 U16 WriteNitSection(U8* out, U16 networkId, U8 version, U8 number, U8 last, const U8* network, U16 networkLength,
@@ -100,18 +98,21 @@ std::optional<NitLayout> SIP_NITLayout(const U8* section, U32 available) {
 
 U32 SIP_ParseNIT(const U8* pu8SectionBuf, U16 u16SectionBuffLen, NITTable_t* pstNitTable, U16 u16SectionNum) {
     if (pu8SectionBuf == nullptr || pstNitTable == nullptr || u16SectionBuffLen < 3) {
-        SIP_LOG("[SIP_ParseNIT]Input Error:pu8SectionBuf[%p],pstNitTable[%p],u16SectionBuffLen[%u]\n",
-                static_cast<const void*>(pu8SectionBuf), static_cast<void*>(pstNitTable), u16SectionBuffLen);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+               "[SIP_ParseNIT]Input Error:pu8SectionBuf[%p],pstNitTable[%p],u16SectionBuffLen[%u]\n",
+               static_cast<const void*>(pu8SectionBuf), static_cast<void*>(pstNitTable), u16SectionBuffLen);
         return kSipErrInput;
     }
     const U16 sectionLength = SIP_Length12(pu8SectionBuf + 1);
     if (sectionLength > kSectionMaxLength || u16SectionBuffLen < sectionLength + 3) {
-        SIP_LOG("[SIP_ParseNIT]error,u16SectionBuffLen[%u],u16SectLength[%u]\n", u16SectionBuffLen, sectionLength);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ParseNIT]error,u16SectionBuffLen[%u],u16SectLength[%u]\n",
+               u16SectionBuffLen, sectionLength);
         return kSipErrInput;
     }
     const std::optional<NitLayout> layout = SIP_NITLayout(pu8SectionBuf, u16SectionBuffLen);
     if (!layout) {
-        SIP_LOG("[SIP_ParseNIT]a loop runs past the section, u16SectLength[%u]\n", sectionLength);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ParseNIT]a loop runs past the section, u16SectLength[%u]\n",
+               sectionLength);
         return kSipErrInput;
     }
     if (u16SectionNum == 0) {
@@ -123,7 +124,8 @@ U32 SIP_ParseNIT(const U8* pu8SectionBuf, U16 u16SectionBuffLen, NITTable_t* pst
     pstNitTable->u8LastSectionNum = pu8SectionBuf[7];
     if (u16SectionNum == 0) {
         if (layout->networkLength > kNitDescriptorBytes) {
-            SIP_LOG("[SIP_ParseNIT]NetworkInfoLen:%d out of range\n", layout->networkLength);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ParseNIT]NetworkInfoLen:%d out of range\n",
+                   layout->networkLength);
             return kSipErrBound;
         }
         pstNitTable->u16NetworkInfoLen = layout->networkLength;
@@ -131,11 +133,13 @@ U32 SIP_ParseNIT(const U8* pu8SectionBuf, U16 u16SectionBuffLen, NITTable_t* pst
     }
     for (const NitEntryView& entry : layout->entries) {
         if (entry.descriptorsLength > kNitDescriptorBytes) {
-            SIP_LOG("TransportStream DescriptorsLen:%d out of range\n", entry.descriptorsLength);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TransportStream DescriptorsLen:%d out of range\n",
+                   entry.descriptorsLength);
             return kSipErrBound;
         }
         if (pstNitTable->u16TPNumber >= kNitEntries) {
-            SIP_LOG("TransportStreamNum:%d out of range\n", pstNitTable->u16TPNumber + 1);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TransportStreamNum:%d out of range\n",
+                   pstNitTable->u16TPNumber + 1);
             return kSipErrBound;
         }
         TSInfoStruct_t& out = pstNitTable->arstTPData[pstNitTable->u16TPNumber++];
@@ -150,7 +154,7 @@ U32 SIP_ParseNIT(const U8* pu8SectionBuf, U16 u16SectionBuffLen, NITTable_t* pst
 
 U32 SIP_ConstructBigNITSection(const NITBuf_t* pstInNITBuf, NITBuf_t* pstOutNITBuf) {
     if (pstInNITBuf == nullptr || pstOutNITBuf == nullptr) {
-        SIP_LOG("[SIP_ConstructBigNITSection]Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructBigNITSection]Input Error\n");
         return kSipErrInput;
     }
     pstOutNITBuf->u16NITLength = 0;
@@ -165,7 +169,7 @@ U32 SIP_ConstructBigNITSection(const NITBuf_t* pstInNITBuf, NITBuf_t* pstOutNITB
     std::vector<Section> sections;
     for (U16 offset = 0; offset < length && in[offset] == kNitTableId;) {
         if (offset + 3 > length || offset + SIP_SectionBytes(in + offset) > length) {
-            SIP_LOG("TSP_GetNITTableInfo error\n");
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TSP_GetNITTableInfo error\n");
             return kSipErrMergeOverrun;
         }
         const U16 bytes = SIP_SectionBytes(in + offset);
@@ -173,7 +177,8 @@ U32 SIP_ConstructBigNITSection(const NITBuf_t* pstInNITBuf, NITBuf_t* pstOutNITB
         offset = static_cast<U16>(offset + bytes);
     }
     if (sections.empty()) {
-        SIP_LOG("[SIP_ConstructBigNITSection]no NIT section, u16NITLength[%u]\n", pstInNITBuf->u16NITLength);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructBigNITSection]no NIT section, u16NITLength[%u]\n",
+               pstInNITBuf->u16NITLength);
         return kSipErrInput;
     }
     if (sections.size() == 1) {
@@ -196,7 +201,8 @@ U32 SIP_ConstructBigNITSection(const NITBuf_t* pstInNITBuf, NITBuf_t* pstOutNITB
     }
     const U32 sectionLength = kNitEmptyLength + table->u16NetworkInfoLen + loopLength;
     if (sectionLength > kMergedMaxLength) {
-        SIP_LOG("[SIP_ConstructBigNITSection]merged section_length[%u] over %u\n", sectionLength, kMergedMaxLength);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructBigNITSection]merged section_length[%u] over %u\n",
+               sectionLength, kMergedMaxLength);
         return kSipErrMergeTooLong;
     }
     std::vector<U8> entries;
@@ -222,19 +228,20 @@ U32 SIP_ConstructBigNITSection(const NITBuf_t* pstInNITBuf, NITBuf_t* pstOutNITB
 U32 SIP_SplitNITSection(const U8* pu8SectionBufIn, U16 u16BuffInLen, U16 u16BuffOutLen, U8* pu8SectionBufOut,
                         U16* pu16SectionLen) {
     if (pu8SectionBufIn == nullptr || pu8SectionBufOut == nullptr || pu16SectionLen == nullptr || u16BuffInLen < 3) {
-        SIP_LOG("[SIP_SplitNITSection]Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_SplitNITSection]Input Error\n");
         return kSipErrInput;
     }
     const U16 sectionLength = SIP_Length12(pu8SectionBufIn + 1);
     const U16 bytes = static_cast<U16>(sectionLength + 3);
     // Shorter than the empty NIT, the section cannot hold its own header.
     if (sectionLength < kNitEmptyLength) {
-        SIP_LOG("[SIP_SplitNITSection]Section length error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_SplitNITSection]Section length error\n");
         return kSipErrInput;
     }
     if (bytes <= kSectionMaxBytes) {
         if (u16BuffInLen < bytes || u16BuffOutLen < bytes) {
-            SIP_LOG("[SIP_SplitNITSection]bufflen error buffinlen:%d BuffOutLen:%d\n", u16BuffInLen, u16BuffOutLen);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+                   "[SIP_SplitNITSection]bufflen error buffinlen:%d BuffOutLen:%d\n", u16BuffInLen, u16BuffOutLen);
             return kSipErrInput;
         }
         std::memcpy(pu8SectionBufOut, pu8SectionBufIn, bytes);
@@ -247,12 +254,14 @@ U32 SIP_SplitNITSection(const U8* pu8SectionBufIn, U16 u16BuffInLen, U16 u16Buff
 
     const std::optional<NitLayout> layout = SIP_NITLayout(pu8SectionBufIn, u16BuffInLen);
     if (!layout) {
-        SIP_LOG("[SIP_SplitNITSection]bufflen error buffinlen:%d SectionLength:%d BuffOutLen:%d NitTableLen:%d\n",
-                u16BuffInLen, sectionLength, u16BuffOutLen, bytes);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+               "[SIP_SplitNITSection]bufflen error buffinlen:%d SectionLength:%d BuffOutLen:%d NitTableLen:%d\n",
+               u16BuffInLen, sectionLength, u16BuffOutLen, bytes);
         return kSipErrInput;
     }
     if (layout->networkLength + kNitOverhead > kSectionMaxBytes) {
-        SIP_LOG("[SIP_SplitNITSection]NetworkDescriptorLength:%d out of range\n", layout->networkLength + kNitOverhead);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_SplitNITSection]NetworkDescriptorLength:%d out of range\n",
+               layout->networkLength + kNitOverhead);
         return kSipErrInput;
     }
 
@@ -264,7 +273,8 @@ U32 SIP_SplitNITSection(const U8* pu8SectionBufIn, U16 u16BuffInLen, U16 u16Buff
     for (std::size_t i = 0; i < layout->entries.size(); ++i) {
         const U32 need = kEntryHeaderBytes + layout->entries[i].descriptorsLength;
         if (kNitHeaderBytes + 2 + need + kCrcBytes > kSectionMaxBytes) {
-            SIP_LOG("[SIP_SplitNITSection]entry %zu of %u bytes fits no section\n", i, need);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+                   "[SIP_SplitNITSection]entry %zu of %u bytes fits no section\n", i, need);
             return kSipErrBound;
         }
         if (running + need + kCrcBytes > kSectionMaxBytes) {
@@ -276,13 +286,14 @@ U32 SIP_SplitNITSection(const U8* pu8SectionBufIn, U16 u16BuffInLen, U16 u16Buff
     first.push_back(layout->entries.size());
     const std::size_t count = first.size() - 1;
     if (count > 256) {
-        SIP_LOG("[SIP_SplitNITSection]%zu sections out of range\n", count);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_SplitNITSection]%zu sections out of range\n", count);
         return kSipErrBound;
     }
     const U32 planned = bytes + kNitOverhead * static_cast<U32>(count - 1);
     if (u16BuffOutLen < planned) {
-        SIP_LOG("[SIP_SplitNITSection]bufflen error buffinlen:%d SectionLength:%d BuffOutLen:%d NitTableLen:%d\n",
-                u16BuffInLen, sectionLength, u16BuffOutLen, static_cast<int>(planned));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+               "[SIP_SplitNITSection]bufflen error buffinlen:%d SectionLength:%d BuffOutLen:%d NitTableLen:%d\n",
+               u16BuffInLen, sectionLength, u16BuffOutLen, static_cast<int>(planned));
         return kSipErrInput;
     }
 
@@ -316,16 +327,18 @@ U32 SIP_ConstructNITTable(U16 u16Channel, U16 u16NetworkID) {
 
 U32 SIP_ConstructTDT(const TDTTable_t* pstTdtTable, U16 u16BufLen, U8* pu8SectionBuf, U16* pu16SectionLen) {
     if (pstTdtTable == nullptr || pu8SectionBuf == nullptr || pu16SectionLen == nullptr) {
-        SIP_LOG("[SIP_ConstructTDT]Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructTDT]Input Error\n");
         return kSipErrInput;
     }
     if (pstTdtTable->u8SectionLen != kTdtSectionLength) {
-        SIP_LOG("[SIP_ConstructTDT]u8SectionLen:%d is not %d\n", pstTdtTable->u8SectionLen, kTdtSectionLength);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructTDT]u8SectionLen:%d is not %d\n",
+               pstTdtTable->u8SectionLen, kTdtSectionLength);
         return kSipErrBound;
     }
     const U16 bytes = static_cast<U16>(pstTdtTable->u8SectionLen + 3);
     if (u16BufLen < bytes) {
-        SIP_LOG("[SIP_ConstructTDT] u16BufLen:%d u16SectionLength:%d error\n", u16BufLen, bytes);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructTDT] u16BufLen:%d u16SectionLength:%d error\n",
+               u16BufLen, bytes);
         return kSipErrInput;
     }
     pu8SectionBuf[0] = kTdtTableId;
@@ -338,18 +351,20 @@ U32 SIP_ConstructTDT(const TDTTable_t* pstTdtTable, U16 u16BufLen, U8* pu8Sectio
 
 U32 SIP_ConstructTOT(const TOTTable_t* pstTotTable, U16 u16BufLen, U8* pu8SectionBuf, U16* pu16SectionLen) {
     if (pstTotTable == nullptr || pu8SectionBuf == nullptr || pu16SectionLen == nullptr) {
-        SIP_LOG("[SIP_ConstructTOT]Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructTOT]Input Error\n");
         return kSipErrInput;
     }
     const TOTDescInfo_t& descriptor = pstTotTable->arstDescInfo;
     if (pstTotTable->u8SectionLen != kTotSectionLength || descriptor.u8DescLen != kTotEntryBytes) {
-        SIP_LOG("[SIP_ConstructTOT]u8SectionLen:%d u8DescLen:%d not one offset entry\n", pstTotTable->u8SectionLen,
-                descriptor.u8DescLen);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+               "[SIP_ConstructTOT]u8SectionLen:%d u8DescLen:%d not one offset entry\n", pstTotTable->u8SectionLen,
+               descriptor.u8DescLen);
         return kSipErrBound;
     }
     const U16 bytes = static_cast<U16>(pstTotTable->u8SectionLen + 3);
     if (u16BufLen < bytes) {
-        SIP_LOG("[SIP_ConstructTDT] u16BufLen:%d u16SectionLength:%d error\n", u16BufLen, bytes);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SIP_ConstructTDT] u16BufLen:%d u16SectionLength:%d error\n",
+               u16BufLen, bytes);
         return kSipErrInput;
     }
     U8* out = pu8SectionBuf;

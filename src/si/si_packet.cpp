@@ -26,16 +26,12 @@ std::mutex SIMutex;
 
 namespace {
 
-#define SSD_LOG(fmt, ...) HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 constexpr U8 kSyncByte = 0x47;
 constexpr U16 kPacketBytes = 188;
 constexpr U16 kRecordHeaderBytes = 8;
 // Payload of a packet after its 4-byte header; a section's first packet
 // gives one of them to the pointer_field.
 constexpr U16 kPayloadBytes = 184;
-constexpr U8 kSiModeAtsc = 1;
-constexpr U8 kSiModeDvb = 0;
 
 using Record = std::array<U8, kSiRecordBytes>;
 
@@ -179,13 +175,15 @@ U32 SIPacket_Start() {
     pthread_t thread{};
     int result = pthread_create(&thread, nullptr, SIPacket_Service, nullptr);
     if (result != 0) {
-        SSD_LOG("SIPacket thread create error :%s(errno: %d)\n", std::strerror(result), result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "SIPacket thread create error :%s(errno: %d)\n",
+               std::strerror(result), result);
         return VK_ERR_COMM_PTHREAD_CREAT;
     }
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SIPROCESS, "SIPacket create successfully!\n");
     result = pthread_detach(thread);
     if (result != 0) {
-        SSD_LOG("SIPacket thread detach error :%s(errno: %d)\n", std::strerror(result), result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "SIPacket thread detach error :%s(errno: %d)\n",
+               std::strerror(result), result);
         return VK_ERR_COMM_PTHREAD_CREAT;
     }
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SIPROCESS, "SIPacket pthread detach successfully!\n");
@@ -221,7 +219,7 @@ const SIPacket_t& SSD_GetBroadcastSI() {
 
 U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSIndex, U16 u16PID) {
     if (pu8Section == nullptr || u16OutTSIndex >= kSiStreamHeads || u16PID >= kSiPidCount) {
-        SSD_LOG("input error ts index[%d],pid[%d]\n", u16OutTSIndex, u16PID);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "input error ts index[%d],pid[%d]\n", u16OutTSIndex, u16PID);
         return kSiErrInput;
     }
     U8 channel = 0;
@@ -229,13 +227,14 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
         TSP_ModelLock lock;
         const Output_TSInfo* model = TSP_GetTSParam();
         if (model->pOutputTS == nullptr || u16OutTSIndex >= model->u32OutputTSNumber) {
-            SSD_LOG("input error ts index[%d],pid[%d]\n", u16OutTSIndex, u16PID);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "input error ts index[%d],pid[%d]\n", u16OutTSIndex, u16PID);
             return kSiErrInput;
         }
         U8 slot = 0;
         U16 destination = 0;
         if (const U32 result = TSP_GetDestInfoByOutTSIndex(u16OutTSIndex, model, &slot, &destination); result != 0) {
-            SSD_LOG("TSP_GetDestInfoByOutTSIndex OutTSIndex:%d fail[%X]\n", u16OutTSIndex, result);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TSP_GetDestInfoByOutTSIndex OutTSIndex:%d fail[%X]\n",
+                   u16OutTSIndex, result);
             return result;
         }
         channel = static_cast<U8>(destination);
@@ -250,8 +249,9 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
     for (U16 offset = 0; offset < u16BuffLength;) {
         const U16 bytes = u16BuffLength - offset < 3 ? 0 : SIP_SectionBytes(pu8Section + offset);
         if (bytes == 0 || bytes > u16BuffLength - offset) {
-            SSD_LOG("[SSD_AddBroadcastSI]OutTSIndex:%d PID:%d  AllLength:%d TempLength:%d\n", u16OutTSIndex, u16PID,
-                    u16BuffLength, offset + (bytes == 0 ? 3 : bytes));
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS,
+                   "[SSD_AddBroadcastSI]OutTSIndex:%d PID:%d  AllLength:%d TempLength:%d\n", u16OutTSIndex, u16PID,
+                   u16BuffLength, offset + (bytes == 0 ? 3 : bytes));
             return kSiErrData;
         }
         const bool numbered = SectionNumber(pu8Section + offset, bytes) != 0;
@@ -267,31 +267,32 @@ U32 SSD_AddBroadcastSI(const U8* pu8Section, U16 u16BuffLength, U16 u16OutTSInde
     EnsureCarouselLocked();
     SIPacket_t& carousel = s_arstSIPacket;
     if (otherSections > kSiTableMaxOtherSections) {
-        SSD_LOG("SendSectionNum:%d out of range\n", otherSections);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "SendSectionNum:%d out of range\n", otherSections);
         return kSiErrFull;
     }
     if (carousel.u16SIInfoNum >= kSiTables) {
-        SSD_LOG("PacketInfoIndex is over:%d! \n", carousel.u16SIInfoNum);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "PacketInfoIndex is over:%d! \n", carousel.u16SIInfoNum);
         return kSiErrFull;
     }
     if (carousel.u16TSPacketNum + total > kSiRecords) {
-        SSD_LOG("SINum is over:%d!\n", static_cast<int>(carousel.u16TSPacketNum + total));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "SINum is over:%d!\n",
+               static_cast<int>(carousel.u16TSPacketNum + total));
         return kSiErrFull;
     }
     if (total > kSiTableMaxRecords) {
-        SSD_LOG("AllPacketNum:%d is over!\n", static_cast<int>(total));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "AllPacketNum:%d is over!\n", static_cast<int>(total));
         return kSiErrFull;
     }
     std::vector<Record> records;
     if (!BuildRecords(pu8Section, sections, channel, u16PID, static_cast<U8>(otherSections), total, records)) {
-        SSD_LOG("SI data is wrong!\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "SI data is wrong!\n");
         return kSiErrData;
     }
     std::vector<U16> tableIndex;
     std::vector<U16> recordIndex;
     if (!FindFree(carousel.arstSIInfo, s_tableSearchStart, 1, tableIndex) ||
         !FindFree(carousel.arstTSPacket, s_recordSearchStart, total, recordIndex)) {
-        SSD_LOG("no free SI entries for %d records\n", static_cast<int>(total));
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "no free SI entries for %d records\n", static_cast<int>(total));
         return kSiErrFull;
     }
 
@@ -345,7 +346,7 @@ void SSD_SendBroadcastSI() {
 
 U32 TSP_GetPSIInterval(U16* pu16Interval) {
     if (pu16Interval == nullptr) {
-        SSD_LOG("Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "Input Error\n");
         return VK_ERR_PARAMS;
     }
     *pu16Interval = EffectiveInterval();
@@ -355,7 +356,7 @@ U32 TSP_GetPSIInterval(U16* pu16Interval) {
 U32 TSP_SetPSIInterval(U16 u16Interval) {
     if (u16Interval == 0) {
         // The time-table periods divide by the interval.
-        SSD_LOG("PSI interval 0 refused, keeping %u ms\n", EffectiveInterval());
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "PSI interval 0 refused, keeping %u ms\n", EffectiveInterval());
         return VK_ERR_PARAMS;
     }
     std::atomic_ref<U16>(GetQAMIPMonitor_Handle()->u16PSIInterval).store(u16Interval, std::memory_order_relaxed);
@@ -366,7 +367,8 @@ U32 TSP_SetPSIInterval(U16 u16Interval) {
 U32 SSD_AddTimeSection(U8 u8Channel, U16 u16PID, const U8* pu8Section, U16 u16Length) {
     // A time section rides in one packet, after the pointer_field.
     if (pu8Section == nullptr || u16Length == 0 || u16Length > kPayloadBytes - 1 || u16PID >= kSiPidCount) {
-        SSD_LOG("input error channel[%u],pid[%u],length[%u]\n", u8Channel, u16PID, u16Length);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "input error channel[%u],pid[%u],length[%u]\n", u8Channel, u16PID,
+               u16Length);
         return kSiErrInput;
     }
     for (TSPacketInfo_t& slot : s_arstTimePacketInfo) {
@@ -393,7 +395,7 @@ U32 SSD_AddTimeSection(U8 u8Channel, U16 u16PID, const U8* pu8Section, U16 u16Le
         Common_ChangeBit8To32(slot.aru32TSPacket, record.data(), static_cast<U8>(kSiRecordBytes));
         return 0;
     }
-    SSD_LOG("[SSD_GetUnuseTSPacketIndexList] get UnuseTimePacketNum fail\n\n");
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "[SSD_GetUnuseTSPacketIndexList] get UnuseTimePacketNum fail\n\n");
     return kSiErrFull;
 }
 

@@ -24,6 +24,7 @@
 
 #include <mutex>
 
+#include "core/ts_pids.h"
 #include "core/types.h"
 #include "platform/fpga_reg.h"
 
@@ -47,8 +48,6 @@ constexpr U16 kSiPidCount = 8192;
 constexpr U8 kSiChannels = 16;
 
 constexpr U16 kPsiIntervalDefaultMs = 100;
-constexpr U16 kTdtTotPid = 20;
-constexpr U16 kPsipPid = 0x1FFB;
 
 // Head of both pool entries.
 struct SIList_t {

@@ -217,7 +217,7 @@ U32 TSP_ConstructCAT(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (stream == nullptr || pu8Buffer == nullptr) {
         return kSipErrInput;
     }
-    if (IsPSITableInOtherPID(u16OutTSIndex, kCatPid) || Resource_GetSIMode() != kRegenModeDvb ||
+    if (IsPSITableInOtherPID(u16OutTSIndex, kCatPid) || Resource_GetSIMode() != kSiModeDvb ||
         stream->u16EMMPIDNumber == 0 || stream->u8CATGenerate != 1) {
         return 0;
     }
@@ -248,7 +248,7 @@ U32 TSP_ConstructSDT(U16 u16OutTSIndex, U8* pu8Buffer) {
                u16OutTSIndex);
         return 0;
     }
-    if (Resource_GetSIMode() != kRegenModeDvb || stream->u16ProgramNum == 0 || stream->u8SDTGenerate != 1) {
+    if (Resource_GetSIMode() != kSiModeDvb || stream->u16ProgramNum == 0 || stream->u8SDTGenerate != 1) {
         return 0;
     }
     SDTTable_t table;
@@ -322,7 +322,7 @@ U32 TSP_ConstructPSIP(U16 u16OutTSIndex, U8* pu8Buffer) {
     if (stream == nullptr || pu8Buffer == nullptr) {
         return kSipErrInput;
     }
-    if (Resource_GetSIMode() != kRegenModeAtsc || (stream->u8VCTGenerate != 1 && stream->u8MGTGenerate != 1)) {
+    if (Resource_GetSIMode() != kSiModeAtsc || (stream->u8VCTGenerate != 1 && stream->u8MGTGenerate != 1)) {
         return 0;
     }
     VCTTable_t vct;

@@ -20,15 +20,11 @@
 // the carousel itself.
 #pragma once
 
+#include "core/ts_pids.h"
 #include "core/types.h"
 
 namespace hx {
 
-constexpr U16 kPatPid = 0;
-constexpr U16 kCatPid = 1;
-constexpr U16 kSdtPid = 17;
-constexpr U8 kRegenModeDvb = 0;
-constexpr U8 kRegenModeAtsc = 1;
 // MGT table types of the VCT it lists.
 constexpr U16 kMgtTypeTvct = 0;
 constexpr U16 kMgtTypeCvct = 2;

@@ -18,8 +18,6 @@ namespace hx {
 
 namespace {
 
-#define TIME_LOG(fmt, ...) HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, fmt __VA_OPT__(, ) __VA_ARGS__)
-
 // The streams that get time tables: valid, not pass-through, one per channel.
 template <typename Each>
 U32 ForEachTimeChannel(Each each) {
@@ -93,7 +91,7 @@ U8 TSP_CalBCD(U8 u8Value) { return static_cast<U8>(((u8Value / 10) % 10) << 4 | 
 
 U32 TSP_GetUTCTime(U8* pu8UTCTime) {
     if (pu8UTCTime == nullptr) {
-        TIME_LOG("Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "Input Error\n");
         return VK_ERR_PARAMS;
     }
     const std::time_t now = TheClock().WallTime().tv_sec;
@@ -149,7 +147,7 @@ U32 TSP_ConstructTOT() {
         }
         TOTTable_t tot{};
         if (const U32 result = SIP_ParseTOT(stored, kSectionMaxBytes, &tot, 0); result != 0) {
-            TIME_LOG("stored TOT of TS[%u] unreadable[%X]\n", tsIndex, result);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "stored TOT of TS[%u] unreadable[%X]\n", tsIndex, result);
             return result;
         }
         std::copy(now.begin(), now.end(), tot.aru8UTCTime);
@@ -157,7 +155,8 @@ U32 TSP_ConstructTOT() {
         U16 length = 0;
         if (const U32 result = SIP_ConstructTOT(&tot, static_cast<U16>(section.size()), section.data(), &length);
             result != 0) {
-            TIME_LOG("stored TOT of TS[%u] not one offset entry[%X]\n", tsIndex, result);
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "stored TOT of TS[%u] not one offset entry[%X]\n", tsIndex,
+                   result);
             return result;
         }
         return SSD_AddTimeSection(channel, kTdtTotPid, section.data(), length);
@@ -170,14 +169,14 @@ BOOL TSP_IsTOTTableChangedByUser(U16 u16OutTSIndex) {
 
 U32 TSP_GetTOTTableInfo(U16 u16Channel, TOTTable_t* pstTOTTable) {
     if (pstTOTTable == nullptr) {
-        TIME_LOG("Input Error\n");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "Input Error\n");
         return kTspErrInput;
     }
     TSP_ModelLock lock;
     const Output_TSInfo* model = TSP_GetTempTSParam();
     const U16 tsIndex = ModelLookup_StreamOfChannel(model, u16Channel);
     if (tsIndex == kChainEnd) {
-        TIME_LOG("channel[%u] has no output TS\n", u16Channel);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "channel[%u] has no output TS\n", u16Channel);
         return VK_ERR_TSP_TS_ERROR;
     }
     IndexInfoList list{};
@@ -219,11 +218,12 @@ U32 TSP_EditTOT_LTODescriptor(U16 u16Channel, const TOTBuf_t* pstTOTBuf) {
     std::vector<TSTable> records;
     if (length == 0 ||
         !TSP_SectionsToRecords(buffer, length, kTotTableId, kTotTableType, 1, u16Channel, tsIndex, records)) {
-        TIME_LOG("TOT sections of channel[%u] malformed, nothing stored\n", u16Channel);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TOT sections of channel[%u] malformed, nothing stored\n",
+               u16Channel);
         return VK_ERR_PARAMS;
     }
     if (const U32 result = TSP_ReplaceTableChain(model, tsIndex, TableChainHead::Tot, records); result != 0) {
-        TIME_LOG("TOT of channel[%u] not stored[%X]\n", u16Channel, result);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SIPROCESS, "TOT of channel[%u] not stored[%X]\n", u16Channel, result);
         return result;
     }
     return 0;

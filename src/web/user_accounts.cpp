@@ -12,11 +12,6 @@
 #include "core/log.h"
 #include "core/run_profile.h"
 
-// Account messages carry the function and line a second time, as the board's
-// other account tools print them.
-#define USER_LOG(level, fmt, ...) \
-    HX_LOG((level), LOG_MODULE_SYS, "[%s]%d: " fmt "\n\n", __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
-
 namespace hx {
 
 ST_USER_INFO g_stUserArr[kMaxUsers];
@@ -90,7 +85,7 @@ U32 user_LoadUser() {
     std::memset(g_stUserArr, 0, sizeof g_stUserArr);
     const auto content = File_ReadAll(ResolvePath(kUserFilePath));
     if (!content) {
-        USER_LOG(LOG_LEVEL_ERROR, "Open user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Open user file error!\n\n", __func__, __LINE__);
         return VK_ERR_USER_OPEN_FILE_ERROR;
     }
     g_u32UserNum = 0;
@@ -123,7 +118,7 @@ U32 user_SaveUser() {
     const std::string path = ResolvePath(kUserFilePath);
     File_RemoveStaleTemporaries(path);
     if (!File_WriteAtomic(path, std::span(reinterpret_cast<const U8*>(text.data()), text.size()))) {
-        USER_LOG(LOG_LEVEL_ERROR, "Open user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Open user file error!\n\n", __func__, __LINE__);
         return VK_ERR_USER_OPEN_FILE_ERROR;
     }
     return VK_SUCCESS;
@@ -145,16 +140,16 @@ S32 user_FindUser(const char* pcName) {
 U32 user_CheckUser(const char* pcName, const char* pcPasswd) {
     std::lock_guard lock(s_userMutex);
     if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Load user file error!\n\n", __func__, __LINE__);
         return result;
     }
     if (!LengthOk(pcName) || !LengthOk(pcPasswd)) {
-        USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd len error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User Name or passwd len error!\n\n", __func__, __LINE__);
         return VK_ERR_USER_LEN_ERROR;
     }
     const S32 index = user_FindUser(pcName);
     if (index < 0) {
-        USER_LOG(LOG_LEVEL_ERROR, "User not exist!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User not exist!\n\n", __func__, __LINE__);
         return VK_ERR_USER_NOT_EXIST;
     }
     return FieldText(g_stUserArr[index].u8UserPasswd) == pcPasswd ? VK_SUCCESS : VK_ERR_USER_PWD_ERR;
@@ -165,15 +160,16 @@ U32 user_CheckUser(const char* pcName, const char* pcPasswd) {
 // keep. Called with s_userMutex held.
 U32 LoadAndCheckNewCredentials(const char* pcName, const char* pcPasswd) {
     if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Load user file error!\n\n", __func__, __LINE__);
         return result;
     }
     if (!LengthOk(pcName) || !LengthOk(pcPasswd)) {
-        USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd len error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User Name or passwd len error!\n\n", __func__, __LINE__);
         return VK_ERR_USER_LEN_ERROR;
     }
     if (!CharactersOk(pcName, pcPasswd)) {
-        USER_LOG(LOG_LEVEL_ERROR, "User Name or passwd has a character the file cannot keep!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User Name or passwd has a character the file cannot keep!\n\n",
+               __func__, __LINE__);
         return VK_ERR_PARAMS;
     }
     return VK_SUCCESS;
@@ -185,11 +181,11 @@ U32 user_AddUser(const char* pcName, const char* pcPasswd) {
         return result;
     }
     if (g_u32UserNum >= kMaxUsers) {
-        USER_LOG(LOG_LEVEL_ERROR, "User is full!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User is full!\n\n", __func__, __LINE__);
         return VK_ERR_USER_FULL;
     }
     if (user_FindUser(pcName) >= 0) {
-        USER_LOG(LOG_LEVEL_ERROR, "User exist!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User exist!\n\n", __func__, __LINE__);
         return VK_ERR_USER_EXIST;
     }
     ST_USER_INFO& user = g_stUserArr[g_u32UserNum];
@@ -198,7 +194,7 @@ U32 user_AddUser(const char* pcName, const char* pcPasswd) {
     user.isEnable = HX_TRUE;
     ++g_u32UserNum;
     if (const U32 result = user_SaveUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Save user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Save user file error!\n\n", __func__, __LINE__);
         return result;
     }
     return VK_SUCCESS;
@@ -211,12 +207,12 @@ U32 user_ModifyUser(const char* pcName, const char* pcPasswd) {
     }
     const S32 index = user_FindUser(pcName);
     if (index < 0) {
-        USER_LOG(LOG_LEVEL_ERROR, "User not exist!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User not exist!\n\n", __func__, __LINE__);
         return VK_ERR_USER_NOT_EXIST;
     }
     CopyField(g_stUserArr[index].u8UserPasswd, pcPasswd);
     if (const U32 result = user_SaveUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Save user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Save user file error!\n\n", __func__, __LINE__);
         return result;
     }
     return VK_SUCCESS;
@@ -225,17 +221,17 @@ U32 user_ModifyUser(const char* pcName, const char* pcPasswd) {
 U32 user_DelUser(const char* pcName) {
     std::lock_guard lock(s_userMutex);
     if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Load user file error!\n\n", __func__, __LINE__);
         return result;
     }
     const S32 index = user_FindUser(pcName);
     if (index < 0) {
-        USER_LOG(LOG_LEVEL_ERROR, "User not exist!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: User not exist!\n\n", __func__, __LINE__);
         return VK_ERR_USER_NOT_EXIST;
     }
     g_stUserArr[index].isEnable = HX_FALSE;
     if (const U32 result = user_SaveUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Save user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Save user file error!\n\n", __func__, __LINE__);
         return result;
     }
     return VK_SUCCESS;
@@ -244,21 +240,21 @@ U32 user_DelUser(const char* pcName) {
 U32 user_ShowUser(ST_USER_INFO* pstUsers, U32 u32Capacity, U32* pu32Count) {
     std::lock_guard lock(s_userMutex);
     if (const U32 result = user_LoadUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Load user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Load user file error!\n\n", __func__, __LINE__);
         return result;
     }
     if (pstUsers == nullptr || pu32Count == nullptr) {
-        USER_LOG(LOG_LEVEL_ERROR, "NULL Pointer!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: NULL Pointer!\n\n", __func__, __LINE__);
         return VK_ERR_PARAMS;
     }
     if (u32Capacity < g_u32UserNum) {
-        USER_LOG(LOG_LEVEL_ERROR, "Params error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Params error!\n\n", __func__, __LINE__);
         return VK_ERR_PARAMS;
     }
     std::copy_n(g_stUserArr, g_u32UserNum, pstUsers);
     *pu32Count = g_u32UserNum;
     if (const U32 result = user_SaveUser(); result != VK_SUCCESS) {
-        USER_LOG(LOG_LEVEL_ERROR, "Save user file error!");
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[%s]%d: Save user file error!\n\n", __func__, __LINE__);
         return result;
     }
     return VK_SUCCESS;
