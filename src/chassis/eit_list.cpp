@@ -114,12 +114,12 @@ std::vector<Output_EIT> EIT_BuildList() {
             record.u16ServiceID = program.u16ServiceID;
             record.u16TransportStreamID = stream.u16TransportStreamID;
             record.u16OriginalNetworkId = stream.u16OriginalNetworkID;
-            record.u8ServiceNameLen = program.u8ServiceNameLen;
-            record.u8ServiceProviderLen = program.u8ServiceProviderLen;
-            std::copy(std::begin(program.aru8ServiceName), std::end(program.aru8ServiceName),
-                      record.aru8ServiceName.begin());
-            std::copy(std::begin(program.aru8ServiceProvider), std::end(program.aru8ServiceProvider),
-                      record.aru8ServiceProvider.begin());
+            const auto name = ProgramServiceName(program);
+            const auto provider = ProgramServiceProvider(program);
+            record.u8ServiceNameLen = static_cast<U8>(name.size());
+            record.u8ServiceProviderLen = static_cast<U8>(provider.size());
+            std::copy(name.begin(), name.end(), record.aru8ServiceName.begin());
+            std::copy(provider.begin(), provider.end(), record.aru8ServiceProvider.begin());
             record.u8EitVersionNumber = static_cast<U8>((stream.u8SDTVersionNumber + 1) & 0x1F);
             records.push_back(record);
         }

@@ -14,7 +14,9 @@
 // access to a model goes through the model lock (engine/model_lock.h).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <span>
 
 #include "core/types.h"
 
@@ -301,6 +303,18 @@ static_assert(offsetof(Output_TSProgram, u16WebChannel) == 520);
 static_assert(offsetof(Output_TSProgram, u16SrcStreamId) == 524);
 static_assert(offsetof(Output_TSProgram, u16TransportStreamID) == 528);
 static_assert(offsetof(Output_TSProgram, u32Res) == 532);
+
+// A program's service name and provider as far as their 32-byte fields hold
+// them: a stored length above 32 (a configuration message may carry one) is
+// capped here, so the SDT, the EIT list and the web views all send the same
+// bytes and none reads past the field.
+inline std::span<const U8> ProgramServiceName(const Output_TSProgram& program) {
+    return {program.aru8ServiceName, std::min<std::size_t>(program.u8ServiceNameLen, sizeof program.aru8ServiceName)};
+}
+inline std::span<const U8> ProgramServiceProvider(const Output_TSProgram& program) {
+    return {program.aru8ServiceProvider,
+            std::min<std::size_t>(program.u8ServiceProviderLen, sizeof program.aru8ServiceProvider)};
+}
 
 static_assert(sizeof(Output_TSPID) == 372);
 static_assert(offsetof(Output_TSPID, u8PIDFilterFlag) == 13);

@@ -40,10 +40,12 @@ U8 EsViewType(U8 streamType) { return IsVideoStreamType(streamType) ? VIDEO_PID 
 
 U32 FillProgramView(const Output_TSInfo* model, U16 programIndex, U16 channel, Output_WebProgramInfo* view) {
     const Output_TSProgram& program = model->pOutputProgram[programIndex];
-    view->u8ServiceNameLen = std::min<U8>(program.u8ServiceNameLen, sizeof view->aru8ServiceName);
-    view->u8ServiceProviderLen = std::min<U8>(program.u8ServiceProviderLen, sizeof view->aru8ServiceProvider);
-    std::memcpy(view->aru8ServiceName, program.aru8ServiceName, view->u8ServiceNameLen);
-    std::memcpy(view->aru8ServiceProvider, program.aru8ServiceProvider, view->u8ServiceProviderLen);
+    const auto name = ProgramServiceName(program);
+    const auto provider = ProgramServiceProvider(program);
+    view->u8ServiceNameLen = static_cast<U8>(name.size());
+    view->u8ServiceProviderLen = static_cast<U8>(provider.size());
+    std::copy(name.begin(), name.end(), view->aru8ServiceName);
+    std::copy(provider.begin(), provider.end(), view->aru8ServiceProvider);
     view->u16Channel = channel;
     view->u8SourceSlot = program.u8SourceSlotID;
     view->u8SourcePort = program.u8SrcPort;
@@ -153,8 +155,9 @@ U32 FillBitViews(const Output_TSInfo* model, U16 tsIndex, Output_WebTSBitInfo* p
         view.u16SamePIDNum = static_cast<U16>(same - i);
         if (entries[i].program != kChainEnd) {
             const Output_TSProgram& program = model->pOutputProgram[entries[i].program];
-            view.u8ServiceNameLen = std::min<U8>(program.u8ServiceNameLen, sizeof view.aru8ServiceName);
-            std::memcpy(view.aru8ServiceName, program.aru8ServiceName, view.u8ServiceNameLen);
+            const auto name = ProgramServiceName(program);
+            view.u8ServiceNameLen = static_cast<U8>(name.size());
+            std::copy(name.begin(), name.end(), view.aru8ServiceName);
         }
         i = same;
     }

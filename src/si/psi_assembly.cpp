@@ -241,14 +241,14 @@ U32 TSP_GetSDTInfo(U16 u16OutTSIndex, SDTTable_t* pstTable) {
         service.u8EITPresentFollowingFlag = program.u8EITPresentFollowingFlag;
         service.u8RunningStatus = program.u8RunningStatus;
         service.u8FreeCAMode = program.u8FreeCAMode;
-        const U8 providerLength = std::min<U8>(program.u8ServiceProviderLen, sizeof program.aru8ServiceProvider);
-        const U8 nameLength = std::min<U8>(program.u8ServiceNameLen, sizeof program.aru8ServiceName);
+        const auto provider = ProgramServiceProvider(program);
+        const auto name = ProgramServiceName(program);
         Bytes& loop = service.vecDescriptors;
-        loop = {kServiceDescriptorTag, static_cast<U8>(3 + providerLength + nameLength), program.u8ServiceType,
-                providerLength};
-        loop.insert(loop.end(), program.aru8ServiceProvider, program.aru8ServiceProvider + providerLength);
-        loop.push_back(nameLength);
-        loop.insert(loop.end(), program.aru8ServiceName, program.aru8ServiceName + nameLength);
+        loop = {kServiceDescriptorTag, static_cast<U8>(3 + provider.size() + name.size()), program.u8ServiceType,
+                static_cast<U8>(provider.size())};
+        loop.insert(loop.end(), provider.begin(), provider.end());
+        loop.push_back(static_cast<U8>(name.size()));
+        loop.insert(loop.end(), name.begin(), name.end());
         const Bytes stored =
             StoredLoop(model, program.aru8SDTInfo, program.u16SDTInfoLength, program.u16SDTInfoDescriptorIndex);
         ForEachDescriptor(stored, [&loop](const U8* descriptor, std::size_t bytes) {

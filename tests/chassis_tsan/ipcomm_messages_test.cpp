@@ -35,6 +35,7 @@
 namespace hx {
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -463,6 +464,25 @@ TEST_F(EitListTest, ListOfTheMultiplexedProgramsThenTheEndCommandToTheEitBoard) 
     ASSERT_EQ(arrivals.size(), 2u);
     EXPECT_TRUE(arrivals[0].modelLockFree);
     EXPECT_TRUE(arrivals[1].modelLockFree);
+}
+
+TEST_F(EitListTest, AStoredLengthPastTheNameFieldIsCappedAsTheSdtCapsIt) {
+    BuildModel();
+    {
+        TSP_ModelLock lock;
+        Output_TSProgram& program = TSP_GetTSParam()->pOutputProgram[0];
+        std::memset(program.aru8ServiceName, 'N', sizeof program.aru8ServiceName);
+        program.u8ServiceNameLen = 200;
+        program.u8ServiceProviderLen = 33;
+    }
+
+    const auto records = EIT_BuildList();
+
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0].u16ProgramID, 11);
+    EXPECT_EQ(records[0].u8ServiceNameLen, 32);
+    EXPECT_EQ(records[0].u8ServiceProviderLen, 32);
+    EXPECT_THAT(records[0].aru8ServiceName, Each(U8{'N'}));
 }
 
 TEST_F(EitListTest, NoEitBoardMeansNoConnectionAndSuccess) {
