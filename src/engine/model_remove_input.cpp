@@ -574,27 +574,49 @@ U32 TSP_DelOneOutputESPID(U16 u16OutPIDIndex, Output_TSInfo* pstParamTS) {
     return 0;
 }
 
+namespace {
+
+// What sets an ES-level ECM apart from a program-level one: whose chain holds
+// it and how the lines name it.
+struct EcmOwner {
+    U16& head;
+    U16& count;
+    const char* ownerKind;
+    U32 ownerIndex;
+    const char* countName;
+    const char* pidKind;
+};
+
+// Takes an ECM record off its owner's chain, frees it, and marks the
+// program's PMT for rebuilding. `previous` is its predecessor on that chain.
+U32 RemoveEcm(const char* function, Output_TSInfo* model, U16 index, U16 previous, const EcmOwner& owner) {
+    if (CountAtZero(function, owner.count, owner.ownerKind, owner.ownerIndex, owner.countName)) {
+        return kTspErrCount;
+    }
+    const Output_TSPID& ecm = model->pOutputPID[index];
+    UnlinkAfter(model, previous, ecm.u32NextPIDIndex, owner.head);
+    const U32 programIndex = ecm.u32ProgramIndex;
+    const U16 outputPid = ecm.u16PID;
+    FreePidRecord(model, index, true);
+    --owner.count;
+    RaisePmtChange(model, programIndex);
+    HX_LOG_AS(function, LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "%s Index[%u] Pid [%u] has been deleted\r\n\n",
+              owner.pidKind, index, outputPid);
+    return 0;
+}
+
+}  // namespace
+
 U32 TSP_DelOneOutputESECMPID(U16 u16OutPIDIndex, Output_TSInfo* pstParamTS) {
     U16 previous = kChainEnd;
     if (const U32 result = EnterPidRemoval(__func__, u16OutPIDIndex, pstParamTS, &previous); result != 0) {
         return result;
     }
-    Output_TSInfo* model = pstParamTS;
-    Output_TSPID& ecm = model->pOutputPID[u16OutPIDIndex];
+    const Output_TSPID& ecm = pstParamTS->pOutputPID[u16OutPIDIndex];
     // The predecessor walk checked the ES index.
-    Output_TSPID& es = model->pOutputPID[ecm.u16ESPIDIndex];
-    if (CountAtZero(__func__, es.u16ESECMPIDNumber, "ES", ecm.u16ESPIDIndex, "ESECMPIDNumber")) {
-        return kTspErrCount;
-    }
-    UnlinkAfter(model, previous, ecm.u32NextPIDIndex, es.u16ESECMPIDIndex);
-    const U32 programIndex = ecm.u32ProgramIndex;
-    const U16 outputPid = ecm.u16PID;
-    FreePidRecord(model, u16OutPIDIndex, true);
-    --es.u16ESECMPIDNumber;
-    RaisePmtChange(model, programIndex);
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "ES_ECMPID Index[%u] Pid [%u] has been deleted\r\n\n", u16OutPIDIndex,
-           outputPid);
-    return 0;
+    Output_TSPID& es = pstParamTS->pOutputPID[ecm.u16ESPIDIndex];
+    return RemoveEcm(__func__, pstParamTS, u16OutPIDIndex, previous,
+                     {es.u16ESECMPIDIndex, es.u16ESECMPIDNumber, "ES", ecm.u16ESPIDIndex, "ESECMPIDNumber", "ES_ECMPID"});
 }
 
 U32 TSP_DelOneOutputPSECMPID(U16 u16OutPIDIndex, Output_TSInfo* pstParamTS) {
@@ -602,21 +624,11 @@ U32 TSP_DelOneOutputPSECMPID(U16 u16OutPIDIndex, Output_TSInfo* pstParamTS) {
     if (const U32 result = EnterPidRemoval(__func__, u16OutPIDIndex, pstParamTS, &previous); result != 0) {
         return result;
     }
-    Output_TSInfo* model = pstParamTS;
-    Output_TSPID& ecm = model->pOutputPID[u16OutPIDIndex];
-    const U16 programIndex = static_cast<U16>(ecm.u32ProgramIndex);
-    Output_TSProgram& program = model->pOutputProgram[programIndex];
-    if (CountAtZero(__func__, program.u16PSECMPIDNumber, "Program", programIndex, "PSECMPIDNumber")) {
-        return kTspErrCount;
-    }
-    UnlinkAfter(model, previous, ecm.u32NextPIDIndex, program.u16PSECMPIDIndex);
-    const U16 outputPid = ecm.u16PID;
-    FreePidRecord(model, u16OutPIDIndex, true);
-    --program.u16PSECMPIDNumber;
-    program.u8PMTChangeFlag = 1;
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_TSPROCESS, "PS_ECMPID Index[%u] Pid [%u] has been deleted\r\n\n", u16OutPIDIndex,
-           outputPid);
-    return 0;
+    const U16 programIndex = static_cast<U16>(pstParamTS->pOutputPID[u16OutPIDIndex].u32ProgramIndex);
+    Output_TSProgram& program = pstParamTS->pOutputProgram[programIndex];
+    return RemoveEcm(__func__, pstParamTS, u16OutPIDIndex, previous,
+                     {program.u16PSECMPIDIndex, program.u16PSECMPIDNumber, "Program", programIndex, "PSECMPIDNumber",
+                      "PS_ECMPID"});
 }
 
 }  // namespace hx
