@@ -7,9 +7,9 @@
 // Callers and threads: the HTTP server thread (web handlers), the SNMP agent
 // thread (Web_GetStatus, Web_GetPSIInterval, Web_SetPSIInterval) and the
 // thread that writes the JSON settings file. The wrappers take no lock of
-// their own: the operations they call lock what they touch (the bit report
-// takes the model lock, the single-carrier mode is stored under the QAM apply
-// lock by its caller's rules), so no caller may hold those locks here.
+// their own: the operations they call take what they need for themselves
+// (the bit report the model lock, the single-carrier mode the QAM apply lock,
+// the parameter store its semaphore), so a wrapper never locks twice.
 #pragma once
 
 #include "core/types.h"
