@@ -204,7 +204,7 @@ TEST_F(WebAccessorsTest, BitReportOfAChannelTakenToSixteenBits) {
 }
 
 TEST_F(WebAccessorsTest, RebootRefusedWhenTheBackBoardDoesNotAnswer) {
-    env.FailOnUnexpectedErrors({"IPComm_SendRebootSubCmd error", "connect"});
+    env.FailOnUnexpectedErrors({"IPComm_SendRebootSubCmd error", "connect server error: Connection refused"});
     Resource_SetBackBoardIpAddr(0x7F000063);  // 127.0.0.99: nobody listens there
     EXPECT_EQ(static_cast<U32>(VK_ERR_SOCKET_CONNECT_FAIL), Web_Reboot());
     EXPECT_TRUE(Command_Recorded().empty()) << "the board is neither prepared nor rebooted";
