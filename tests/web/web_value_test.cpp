@@ -346,33 +346,31 @@ TEST_F(WebValueTextTest, CharacterReplaceWithinTheDestination) {
 
 // ---- display names ------------------------------------------------------------------
 
-TEST(DisplayNameTest, StreamTypes) {
-    const std::pair<U8, const char*> cases[] = {
-        {1, "Video(MPEG2)"}, {2, "Video(MPEG2)"}, {3, "Audio"}, {4, "Audio"},
-        {5, "Private Data"}, {6, "Private Data/AC3"}, {9, "ECM"}, {15, "Audio(MPEG2_AAC)"},
-        {16, "Video(MPEG4)"}, {17, "Audio(MPEG4_AAC)"}, {27, "Video(H264)"}, {36, "Video(H265)"},
-        {66, "Video(AVS)"}, {128, "Video(Digicipher2)"}, {129, "Audio(AC3)"},
-        {0, "User Private"}, {7, "User Private"}, {37, "User Private"}, {255, "User Private"},
+TEST(DisplayNameTest, StreamTypesAndPidTypes) {
+    struct Table {
+        const char* name;
+        void (*describe)(U8, char*);
+        std::vector<std::pair<U8, const char*>> cases;
     };
-    for (const auto& [type, name] : cases) {
-        char text[kWebValueTextBytes];
-        std::memset(text, '#', sizeof text);
-        Web_GetStreamTypeDesc(type, text);
-        EXPECT_STREQ(name, text) << int{type};
-    }
-}
-
-TEST(DisplayNameTest, PidTypes) {
-    const std::pair<U8, const char*> cases[] = {
-        {0, "Video"}, {1, "Audio"}, {2, "PCR"}, {3, "EMM"}, {4, "PSECM"}, {5, "ESECM"}, {6, "Other"},
-        {7, "PAT"}, {8, "PMT"}, {9, "SDT"}, {10, "CAT"}, {15, "EIT"}, {16, "MGT"},
-        {11, "Unknown"}, {14, "Unknown"}, {17, "Unknown"}, {255, "Unknown"},
+    const Table tables[] = {
+        {"stream types", Web_GetStreamTypeDesc,
+         {{1, "Video(MPEG2)"}, {2, "Video(MPEG2)"}, {3, "Audio"}, {4, "Audio"}, {5, "Private Data"},
+          {6, "Private Data/AC3"}, {9, "ECM"}, {15, "Audio(MPEG2_AAC)"}, {16, "Video(MPEG4)"},
+          {17, "Audio(MPEG4_AAC)"}, {27, "Video(H264)"}, {36, "Video(H265)"}, {66, "Video(AVS)"},
+          {128, "Video(Digicipher2)"}, {129, "Audio(AC3)"}, {0, "User Private"}, {7, "User Private"},
+          {37, "User Private"}, {255, "User Private"}}},
+        {"PID types", Web_GetPIDTypeDesc,
+         {{0, "Video"}, {1, "Audio"}, {2, "PCR"}, {3, "EMM"}, {4, "PSECM"}, {5, "ESECM"}, {6, "Other"},
+          {7, "PAT"}, {8, "PMT"}, {9, "SDT"}, {10, "CAT"}, {15, "EIT"}, {16, "MGT"}, {11, "Unknown"},
+          {14, "Unknown"}, {17, "Unknown"}, {255, "Unknown"}}},
     };
-    for (const auto& [type, name] : cases) {
-        char text[kWebValueTextBytes];
-        std::memset(text, '#', sizeof text);
-        Web_GetPIDTypeDesc(type, text);
-        EXPECT_STREQ(name, text) << int{type};
+    for (const Table& table : tables) {
+        for (const auto& [type, name] : table.cases) {
+            char text[kWebValueTextBytes];
+            std::memset(text, '#', sizeof text);
+            table.describe(type, text);
+            EXPECT_STREQ(name, text) << table.name << " " << int{type};
+        }
     }
 }
 
