@@ -52,6 +52,8 @@ public:
     int Stop(std::chrono::milliseconds limit);
     // Everything read so far.
     std::string Output() const;
+    // The running program's process id (for signals), -1 once reaped.
+    pid_t pid() const { return pid_; }
 
 private:
     void Read(int fd);
