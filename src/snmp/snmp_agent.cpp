@@ -46,11 +46,13 @@ constexpr int kCacheTimeoutSeconds = 5;
 constexpr int kTrapReconfigured = 3;
 constexpr int kTrapShutdown = 2;
 
-// Set by the signal handlers (any thread), read by the loop.
-volatile sig_atomic_t s_stopRequested = 0;
-volatile sig_atomic_t reconfig = 0;
-volatile sig_atomic_t s_dumpRequested = 0;
-volatile sig_atomic_t s_fatalSignal = 0;
+// Set by the signal handlers and Snmpd_RequestStop (any thread), read by the
+// loop. Lock-free atomics, so a handler may touch them.
+std::atomic<int> s_stopRequested{0};
+std::atomic<int> reconfig{0};
+std::atomic<int> s_dumpRequested{0};
+std::atomic<int> s_fatalSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // The loop's wake-up pipe; the handlers write one byte to it.
 std::atomic<int> s_wakeRead{-1};
 std::atomic<int> s_wakeWrite{-1};
@@ -182,11 +184,10 @@ void Reconfigure() {
 
 // Handles what the signal handlers asked for. False when the loop must end.
 bool TakeSignals() {
-    if (s_fatalSignal != 0) {
-        ExitOnSignal(s_fatalSignal);
+    if (const int sig = s_fatalSignal.load(); sig != 0) {
+        ExitOnSignal(sig);
     }
-    if (s_dumpRequested != 0) {
-        s_dumpRequested = 0;
+    if (s_dumpRequested.exchange(0) != 0) {
         dump_registry();
     }
     if (s_stopRequested != 0) {
