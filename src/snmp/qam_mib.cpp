@@ -1,7 +1,5 @@
 #include "snmp/qam_mib.h"
 
-// The library's 64-bit counter type is also called U64; this module does not use it.
-#define NETSNMP_REMOVE_U64 1
 // clang-format off
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>

@@ -27,7 +27,27 @@ ChildProgram::~ChildProgram() {
     }
 }
 
-bool ChildProgram::Start(const std::vector<std::string>& argv) {
+namespace {
+
+// This process's environment with `overrides` ("NAME=value") put in.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> entries;
+    auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const bool replaced = std::any_of(overrides.begin(), overrides.end(),
+                                          [&](const std::string& override) { return name(override) == name(text); });
+        if (!replaced) {
+            entries.push_back(text);
+        }
+    }
+    entries.insert(entries.end(), overrides.begin(), overrides.end());
+    return entries;
+}
+
+}  // namespace
+
+bool ChildProgram::Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
     int pipeEnds[2];
     if (argv.empty() || pid_ > 0 || reader_.joinable() || pipe2(pipeEnds, O_CLOEXEC) != 0) {
         return false;
@@ -41,7 +61,13 @@ bool ChildProgram::Start(const std::vector<std::string>& argv) {
         arguments.push_back(const_cast<char*>(argument.c_str()));
     }
     arguments.push_back(nullptr);
-    const int result = posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, arguments.data(), environ);
+    const std::vector<std::string> entries = ChildEnvironment(environment);
+    std::vector<char*> childEnvironment;
+    for (const std::string& entry : entries) {
+        childEnvironment.push_back(const_cast<char*>(entry.c_str()));
+    }
+    childEnvironment.push_back(nullptr);
+    const int result = posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, arguments.data(), childEnvironment.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
     if (result != 0) {

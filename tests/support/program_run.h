@@ -39,8 +39,9 @@ public:
     // Starts `argv[0]` (a path, or a tool found on PATH) with the rest as its
     // arguments; a thread of this object reads its output from then on, so a
     // talkative program never blocks on a full pipe. False when it could not
-    // be started (Output() says why).
-    bool Start(const std::vector<std::string>& argv);
+    // be started (Output() says why). `environment` holds "NAME=value"
+    // entries that replace or add to this process's environment for the child.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
     // Waits until `text` appears in the output at or after `from` (true), or
     // the program closes its output or `limit` passes (false).
     bool WaitForOutput(std::string_view text, std::chrono::milliseconds limit, std::size_t from = 0);
@@ -51,6 +52,8 @@ public:
     int Stop(std::chrono::milliseconds limit);
     // Everything read so far.
     std::string Output() const;
+    // The running program's process id (for signals), -1 once reaped.
+    pid_t pid() const { return pid_; }
 
 private:
     void Read(int fd);
