@@ -65,10 +65,10 @@ else()
   message(FATAL_ERROR "net-snmp: neither init_snmpMPDStats nor init_snmpMPDStats_5_5 in netsnmpmibs")
 endif()
 
-add_library(NetSnmp::Agent INTERFACE IMPORTED)
+add_library(NetSnmp::Agent INTERFACE IMPORTED GLOBAL)
 set_target_properties(NetSnmp::Agent PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${_netsnmp_includes}"
   INTERFACE_COMPILE_DEFINITIONS "${_netsnmp_definitions}")
 
-add_library(NetSnmp::Libraries INTERFACE IMPORTED)
+add_library(NetSnmp::Libraries INTERFACE IMPORTED GLOBAL)
 set_target_properties(NetSnmp::Libraries PROPERTIES INTERFACE_LINK_LIBRARIES "${_netsnmp_libraries}")

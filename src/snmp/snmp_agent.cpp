@@ -31,6 +31,8 @@
 // The agent library's run flag (its headers leave it to the daemon's source):
 // the agent runs while it is non-zero. Only the SNMP thread touches it.
 extern "C" int netsnmp_running;
+// The agent library's listening session, opened by init_master_agent.
+extern "C" netsnmp_session* main_session;
 
 namespace hx {
 
@@ -46,11 +48,13 @@ constexpr int kCacheTimeoutSeconds = 5;
 constexpr int kTrapReconfigured = 3;
 constexpr int kTrapShutdown = 2;
 
-// Set by the signal handlers (any thread), read by the loop.
-volatile sig_atomic_t s_stopRequested = 0;
-volatile sig_atomic_t reconfig = 0;
-volatile sig_atomic_t s_dumpRequested = 0;
-volatile sig_atomic_t s_fatalSignal = 0;
+// Set by the signal handlers and Snmpd_RequestStop (any thread), read by the
+// loop. Lock-free atomics, so a handler may touch them.
+std::atomic<int> s_stopRequested{0};
+std::atomic<int> reconfig{0};
+std::atomic<int> s_dumpRequested{0};
+std::atomic<int> s_fatalSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // The loop's wake-up pipe; the handlers write one byte to it.
 std::atomic<int> s_wakeRead{-1};
 std::atomic<int> s_wakeWrite{-1};
@@ -127,27 +131,20 @@ std::string Join(const std::initializer_list<std::string>& parts) {
     return joined;
 }
 
-// The UDP port of the first IPv4 socket among the agent's descriptors.
+// The UDP port of the agent's listening socket (not of a trap sink's).
 U16 FindListenPort() {
-    netsnmp_large_fd_set readfds;
-    netsnmp_large_fd_set_init(&readfds, kDescriptorSetSize);
-    int numfds = 0;
-    int block = 1;
-    timeval timeout{};
-    snmp_select_info2(&numfds, &readfds, &timeout, &block);
-    U16 port = 0;
-    for (int fd = 0; fd < numfds && port == 0; ++fd) {
-        if (!NETSNMP_LARGE_FD_ISSET(fd, &readfds)) {
-            continue;
-        }
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.ss_family == AF_INET) {
-            port = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-        }
+    if (main_session == nullptr) {
+        return 0;
     }
-    netsnmp_large_fd_set_cleanup(&readfds);
-    return port;
+    const netsnmp_transport* transport = snmp_sess_transport(snmp_sess_pointer(main_session));
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (transport == nullptr ||
+        getsockname(transport->sock, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.ss_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 void RunScheduledLibrarySignals() {
@@ -182,11 +179,10 @@ void Reconfigure() {
 
 // Handles what the signal handlers asked for. False when the loop must end.
 bool TakeSignals() {
-    if (s_fatalSignal != 0) {
-        ExitOnSignal(s_fatalSignal);
+    if (const int sig = s_fatalSignal.load(); sig != 0) {
+        ExitOnSignal(sig);
     }
-    if (s_dumpRequested != 0) {
-        s_dumpRequested = 0;
+    if (s_dumpRequested.exchange(0) != 0) {
         dump_registry();
     }
     if (s_stopRequested != 0) {

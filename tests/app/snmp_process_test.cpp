@@ -187,6 +187,20 @@ TEST(SnmpProcessTest, SighupRereadsTheConfigurationAndANewCommunityWorks) {
     EXPECT_EQ(0, card.Get(test::kSnmpReadCommunity, kSysDescr).status);
 }
 
+TEST(SnmpProcessTest, AFileSizeLimitSignalEndsTheProgramWithStatus1) {
+    CardProcess card;
+    test::WriteSnmpAgentConfiguration(card.env().root());
+    U16 port = 0;
+    {
+        UdpPort probe;
+        port = probe.port();
+    }
+    ASSERT_TRUE(card.Start(port)) << card.program().Output();
+    ASSERT_TRUE(card.WaitForAgentLog("NET-SNMP version 5.9.3")) << card.AgentLog() << card.program().Output();
+    ASSERT_EQ(0, kill(card.program().pid(), SIGXFSZ));
+    EXPECT_EQ(1, card.program().WaitForExit(30s)) << card.program().Output();
+}
+
 TEST(SnmpProcessTest, SigtermSendsTheShutdownTrapAndStopsOnlyTheAgent) {
     CardProcess card;
     UdpPort sink;

@@ -1,6 +1,10 @@
 #include "support/snmp_agent_run.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,7 +94,17 @@ SnmpAgentRun::SnmpAgentRun() : clientFolder_(env_.root() / "snmp-client") {
     RunProfile profile = Profile();
     profile.snmpPort = 0;
     SetProfile(profile);
-    WriteSnmpAgentConfiguration(env_.root());
+    // A trap sink, as a card's configuration has: its socket is opened
+    // before the agent's own, and the agent's traps go somewhere.
+    trapSink_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sink{};
+    sink.sin_family = AF_INET;
+    sink.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof sink;
+    bind(trapSink_, reinterpret_cast<const sockaddr*>(&sink), sizeof sink);
+    getsockname(trapSink_, reinterpret_cast<sockaddr*>(&sink), &length);
+    WriteSnmpAgentConfiguration(env_.root(), "trap2sink 127.0.0.1:" + std::to_string(ntohs(sink.sin_port)) + " " +
+                                                 kSnmpReadCommunity + "\n");
     agent_ = std::thread(Snmpd_Server, nullptr);
     if (Snmpd_WaitListening(kStartLimitMs)) {
         port_ = Snmpd_ListenPort();
@@ -102,6 +116,7 @@ SnmpAgentRun::~SnmpAgentRun() {
     if (agent_.joinable()) {
         agent_.join();
     }
+    close(trapSink_);
 }
 
 std::string SnmpAgentRun::address() const { return "udp:127.0.0.1:" + std::to_string(port_); }

@@ -6,7 +6,8 @@
 // stopped when the program's tests are over. It runs on a thread of its own
 // (Snmpd_Server, as on the card) in one TestEnvironment data root that lasts
 // the whole program, with the agent configuration a PC run has (read-only and
-// read-write communities for 127.0.0.1, a write-enabled SHA/AES USM user), the
+// read-write communities for 127.0.0.1, a write-enabled SHA/AES USM user, a
+// trap sink the run holds and never reads), the
 // simulated board with its 160T loaded, the QAM set at factory values and
 // the virtual clock. It listens on a port the kernel picks. Only the agent
 // thread calls the library; tests talk to it over UDP through the tools.
@@ -92,6 +93,7 @@ private:
     Sim160TBoard board_;
     std::filesystem::path clientFolder_;
     std::thread agent_;
+    int trapSink_ = -1;
     U16 port_ = 0;
 };
 
