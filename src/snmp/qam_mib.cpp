@@ -583,6 +583,10 @@ void RegisterTable(const char* name, oid leaf, Netsnmp_Node_Handler* handler, in
     iinfo->get_next_data_point = next;
     iinfo->table_reginfo = table_info;
     netsnmp_register_table_iterator(registration, iinfo);
+    // The iterator's handler frees the iterator and table information when the agent shuts down.
+    if (netsnmp_mib_handler* iterator = netsnmp_find_handler_by_name(registration, "table_iterator")) {
+        netsnmp_handler_owns_iterator_info(iterator);
+    }
     head.reset();
     for (long index = static_cast<long>(QamMib_Rows()); index >= 1; --index) {
         createEntry(index);
