@@ -108,18 +108,22 @@ protected:
         return QamParams_Parse(image).st_QAMParams.stQAM160TParams;
     }
 
+    // A tool in the agent's client environment; the note a tool's first run
+    // in that folder prints about the folder it makes is dropped.
+    static SnmpToolResult Run(const std::string& tool, const std::vector<std::string>& arguments) {
+        SnmpToolResult result = SnmpAgentRun::Get().Tool(tool, arguments);
+        for (std::size_t at; (at = result.output.find("Created directory: ")) != std::string::npos;) {
+            result.output.erase(at, result.output.find('\n', at) + 1 - at);
+        }
+        return result;
+    }
     // A tool with -On and no MIB files loaded (-m ""), so its output is what the agent said.
     static SnmpToolResult V2c(const std::string& tool, const std::string& community,
                               const std::vector<std::string>& arguments) {
         std::vector<std::string> all = {"-v2c", "-c", community, "-On", "-m", "", "-t", "5", "-r", "0",
                                         SnmpAgentRun::Get().address()};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        SnmpToolResult result = SnmpAgentRun::Get().Tool(tool, all);
-        // A tool's first run in the client folder notes the folder it makes.
-        for (std::size_t at; (at = result.output.find("Created directory: ")) != std::string::npos;) {
-            result.output.erase(at, result.output.find('\n', at) + 1 - at);
-        }
-        return result;
+        return Run(tool, all);
     }
     static SnmpToolResult Get(const std::vector<std::string>& oids) {
         return V2c("snmpget", test::kSnmpReadCommunity, oids);
@@ -314,14 +318,14 @@ TEST_F(QamMibTest, MibTextNamesTheObjects) {
         {"channelName", kBoard + ".2.3.1.8"},
     };
     for (const auto& [name, oid] : names) {
-        const SnmpToolResult result = SnmpAgentRun::Get().Tool(
+        const SnmpToolResult result = Run(
             "snmptranslate", {"-M", folder.string(), "-m", "QAM-MIB", "-On", std::string("QAM-MIB::") + name});
         EXPECT_EQ(oid + "\n", result.output) << name;
     }
 
     UseAnnexMode(MODE_QAMB);
     const SnmpToolResult walk =
-        SnmpAgentRun::Get().Tool("snmpwalk", {"-v2c", "-c", test::kSnmpReadCommunity, "-M", folder.string(), "-m",
+        Run("snmpwalk", {"-v2c", "-c", test::kSnmpReadCommunity, "-M", folder.string(), "-m",
                                               "QAM-MIB", SnmpAgentRun::Get().address(), kBoard});
     EXPECT_EQ(0, walk.status) << walk.output;
     EXPECT_THAT(walk.output, HasSubstr("QAM-MIB::temperature.0 = INTEGER: "));
