@@ -13,6 +13,7 @@
 #include "core/run_profile.h"
 #include "platform/network.h"
 #include "platform/resource.h"
+#include "snmp/qam_mib_text.h"
 
 namespace hx {
 
@@ -102,6 +103,13 @@ bool SimBoardImage_Seed() {
     const std::vector<U8> script = Iperf3Script();
     bool seeded = SeedFile(kIperf3Archive, SimBoardImage_TarOneFile("iperf3", 0755, script));
     seeded = SeedFile(kShippedVersionPath, ShippedVersionFile()) && seeded;
+    // One MIB file per slot, as the card's image ships them; the MIB export picks the board's own.
+    const std::vector<U8> mib(kQamMibText.begin(), kQamMibText.end());
+    for (unsigned slot = 1; slot <= kQamMibSlotFiles; ++slot) {
+        char path[64];
+        std::snprintf(path, sizeof path, kQamMibPathFormat, slot);
+        seeded = SeedFile(path, mib) && seeded;
+    }
     return seeded;
 }
 

@@ -6,7 +6,9 @@
 //     that prints one line and exits 0 (start-up unpacks it, the network test
 //     names it);
 //   - "/vandik_app/app/upgrade.json": the shipped version file, with the
-//     board's default software version (start-up reads it).
+//     board's default software version (start-up reads it);
+//   - "/vandik_app/app/MIBs/QAM1-MIB.txt" ... "QAM16-MIB.txt": the board
+//     MIB's text (snmp/qam_mib_text.h), one file per slot.
 // Files already there are left as they are.
 //
 // Called by main on the simulated board before start-up, and by tests on

@@ -11,6 +11,7 @@
 #include "core/command_runner.h"
 #include "platform/network.h"
 #include "platform/resource.h"
+#include "snmp/qam_mib_text.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -36,6 +37,10 @@ TEST_F(BoardImageTest, AFreshRootGetsAWorkingIperf3AndTheShippedVersion) {
     EXPECT_THAT(env.Console(), Not(HasSubstr("[ERROR]")));
     EXPECT_THAT(env.ReadText(kShippedVersionPath), HasSubstr("\"MachineType\":\t26"));
     EXPECT_THAT(env.ReadText(kShippedVersionPath), HasSubstr("\"BoardType\":\t33"));
+    // The board MIB's text for every slot, under the name the MIB export copies.
+    for (const char* mib : {"/vandik_app/app/MIBs/QAM1-MIB.txt", "/vandik_app/app/MIBs/QAM16-MIB.txt"}) {
+        EXPECT_EQ(env.ReadText(mib), kQamMibText) << mib;
+    }
 
     // The unpacked placeholder runs as the card's tool would: one line, exit 0.
     // (The simulated board only records iperf3, so run it as the card does.)
