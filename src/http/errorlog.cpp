@@ -21,6 +21,9 @@ bool writes_lines(const server* srv) {
            srv->errorlog_mode == ERRORLOG_PIPE;
 }
 
+// A setting with text: a value set to "" names no target.
+bool has_text(const buffer* b) { return b != nullptr && b->used > 1 && b->ptr[0] != '\0'; }
+
 void refresh_time_stamp(server* srv) {
     if (srv->cur_ts == srv->last_generated_debug_ts && !buffer_is_empty(srv->ts_debug_str)) {
         return;
@@ -236,7 +239,7 @@ int log_error_open(server* srv) {
 
     if (conf.errorlog_use_syslog != 0) {
         srv->errorlog_mode = ERRORLOG_SYSLOG;
-    } else if (!buffer_is_empty(conf.errorlog_file)) {
+    } else if (has_text(conf.errorlog_file)) {
         const int fd = open_logfile_or_pipe(srv, conf.errorlog_file->ptr);
         if (fd == -1) {
             return -1;
@@ -253,7 +256,7 @@ int log_error_open(server* srv) {
         srv->errorlog_fd = -1;
     }
 
-    if (!buffer_is_empty(conf.breakagelog_file)) {
+    if (has_text(conf.breakagelog_file)) {
         if (srv->errorlog_mode == ERRORLOG_FD) {
             srv->errorlog_fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
         }
