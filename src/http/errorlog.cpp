@@ -96,6 +96,15 @@ void append_arguments(buffer* b, const char* fmt, va_list ap) {
     }
 }
 
+// Prefix and arguments into `errorlog_buf`; false when the line is dropped.
+bool build_line(server* srv, const char* filename, unsigned int line, const char* fmt, va_list ap) {
+    if (!start_line(srv, srv->errorlog_buf, filename, line)) {
+        return false;
+    }
+    append_arguments(srv->errorlog_buf, fmt, ap);
+    return true;
+}
+
 // Text bytes of a buffer (its NUL not counted).
 size_t text_length(const buffer* b) { return b->used == 0 ? 0 : b->used - 1; }
 
@@ -308,16 +317,12 @@ int log_error_close(server* srv) {
 }
 
 int log_error_write(server* srv, const char* filename, unsigned int line, const char* fmt, ...) {
-    buffer* b = srv->errorlog_buf;
-    if (!start_line(srv, b, filename, line)) {
-        return 0;
-    }
     va_list ap;
     va_start(ap, fmt);
-    append_arguments(b, fmt, ap);
+    const bool built = build_line(srv, filename, line, fmt, ap);
     va_end(ap);
-    if (writes_lines(srv)) {
-        write_line(srv, b);
+    if (built && writes_lines(srv)) {
+        write_line(srv, srv->errorlog_buf);
     }
     return 0;
 }
@@ -327,17 +332,14 @@ int log_error_write_multiline_buffer(server* srv, const char* filename, unsigned
     if (multiline == nullptr || text_length(multiline) == 0) {
         return 0;
     }
-    buffer* b = srv->errorlog_buf;
-    if (!start_line(srv, b, filename, line)) {
-        return 0;
-    }
     va_list ap;
     va_start(ap, fmt);
-    append_arguments(b, fmt, ap);
+    const bool built = build_line(srv, filename, line, fmt, ap);
     va_end(ap);
-    if (!writes_lines(srv)) {
+    if (!built || !writes_lines(srv)) {
         return 0;
     }
+    buffer* b = srv->errorlog_buf;
     const size_t prefixLength = b->used;  // the NUL included
     const char* text = multiline->ptr;
     const size_t length = text_length(multiline);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "http/errorlog.h"
+#include "support/errorlog_lines.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -22,21 +23,6 @@ namespace {
 
 constexpr std::time_t kSecond = 1700000000;  // 2023-11-14 22:13:20 UTC
 constexpr char kStamp[] = "2023-11-14 22:13:20";
-
-// The log's own line numbers are not the tests' business:
-// "errorlog.cpp.<digits>" becomes "errorlog.cpp.N".
-std::string WithoutOwnLineNumbers(std::string text) {
-    const std::string tag = "errorlog.cpp.";
-    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) {
-        const size_t digits = at + tag.size();
-        size_t end = digits;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
-            ++end;
-        }
-        text.replace(digits, end - digits, "N");
-    }
-    return text;
-}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path);
@@ -98,7 +84,8 @@ TEST_F(ErrorLogTest, FormatLettersAfterTheStampedPrefix) {
         {"dD", [](server* s) { log_error_write(s, "mod.c", 12, "dD", -5, 3); }, "-5 3"},
         {"oO",
          [](server* s) {
-             log_error_write(s, "mod.c", 12, "oO", static_cast<http_off_t>(-2147483647 - 1), static_cast<http_off_t>(1));
+             const http_off_t lowest = -2147483647 - 1;
+             log_error_write(s, "mod.c", 12, "oO", lowest, static_cast<http_off_t>(1));
          },
          "-2147483648 1"},
         {"xX", [](server* s) { log_error_write(s, "mod.c", 12, "xX", 255, 16); }, "0xff 0x10"},
@@ -178,7 +165,7 @@ TEST_F(ErrorLogTest, FailedCycleSilencesTheLogUntilTheNextGoodOne) {
     log_error_write(srv_, "a.c", 4, "S", "back");
 
     const std::string stamp(kStamp);
-    EXPECT_EQ(WithoutOwnLineNumbers(ReadFile(rotated)),
+    EXPECT_EQ(test::WithoutOwnLineNumbers(ReadFile(rotated)),
               stamp + ": (a.c.1) before\n" + stamp + ": (a.c.2) after first cycle\n" + stamp +
                   ": (errorlog.cpp.N) cycling errorlog '" + path_.string() +
                   "' failed: Is a directory, falling back to syslog()\n");
@@ -210,8 +197,9 @@ TEST_F(ErrorLogTest, CloseKeepsDescriptorTwoOpen) {
 TEST_F(ErrorLogTest, UnopenableFileIsLoggedAndFails) {
     const std::string missing = (env_.root() / "missing" / "x.log").string();
     EXPECT_EQ(open_logfile_or_pipe(srv_, missing.c_str()), -1);
-    EXPECT_EQ(WithoutOwnLineNumbers(Log()), std::string(kStamp) + ": (errorlog.cpp.N) opening errorlog '" + missing +
-                                                "' failed: No such file or directory\n");
+    EXPECT_EQ(test::WithoutOwnLineNumbers(Log()),
+              std::string(kStamp) + ": (errorlog.cpp.N) opening errorlog '" + missing +
+                  "' failed: No such file or directory\n");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "http/errorlog.h"
 #include "support/child_process.h"
+#include "support/errorlog_lines.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -39,21 +40,6 @@ enum ChildResult : int {
     kInheritedByCommands,
 };
 
-// The log's own line numbers are not the tests' business:
-// "errorlog.cpp.<digits>" becomes "errorlog.cpp.N".
-std::string WithoutOwnLineNumbers(std::string text) {
-    const std::string tag = "errorlog.cpp.";
-    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) {
-        const size_t digits = at + tag.size();
-        size_t end = digits;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9') {
-            ++end;
-        }
-        text.replace(digits, end - digits, "N");
-    }
-    return text;
-}
-
 std::optional<std::string> ReadFile(const std::filesystem::path& path) {
     if (!std::filesystem::exists(path)) {
         return std::nullopt;
@@ -61,7 +47,7 @@ std::optional<std::string> ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    return WithoutOwnLineNumbers(text.str());
+    return test::WithoutOwnLineNumbers(text.str());
 }
 
 bool IsDevNull(int fd) {
