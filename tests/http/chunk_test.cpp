@@ -214,7 +214,6 @@ protected:
 };
 
 TEST_F(UploadFileTest, WithoutFoldersTheFileGoesToVarTmpUnderTheDataRoot) {
-    fs::create_directories(env_.Path("/var/tmp"));
     chunk* c = chunkqueue_get_append_tempfile(cq_);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(cq_->last, c);
@@ -295,7 +294,6 @@ TEST_F(UploadFileTest, AFolderTooLongToPublishIsSkipped) {
 }
 
 TEST_F(UploadFileTest, AReleasedUploadChunkLeavesNoFile) {
-    fs::create_directories(env_.Path("/var/tmp"));
     chunkqueue_set_tempdirs(cq_, nullptr);
     struct Release {
         const char* how;
@@ -331,7 +329,6 @@ TEST_F(UploadFileTest, AReleasedUploadChunkLeavesNoFile) {
 }
 
 TEST_F(UploadFileTest, ARecycledUploadChunkNeverRemovesAnotherFile) {
-    fs::create_directories(env_.Path("/var/tmp"));
     chunkqueue_set_tempdirs(cq_, nullptr);
     chunkqueue_get_append_tempfile(cq_);
     chunkqueue_reset(cq_);
@@ -349,6 +346,7 @@ TEST_F(UploadFileTest, ARecycledUploadChunkNeverRemovesAnotherFile) {
 }
 
 TEST_F(UploadFileTest, WithoutVarTmpNoFileIsMade) {
+    fs::remove(env_.Path("/var/tmp"));
     chunkqueue_set_tempdirs(cq_, nullptr);
     chunk* c = chunkqueue_get_append_tempfile(cq_);
     EXPECT_EQ(c->file.fd, -1);
