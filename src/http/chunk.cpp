@@ -145,6 +145,7 @@ int chunkqueue_reset(chunkqueue* cq) {
 }
 
 chunk* chunkqueue_get_unused_chunk(chunkqueue* cq) {
+    HTTP_ASSERT(cq);
     if (cq->unused == nullptr) {
         return chunk_init();
     }

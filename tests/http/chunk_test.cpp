@@ -194,6 +194,7 @@ TEST_F(ChunkQueueTest, NullArgumentsAreRefused) {
 class UploadFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        env_.FailOnUnexpectedErrors();
         folders_ = array_init();
         chunkqueue_set_tempdirs(cq_, folders_);
     }
@@ -357,6 +358,7 @@ TEST_F(UploadFileTest, WithoutVarTmpNoFileIsMade) {
 class ChunkedFramingTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        env_.FailOnUnexpectedErrors();
         srv_ = server_init();
         con_.write_queue = chunkqueue_init();
     }
