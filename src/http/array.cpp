@@ -179,7 +179,7 @@ int array_insert_unique(array* a, data_unset* element) {
     if (a == nullptr || element == nullptr) {
         return -1;
     }
-    if (element->key->used == 0 || element->is_index_key) {
+    if (element->key->used <= 1 || element->is_index_key) {  // no key, or one of no characters
         char digits[24];
         // The index is the array's own count of unkeyed elements and cannot
         // pass the element limit below before an insert is refused.

@@ -38,6 +38,15 @@ std::string_view text_of(const buffer* b) {
     return b->used == 0 ? std::string_view() : std::string_view(b->ptr, b->used - 1);
 }
 
+// Appending a buffer's own bytes to it: growing may move the storage, so
+// the source is found again at the same offset afterwards.
+const char* reserve_keeping_source(buffer* b, const char* s, size_t size) {
+    const bool inside = b->ptr != nullptr && s >= b->ptr && s < b->ptr + b->size;
+    const size_t offset = inside ? static_cast<size_t>(s - b->ptr) : 0;
+    buffer_prepare_append(b, size);
+    return inside ? b->ptr + offset : s;
+}
+
 unsigned char fold(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20) : c;
 }
@@ -230,7 +239,7 @@ int buffer_copy_string_len(buffer* b, const char* s, size_t len) {
         return -1;
     }
     buffer_prepare_copy(b, len + 1);
-    std::memcpy(b->ptr, s, len);
+    std::memmove(b->ptr, s, len);  // s may be b's own text
     b->ptr[len] = '\0';
     b->used = len + 1;
     return 0;
@@ -260,9 +269,9 @@ int buffer_append_string_len(buffer* b, const char* s, size_t len) {
     if (len == 0) {
         return 0;
     }
-    buffer_prepare_append(b, len + 1);
+    s = reserve_keeping_source(b, s, len + 1);
     ensure_text(b);
-    std::memcpy(b->ptr + b->used - 1, s, len);
+    std::memmove(b->ptr + b->used - 1, s, len);
     b->used += len;
     b->ptr[b->used - 1] = '\0';
     return 0;
@@ -300,8 +309,8 @@ int buffer_append_memory(buffer* b, const char* s, size_t len) {
     if (len == 0) {
         return 0;
     }
-    buffer_prepare_append(b, len);
-    std::memcpy(b->ptr + b->used, s, len);
+    s = reserve_keeping_source(b, s, len);
+    std::memmove(b->ptr + b->used, s, len);
     b->used += len;
     return 0;
 }

@@ -25,6 +25,11 @@ void release_element(Kind* element) {
     std::free(element);
 }
 
+// A value of no characters counts as empty whether or not it holds its NUL.
+bool has_text(const buffer* b) {
+    return b->used > 1;
+}
+
 void reset_key(data_unset* element) {
     buffer_reset(element->key);
     element->is_index_key = 0;
@@ -58,7 +63,7 @@ void string_reset(data_unset* d) {
 int string_insert_dup(data_unset* dst, data_unset* src) {
     auto* present = static_cast<data_string*>(dst);
     auto* added = static_cast<data_string*>(src);
-    if (!buffer_is_empty(present->value)) {
+    if (has_text(present->value)) {
         buffer_append_string_len(present->value, ", ", 2);
         buffer_append_string_buffer(present->value, added->value);
     } else {
@@ -72,7 +77,7 @@ int string_insert_dup(data_unset* dst, data_unset* src) {
 int response_insert_dup(data_unset* dst, data_unset* src) {
     auto* present = static_cast<data_string*>(dst);
     auto* added = static_cast<data_string*>(src);
-    if (!buffer_is_empty(present->value)) {
+    if (has_text(present->value)) {
         buffer_append_string_len(present->value, "\r\n", 2);
         buffer_append_string_buffer(present->value, present->key);
         buffer_append_string_len(present->value, ": ", 2);
