@@ -10,7 +10,8 @@
 namespace hx {
 
 extern "C" int log_error_write(server*, const char* filename, unsigned int line, const char* fmt, ...) {
-    std::string text = "(" + std::string(filename) + "." + std::to_string(line) + ") ";
+    std::string text = "(";
+    text.append(filename).append(".").append(std::to_string(line)).append(") ");
     va_list args;
     va_start(args, fmt);
     for (const char* letter = fmt; *letter != '\0'; ++letter) {
