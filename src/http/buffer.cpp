@@ -41,8 +41,11 @@ std::string_view text_of(const buffer* b) {
 // Appending a buffer's own bytes to it: growing may move the storage, so
 // the source is found again at the same offset afterwards.
 const char* reserve_keeping_source(buffer* b, const char* s, size_t size) {
-    const bool inside = b->ptr != nullptr && s >= b->ptr && s < b->ptr + b->size;
-    const size_t offset = inside ? static_cast<size_t>(s - b->ptr) : 0;
+    // Compared as addresses: s is not dereferenced until it is found again.
+    const auto source = reinterpret_cast<std::uintptr_t>(s);
+    const auto start = reinterpret_cast<std::uintptr_t>(b->ptr);
+    const bool inside = b->ptr != nullptr && source >= start && source < start + b->size;
+    const size_t offset = inside ? source - start : 0;
     buffer_prepare_append(b, size);
     return inside ? b->ptr + offset : s;
 }
