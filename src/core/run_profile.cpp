@@ -86,7 +86,7 @@ bool PrepareDataRoot() {
         return true;
     }
     bool ok = true;
-    for (const char* folder : {"/vandik_data/log", "/vandik_app", "/tmp", "/sim"}) {
+    for (const char* folder : {"/vandik_data/log", "/vandik_app", "/tmp", "/var/tmp", "/sim"}) {
         std::error_code error;
         std::filesystem::create_directories(ResolvePath(folder), error);
         ok = ok && !error;

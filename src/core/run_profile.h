@@ -100,8 +100,9 @@ std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, 
 std::string RunProfileUsage();
 
 // On the simulated board, creates the folders a freshly flashed card has
-// ("/vandik_data/log", "/vandik_app", "/tmp", and "/sim" for the stand-in
-// hardware's outputs) under the data root. Does nothing on the card.
+// ("/vandik_data/log", "/vandik_app", "/tmp", "/var/tmp" where the HTTP
+// server spools uploads, and "/sim" for the stand-in hardware's outputs)
+// under the data root. Does nothing on the card.
 bool PrepareDataRoot();
 
 }  // namespace hx

@@ -265,6 +265,12 @@ struct physical {
     buffer* etag;
 };
 
+// Bits of the response's `transfer_encoding`.
+enum http_transfer_encoding_t {
+    HTTP_TRANSFER_ENCODING_IDENTITY = 0,
+    HTTP_TRANSFER_ENCODING_CHUNKED = 1,
+};
+
 struct response {
     http_off_t content_length;  // -1 while unknown
     int keep_alive;
@@ -275,6 +281,9 @@ struct response {
 // One client connection (the fields the request and response code and the
 // web application read; the state machine adds its own).
 struct connection {
+    chunkqueue* write_queue;            // the response to send
+    chunkqueue* read_queue;             // raw bytes read
+    chunkqueue* request_content_queue;  // the request body
     struct request request;
     request_uri uri;
     struct physical physical;
