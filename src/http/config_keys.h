@@ -56,3 +56,24 @@ int config_set_defaults(server* srv);
 }  // extern "C"
 
 }  // namespace hx
+
+namespace hx {
+
+extern "C" {
+
+// Per request: the global block's settings into the connection, then the
+// blocks whose conditions hold for it, kind by kind as they become decidable.
+int config_setup_connection(server* srv, connection* con);
+int config_patch_connection(server* srv, connection* con, comp_key_t comp);
+int config_check_cond(server* srv, connection* con, data_config* dc);
+cond_result_t config_check_cond_cached(server* srv, connection* con, data_config* dc);
+cond_result_t config_check_cond_nocache(server* srv, connection* con, data_config* dc);
+void config_cond_cache_reset(server* srv, connection* con);
+void config_cond_cache_reset_item(server* srv, connection* con, comp_key_t item);
+// Only "==" and "!=" conditions exist, which capture nothing: always 0.
+int config_append_cond_match_buffer(connection* con, data_config* dc, buffer* buf, int n);
+std::uint16_t sock_addr_get_port(const sock_addr* addr);
+
+}  // extern "C"
+
+}  // namespace hx
