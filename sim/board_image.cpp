@@ -15,9 +15,14 @@
 #include "platform/resource.h"
 #include "snmp/qam_mib_text.h"
 
+extern "C" const char sim_webserver_conf[];
+extern "C" const char sim_webserver_conf_end[];
+
 namespace hx {
 
 namespace {
+
+constexpr const char* kWebserverConfPath = "/vandik_app/tools/webserver/config/webserver.conf";
 
 constexpr std::size_t kTarBlock = 512;
 // The chassis model that the card's upgrade files and version file name.
@@ -110,7 +115,13 @@ bool SimBoardImage_Seed() {
         std::snprintf(path, sizeof path, kQamMibPathFormat, slot);
         seeded = SeedFile(path, mib) && seeded;
     }
+    const std::string_view conf = SimBoardImage_WebserverConf();
+    seeded = SeedFile(kWebserverConfPath, std::vector<U8>(conf.begin(), conf.end())) && seeded;
     return seeded;
+}
+
+std::string_view SimBoardImage_WebserverConf() {
+    return {sim_webserver_conf, static_cast<std::size_t>(sim_webserver_conf_end - sim_webserver_conf)};
 }
 
 }  // namespace hx

@@ -9,6 +9,10 @@
 //     board's default software version (start-up reads it);
 //   - "/vandik_app/app/MIBs/QAM1-MIB.txt" ... "QAM16-MIB.txt": the board
 //     MIB's text (snmp/qam_mib_text.h), one file per slot.
+//   - "/vandik_app/tools/webserver/config/webserver.conf": the shipped web
+//     server configuration (tools/webserver/webserver.conf), which takes the
+//     data root, address and port from the values ExportRunProfileEnvironment
+//     sets.
 // Files already there are left as they are.
 //
 // Called by main on the simulated board before start-up, and by tests on
@@ -29,6 +33,9 @@ constexpr std::string_view kSimIperf3Line = "iperf3 placeholder of the simulated
 // Writes each missing file of the image. Does nothing on the card profile
 // (false); else true when every file is there afterwards (failures logged).
 bool SimBoardImage_Seed();
+
+// The shipped web server configuration text.
+std::string_view SimBoardImage_WebserverConf();
 
 // A tar archive (ustar) holding one regular file `name` with permission bits
 // `mode` and the given content.

@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     hx::SetProfile(*profile);
+    // Before any thread starts: the web server's configuration reads these.
+    hx::ExportRunProfileEnvironment(*profile);
     // Only a simulated board may run its waits faster than real time.
     static hx::FastClock fastClock(profile->simSpeedUp);
     if (profile->simSpeedUp > 1) {

@@ -1,5 +1,8 @@
 #include "core/run_profile.h"
 
+#include <cstdlib>
+#include <string>
+
 #include "core/common_fun.h"
 
 namespace hx {
@@ -207,6 +210,16 @@ std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, 
         }
     }
     return profile;
+}
+
+void ExportRunProfileEnvironment(const RunProfile& profile) {
+    std::string root = profile.dataRoot.string();
+    while (!root.empty() && root.back() == '/') {
+        root.pop_back();
+    }
+    ::setenv("HX_DATA_ROOT", root.c_str(), 1);
+    ::setenv("HX_LISTEN_ADDRESS", profile.listenAddress.c_str(), 1);
+    ::setenv("HX_HTTP_PORT", std::to_string(profile.httpPort).c_str(), 1);
 }
 
 }  // namespace hx

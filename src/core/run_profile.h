@@ -99,6 +99,13 @@ std::optional<RunProfile> ParseRunProfile(const std::vector<std::string>& args, 
 
 std::string RunProfileUsage();
 
+// Puts the data root (without a trailing '/', so "" on the card), the listen
+// address and the HTTP port into the environment as HX_DATA_ROOT,
+// HX_LISTEN_ADDRESS and HX_HTTP_PORT, where the web server's configuration
+// file reads them. Changes the process environment: call before any thread
+// starts.
+void ExportRunProfileEnvironment(const RunProfile& profile);
+
 // On the simulated board, creates the folders a freshly flashed card has
 // ("/vandik_data/log", "/vandik_app", "/tmp", "/var/tmp" where the HTTP
 // server spools uploads, and "/sim" for the stand-in hardware's outputs)

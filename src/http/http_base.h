@@ -12,7 +12,10 @@
 // start and end of that thread.
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -278,8 +281,40 @@ struct response {
     int transfer_encoding;  // bit 0: chunked
 };
 
-// One client connection (the fields the request and response code and the
-// web application read; the state machine adds its own).
+// A socket address: IPv4, Unix-domain or plain (no IPv6 member).
+union sock_addr {
+    sockaddr_in ipv4;
+    sockaddr_un un;
+    sockaddr plain;
+};
+
+// One listener.
+struct server_socket {
+    sock_addr addr;
+    int fd;       // -1 when closed
+    int fde_ndx;  // -1 when not registered
+    std::uint16_t is_ssl;
+    buffer* srv_token;  // the text the listener was made from, host:port
+};
+
+enum cond_result_t {
+    COND_RESULT_UNSET = 0,
+    COND_RESULT_FALSE = 1,
+    COND_RESULT_TRUE = 2,
+};
+
+// A connection's cached result of one configuration condition.
+struct cond_cache_t {
+    cond_result_t result;
+    int patterncount;
+    int matches[30];
+    buffer* comp_value;
+    comp_key_t comp_type;
+};
+
+// One client connection (the fields the request and response code, the
+// configuration conditions and the web application read; the state machine
+// adds its own).
 struct connection {
     chunkqueue* write_queue;            // the response to send
     chunkqueue* read_queue;             // raw bytes read
@@ -288,6 +323,14 @@ struct connection {
     request_uri uri;
     struct physical physical;
     struct response response;
+    sock_addr dst_addr;  // the client
+    buffer* dst_addr_buf;
+    server_socket* srv_socket;
+    specific_config conf;     // this request's settings
+    cond_cache_t* cond_cache; // one entry per configuration block
+    buffer* server_name;
+    int etag_flags;
+    int conditional_is_valid[COMP_LAST_ELEMENT];
 };
 
 // {ptr, size, used} lists of the server record.

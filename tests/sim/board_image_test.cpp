@@ -9,6 +9,8 @@
 #include <string>
 
 #include "core/command_runner.h"
+#include "core/run_profile.h"
+#include "http/config_keys.h"
 #include "platform/network.h"
 #include "platform/resource.h"
 #include "snmp/qam_mib_text.h"
@@ -96,6 +98,48 @@ TEST_F(BoardImageTest, ArchiveIsUstar) {
     EXPECT_EQ(std::stoul(header.substr(148, 6), nullptr, 8), sum);
     EXPECT_EQ(std::string(archive.begin() + 512, archive.begin() + 512 + 17), content);
     EXPECT_TRUE(std::all_of(archive.begin() + 512 + 17, archive.end(), [](U8 byte) { return byte == 0; }));
+}
+
+}  // namespace
+}  // namespace hx
+
+namespace hx {
+namespace {
+
+constexpr const char* kWebserverConf = "/vandik_app/tools/webserver/config/webserver.conf";
+
+// The shipped web server configuration, as the server start reads it: the run
+// profile's data root, address and port come in through the environment.
+TEST_F(BoardImageTest, TheWebServerConfigurationFitsTheRunProfile) {
+    RunProfile profile = Profile();
+    profile.listenAddress = "127.0.0.9";
+    profile.httpPort = 18080;
+    SetProfile(profile);
+    ExportRunProfileEnvironment(profile);
+    ASSERT_TRUE(SimBoardImage_Seed());
+    EXPECT_EQ(env.ReadText(kWebserverConf), std::string(SimBoardImage_WebserverConf()));
+
+    server* srv = server_init();
+    ASSERT_EQ(config_read(srv, env.Path(kWebserverConf).c_str()), 0);
+    ASSERT_EQ(config_set_defaults(srv), 0);
+    std::string root = Profile().dataRoot.string();
+    while (!root.empty() && root.back() == '/') {
+        root.pop_back();
+    }
+    EXPECT_EQ(std::string(srv->config_storage[0]->document_root->ptr), root + "/vandik_app/web");
+    EXPECT_EQ(std::string(srv->srvconf.bindhost->ptr), "127.0.0.9");
+    EXPECT_EQ(srv->srvconf.port, 18080);
+    EXPECT_EQ(std::string(srv->srvconf.errorlog_file->ptr), root + "/vandik_data/log/webserver-error.log");
+    EXPECT_EQ(std::string(srv->srvconf.breakagelog_file->ptr), root + "/vandik_data/log/webserver-breakage.log");
+    const auto* html = static_cast<const data_string*>(array_get_element(srv->config_storage[0]->mimetypes, ".html"));
+    ASSERT_NE(html, nullptr);
+    EXPECT_STREQ(html->value->ptr, "text/html");
+    server_free(srv);
+
+    // A user's edit stays.
+    env.WriteText(kWebserverConf, "server.port = 1\n");
+    EXPECT_TRUE(SimBoardImage_Seed());
+    EXPECT_EQ(env.ReadText(kWebserverConf), "server.port = 1\n");
 }
 
 }  // namespace
