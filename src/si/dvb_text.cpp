@@ -198,7 +198,13 @@ U32 Convert_8859_to_U(const U8* pu8Text, U32 u32Length, U16* pu16Out, U32 u32Out
     return count;
 }
 
-U32 Convert_U_to_GB(const U16* pu16Text, U32 u32Count, U8* pu8Out, U32 u32OutBytes) {
+namespace {
+
+// UCS-2 to a byte form: `encode` writes one character's bytes (one or two);
+// a character that does not fit whole before the NUL is left out, with all
+// after it.
+template <typename Encode>
+U32 EncodeUnits(const U16* pu16Text, U32 u32Count, U8* pu8Out, U32 u32OutBytes, Encode encode) {
     if (pu8Out == nullptr || u32OutBytes == 0) {
         return 0;
     }
@@ -207,36 +213,39 @@ U32 Convert_U_to_GB(const U16* pu16Text, U32 u32Count, U8* pu8Out, U32 u32OutByt
     }
     U32 length = 0;
     for (U32 i = 0; i < u32Count && pu16Text[i] != 0; ++i) {
-        const U16 unit = pu16Text[i];
-        const std::optional<U16> code = unit < 0x80 ? std::nullopt : FindGbCode(unit);
-        const U32 bytes = code ? 2 : 1;
-        if (length + bytes >= u32OutBytes) {
-            break;  // a character that does not fit whole is left out
+        U8 bytes[2];
+        const U32 size = encode(pu16Text[i], bytes);
+        if (length + size >= u32OutBytes) {
+            break;
         }
-        if (code) {
-            pu8Out[length++] = static_cast<U8>(*code >> 8);
-            pu8Out[length++] = static_cast<U8>(*code);
-        } else {
-            pu8Out[length++] = unit < 0x80 ? static_cast<U8>(unit) : '?';
+        for (U32 k = 0; k < size; ++k) {
+            pu8Out[length++] = bytes[k];
         }
     }
     pu8Out[length] = 0;
     return length;
 }
 
+}  // namespace
+
+U32 Convert_U_to_GB(const U16* pu16Text, U32 u32Count, U8* pu8Out, U32 u32OutBytes) {
+    return EncodeUnits(pu16Text, u32Count, pu8Out, u32OutBytes, [](U16 unit, U8* bytes) -> U32 {
+        const std::optional<U16> code = unit < 0x80 ? std::nullopt : FindGbCode(unit);
+        if (!code) {
+            bytes[0] = unit < 0x80 ? static_cast<U8>(unit) : '?';
+            return 1;
+        }
+        bytes[0] = static_cast<U8>(*code >> 8);
+        bytes[1] = static_cast<U8>(*code);
+        return 2;
+    });
+}
+
 U32 Convert_U_to_8859_5(const U16* pu16Text, U32 u32Count, U8* pu8Out, U32 u32OutBytes) {
-    if (pu8Out == nullptr || u32OutBytes == 0) {
-        return 0;
-    }
-    if (pu16Text == nullptr) {
-        u32Count = 0;
-    }
-    U32 length = 0;
-    for (U32 i = 0; i < u32Count && pu16Text[i] != 0 && length + 1 < u32OutBytes; ++i) {
-        pu8Out[length++] = Find8859_5Code(pu16Text[i]).value_or('?');
-    }
-    pu8Out[length] = 0;
-    return length;
+    return EncodeUnits(pu16Text, u32Count, pu8Out, u32OutBytes, [](U16 unit, U8* bytes) -> U32 {
+        bytes[0] = Find8859_5Code(unit).value_or('?');
+        return 1;
+    });
 }
 
 bool IsGBSimplifiedChinese(const U8* pu8Text, U32 u32Length) {

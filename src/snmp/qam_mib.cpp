@@ -352,39 +352,15 @@ int handle_temperature(netsnmp_mib_handler*, netsnmp_handler_registration*, nets
     return SNMP_ERR_GENERR;
 }
 
-int handle_rfLevel(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
-                   netsnmp_request_info* requests) {
-    if (reqinfo->mode == MODE_GET) {
-        SetInteger(requests, QamMib_RfLevel(LiveSnapshot()));
-        return SNMP_ERR_NOERROR;
-    }
-    if (IsSetMode(reqinfo->mode)) {
-        return ScalarSet(reqinfo, requests);
-    }
-    snmp_log(LOG_ERR, "unknown mode (%d) in handle_rfLevel\n", reqinfo->mode);
-    return SNMP_ERR_GENERR;
-}
+namespace {
 
-int handle_PSIInterval(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
-                       netsnmp_request_info* requests) {
+// The read-write scalars differ only in what a GET reads: a value, or none
+// when this annex mode does not serve the object.
+int ReadWriteScalar(const char* handler, netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests,
+                    std::optional<long> (*read)()) {
     if (reqinfo->mode == MODE_GET) {
-        U16 interval = 0;
-        Web_GetPSIInterval(&interval);
-        SetInteger(requests, interval);
-        return SNMP_ERR_NOERROR;
-    }
-    if (IsSetMode(reqinfo->mode)) {
-        return ScalarSet(reqinfo, requests);
-    }
-    snmp_log(LOG_ERR, "unknown mode (%d) in handle_PSIInterval\n", reqinfo->mode);
-    return SNMP_ERR_GENERR;
-}
-
-int handle_channelStandard(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
-                           netsnmp_request_info* requests) {
-    if (reqinfo->mode == MODE_GET) {
-        if (const std::optional<long> plan = QamMib_ChannelStandard(LiveSnapshot())) {
-            SetInteger(requests, *plan);
+        if (const std::optional<long> value = read()) {
+            SetInteger(requests, *value);
         } else {
             netsnmp_set_request_error(reqinfo, requests, SNMP_NOSUCHINSTANCE);
         }
@@ -393,8 +369,30 @@ int handle_channelStandard(netsnmp_mib_handler*, netsnmp_handler_registration*, 
     if (IsSetMode(reqinfo->mode)) {
         return ScalarSet(reqinfo, requests);
     }
-    snmp_log(LOG_ERR, "unknown mode (%d) in handle_channelStandard\n", reqinfo->mode);
+    snmp_log(LOG_ERR, "unknown mode (%d) in %s\n", reqinfo->mode, handler);
     return SNMP_ERR_GENERR;
+}
+
+}  // namespace
+
+int handle_rfLevel(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
+                   netsnmp_request_info* requests) {
+    return ReadWriteScalar(__func__, reqinfo, requests,
+                           [] { return std::optional<long>(QamMib_RfLevel(LiveSnapshot())); });
+}
+
+int handle_PSIInterval(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
+                       netsnmp_request_info* requests) {
+    return ReadWriteScalar(__func__, reqinfo, requests, [] {
+        U16 interval = 0;
+        Web_GetPSIInterval(&interval);
+        return std::optional<long>(interval);
+    });
+}
+
+int handle_channelStandard(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
+                           netsnmp_request_info* requests) {
+    return ReadWriteScalar(__func__, reqinfo, requests, [] { return QamMib_ChannelStandard(LiveSnapshot()); });
 }
 
 // ---- Table handlers -----------------------------------------------------------
