@@ -58,6 +58,20 @@ chunk* memory_chunk(chunkqueue* cq) {
     return c;
 }
 
+// A copy of the buffer's text as a memory chunk, put where `place` puts it;
+// a buffer without storage adds nothing.
+int AddBufferCopy(chunkqueue* cq, const buffer* mem, int (*place)(chunkqueue*, chunk*)) {
+    if (cq == nullptr || mem == nullptr) {
+        return -1;
+    }
+    if (mem->used == 0) {
+        return 0;
+    }
+    chunk* c = memory_chunk(cq);
+    buffer_copy_string_buffer(c->mem, mem);
+    return place(cq, c);
+}
+
 }  // namespace
 
 extern "C" {
@@ -199,27 +213,11 @@ int chunkqueue_append_file(chunkqueue* cq, const buffer* fn, http_off_t offset, 
 }
 
 int chunkqueue_append_buffer(chunkqueue* cq, const buffer* mem) {
-    if (cq == nullptr || mem == nullptr) {
-        return -1;
-    }
-    if (mem->used == 0) {
-        return 0;
-    }
-    chunk* c = memory_chunk(cq);
-    buffer_copy_string_buffer(c->mem, mem);
-    return chunkqueue_append_chunk(cq, c);
+    return AddBufferCopy(cq, mem, chunkqueue_append_chunk);
 }
 
 int chunkqueue_prepend_buffer(chunkqueue* cq, const buffer* mem) {
-    if (cq == nullptr || mem == nullptr) {
-        return -1;
-    }
-    if (mem->used == 0) {
-        return 0;
-    }
-    chunk* c = memory_chunk(cq);
-    buffer_copy_string_buffer(c->mem, mem);
-    return chunkqueue_prepend_chunk(cq, c);
+    return AddBufferCopy(cq, mem, chunkqueue_prepend_chunk);
 }
 
 int chunkqueue_append_buffer_weak(chunkqueue* cq, buffer* mem) {
