@@ -339,6 +339,13 @@ void* Snmpd_Server(void*) {
     netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_CONFIGURATION_DIR, configuration.c_str());
     netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, persistent.c_str());
     netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_PORTS, address.c_str());
+    // The library also opens its SMUX port (TCP 199, root only); an agent
+    // bound to one address keeps that port on the same address, so a PC run
+    // opens nothing beyond loopback.
+    if (const std::string& listen = Profile().listenAddress; !listen.empty() && listen != "0.0.0.0") {
+        const std::string smux = listen + ":199";
+        netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_SMUX_SOCKET, smux.c_str());
+    }
 
     // 4. The agent's own log, truncated.
     const std::string logPath = ResolvePath(kSnmpdLogPath);
