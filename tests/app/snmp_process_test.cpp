@@ -109,6 +109,27 @@ public:
                                std::to_string(test::kProgramSpeedUp)});
     }
 
+    // Starts the program with its agent on a UDP port that was free a moment
+    // ago and waits for the agent's start line.
+    ::testing::AssertionResult StartAgent(U16 nmsPort = 0) {
+        U16 port = 0;
+        {
+            UdpPort probe;
+            port = probe.port();
+        }
+        if (port == 0) {
+            return ::testing::AssertionFailure() << "no free UDP port";
+        }
+        if (!Start(port, nmsPort)) {
+            return ::testing::AssertionFailure() << program_.Output();
+        }
+        if (!WaitForAgentLog("NET-SNMP version 5.9.3")) {
+            return ::testing::AssertionFailure() << AgentLog() << program_.Output();
+        }
+        return ::testing::AssertionSuccess();
+    }
+    U16 snmpPort() const { return snmpPort_; }
+
     // Waits until the agent's log holds `text` (true) or `limit` passed.
     bool WaitForAgentLog(const std::string& text, std::chrono::milliseconds limit = 60s) {
         for (const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -150,15 +171,8 @@ TEST(SnmpProcessTest, AnotherHolderOfTheUdpPortEndsTheProgramWithStatus1) {
 TEST(SnmpProcessTest, WithoutConfigurationTheAgentStillHoldsItsPortAndStartsAFreshLog) {
     CardProcess card;
     card.env().WriteText(kSnmpdLogPath, "a line of the previous run\n");
-    U16 port = 0;
-    {
-        UdpPort probe;
-        port = probe.port();
-    }
-    ASSERT_NE(0, port);
-    ASSERT_TRUE(card.Start(port)) << card.program().Output();
-    ASSERT_TRUE(card.WaitForAgentLog("NET-SNMP version 5.9.3")) << card.AgentLog() << card.program().Output();
-    EXPECT_FALSE(UdpPortIsFree(port));
+    ASSERT_TRUE(card.StartAgent());
+    EXPECT_FALSE(UdpPortIsFree(card.snmpPort()));
     EXPECT_EQ(std::string::npos, card.AgentLog().find("previous run"));
     // No community is configured: nobody gets an answer.
     EXPECT_NE(0, card.Get("public", kSysDescr).status);
@@ -167,13 +181,7 @@ TEST(SnmpProcessTest, WithoutConfigurationTheAgentStillHoldsItsPortAndStartsAFre
 TEST(SnmpProcessTest, SighupRereadsTheConfigurationAndANewCommunityWorks) {
     CardProcess card;
     test::WriteSnmpAgentConfiguration(card.env().root());
-    U16 port = 0;
-    {
-        UdpPort probe;
-        port = probe.port();
-    }
-    ASSERT_TRUE(card.Start(port)) << card.program().Output();
-    ASSERT_TRUE(card.WaitForAgentLog("NET-SNMP version 5.9.3")) << card.AgentLog() << card.program().Output();
+    ASSERT_TRUE(card.StartAgent());
     ASSERT_EQ(0, card.Get(test::kSnmpReadCommunity, kSysDescr).status);
     EXPECT_NE(0, card.Get("operators", kSysDescr).status);
 
@@ -190,13 +198,7 @@ TEST(SnmpProcessTest, SighupRereadsTheConfigurationAndANewCommunityWorks) {
 TEST(SnmpProcessTest, AFileSizeLimitSignalEndsTheProgramWithStatus1) {
     CardProcess card;
     test::WriteSnmpAgentConfiguration(card.env().root());
-    U16 port = 0;
-    {
-        UdpPort probe;
-        port = probe.port();
-    }
-    ASSERT_TRUE(card.Start(port)) << card.program().Output();
-    ASSERT_TRUE(card.WaitForAgentLog("NET-SNMP version 5.9.3")) << card.AgentLog() << card.program().Output();
+    ASSERT_TRUE(card.StartAgent());
     ASSERT_EQ(0, kill(card.program().pid(), SIGXFSZ));
     EXPECT_EQ(1, card.program().WaitForExit(30s)) << card.program().Output();
 }
@@ -207,15 +209,9 @@ TEST(SnmpProcessTest, SigtermSendsTheShutdownTrapAndStopsOnlyTheAgent) {
     ASSERT_NE(0, sink.port());
     test::WriteSnmpAgentConfiguration(card.env().root(),
                                       "trap2sink 127.0.0.1:" + std::to_string(sink.port()) + " public\n");
-    U16 port = 0;
-    {
-        UdpPort probe;
-        port = probe.port();
-    }
     const U16 nmsPort = SimChassis_FreeLoopbackPort();
     ASSERT_NE(0, nmsPort);
-    ASSERT_TRUE(card.Start(port, nmsPort)) << card.program().Output();
-    ASSERT_TRUE(card.WaitForAgentLog("NET-SNMP version 5.9.3")) << card.AgentLog() << card.program().Output();
+    ASSERT_TRUE(card.StartAgent(nmsPort));
     EXPECT_TRUE(Contains(sink.Receive(30s), kColdStartOid));
     ASSERT_EQ(0, card.Get(test::kSnmpReadCommunity, kSysDescr).status);
 

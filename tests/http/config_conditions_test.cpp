@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http/config_keys.h"
+#include "http/http_test_util.h"
 
 namespace hx {
 namespace {
@@ -68,12 +69,7 @@ protected:
         }
         return con_.conf.document_root->ptr;
     }
-    std::string log() const {
-        std::string text(4096, '\0');
-        const ssize_t count = ::pread(srv_->errorlog_fd, text.data(), text.size(), 0);
-        text.resize(count > 0 ? static_cast<size_t>(count) : 0);
-        return text;
-    }
+    std::string log() const { return test::ErrorLogText(srv_); }
     std::filesystem::path root_;
     server* srv_ = nullptr;
     connection con_{};

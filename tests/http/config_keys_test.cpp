@@ -9,6 +9,7 @@
 #include <string>
 
 #include "http/config_keys.h"
+#include "http/http_test_util.h"
 
 namespace hx {
 namespace {
@@ -36,10 +37,7 @@ protected:
         return result;
     }
     std::string messages() const {
-        std::string log(4096, '\0');
-        const ssize_t count = ::pread(srv_->errorlog_fd, log.data(), log.size(), 0);
-        log.resize(count > 0 ? static_cast<size_t>(count) : 0);
-        return stderr_ + log;
+        return stderr_ + test::ErrorLogText(srv_);
     }
     std::string modules() const {
         std::string text;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http/config_file.h"
+#include "http/http_test_util.h"
 
 namespace hx {
 namespace {
@@ -92,10 +93,7 @@ public:
     }
     // Standard error and the error log together.
     std::string messages() const {
-        std::string log(4096, '\0');
-        const ssize_t count = ::pread(srv_->errorlog_fd, log.data(), log.size(), 0);
-        log.resize(count > 0 ? static_cast<size_t>(count) : 0);
-        return stderr_ + log;
+        return stderr_ + test::ErrorLogText(srv_);
     }
     std::string blocks() const { return render_blocks(srv_->config_context); }
     const array* all() const { return srv_->config_context; }

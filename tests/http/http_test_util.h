@@ -1,6 +1,8 @@
-// Small helpers of the HTTP value tests: owning handles for buffers and
-// arrays, and a buffer's text as a std::string.
+// Small helpers of the HTTP tests: owning handles for buffers and arrays, a
+// buffer's text as a std::string, and what a server's error log holds.
 #pragma once
+
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -40,6 +42,15 @@ inline std::string KeyOf(const data_unset* element) {
 
 inline std::string StringValue(const data_unset* element) {
     return Text(static_cast<const data_string*>(element)->value);
+}
+
+// The first 4 KiB of the server's error log, read from the start of its
+// descriptor (a memory file in the tests) without moving its offset.
+inline std::string ErrorLogText(const server* srv) {
+    std::string text(4096, '\0');
+    const ssize_t count = ::pread(srv->errorlog_fd, text.data(), text.size(), 0);
+    text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return text;
 }
 
 }  // namespace hx::test
