@@ -70,10 +70,12 @@ char* web_StringConvertToUTF8(const U8* pu8Text, U32 u32Length) {
     U8 utf8[kUtf8Scratch] = {};
     const U8 selector = pu8Text[0];
     const U32 afterSelector = u32Length - 1;
+    // The decoded characters in `units`, as the result.
+    const auto unitsAsResult = [&] { return FinishUtf8(utf8, utf16_to_utf8(units, kUcs2Units, utf8, sizeof utf8)); };
 
     if (selector <= kLatinLastSelector || selector == kIso8859Selector) {
         Convert_8859_to_U(pu8Text, std::min(u32Length, kByteSetInput), units, kUcs2Units + 1);
-        return FinishUtf8(utf8, utf16_to_utf8(units, kUcs2Units, utf8, sizeof utf8));
+        return unitsAsResult();
     }
     if (selector == kUcs2Selector) {
         // A byte left over after the last whole pair ends the text.
@@ -90,7 +92,7 @@ char* web_StringConvertToUTF8(const U8* pu8Text, U32 u32Length) {
         } else {
             ConvertBIG5ToUTF16(pu8Text + 1, take, units, kUcs2Units + 1);
         }
-        return FinishUtf8(utf8, utf16_to_utf8(units, kUcs2Units, utf8, sizeof utf8));
+        return unitsAsResult();
     }
     if (selector == kUtf8Selector) {
         return FinishUtf8(pu8Text + 1, std::min(afterSelector, kUtf8Input));
@@ -99,7 +101,7 @@ char* web_StringConvertToUTF8(const U8* pu8Text, U32 u32Length) {
     // stored without its selector, or text taken as it is.
     if (IsGBSimplifiedChinese(pu8Text, u32Length)) {
         ConvertGBToUTF16(pu8Text, std::min(u32Length, kByteSetInput), units, kUcs2Units + 1);
-        return FinishUtf8(utf8, utf16_to_utf8(units, kUcs2Units, utf8, sizeof utf8));
+        return unitsAsResult();
     }
     return FinishUtf8(pu8Text, std::min(u32Length, kUtf8Input));
 }
