@@ -14,6 +14,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <sys/un.h>
 
@@ -312,26 +313,76 @@ struct cond_cache_t {
     comp_key_t comp_type;
 };
 
-// One client connection (the fields the request and response code, the
-// configuration conditions and the web application read; the state machine
-// adds its own).
+// One client connection, one per client socket; the connection table owns it
+// and reuses it after close (its buffers keep their memory). Fields in the
+// order plugins expect them.
 struct connection {
+    connection_state_t state;
+    std::time_t read_idle_ts;
+    std::time_t close_timeout_ts;
+    std::time_t write_request_ts;  // last write progress, 0 before the first
+    std::time_t connection_start;
+    std::time_t request_start;
+    timeval start_tv;
+
+    size_t request_count;  // requests on this connection
+    size_t loops_per_request;
+
+    int fd;
+    int fde_ndx;  // event-loop slot, -1 none
+    int ndx;      // index in the connection table, -1 none
+
+    int is_readable;
+    int is_writable;
+    int keep_alive;
+    int keep_alive_idle;  // seconds
+    int file_started;
+    int file_finished;
+
     chunkqueue* write_queue;            // the response to send
     chunkqueue* read_queue;             // raw bytes read
     chunkqueue* request_content_queue;  // the request body
+
+    int traffic_limit_reached;
+    http_off_t bytes_written;
+    http_off_t bytes_written_cur_second;
+    http_off_t bytes_read;
+    http_off_t bytes_header;
+
+    int http_status;  // 0 while not decided
+
+    sock_addr dst_addr;  // the client
+    buffer* dst_addr_buf;
+
+    buffer* parse_request;      // the parser's working copy of the header
+    unsigned int parsed_response;  // kParsedResponse* bits set by plugins
+
     struct request request;
     request_uri uri;
     struct physical physical;
     struct response response;
-    sock_addr dst_addr;  // the client
-    buffer* dst_addr_buf;
-    server_socket* srv_socket;
-    specific_config conf;     // this request's settings
-    cond_cache_t* cond_cache; // one entry per configuration block
+    size_t header_len;
+
+    array* environment;
+    int got_response;
+    int in_joblist;
+    connection_type mode;
+    void** plugin_ctx;  // one slot per loaded plugin, plus one
+    specific_config conf;      // this request's settings
+    cond_cache_t* cond_cache;  // one entry per configuration block
+
     buffer* server_name;
+    buffer* error_handler;
+    int error_handler_saved_status;
+    int in_error_handler;
+    server_socket* srv_socket;  // the listener it came from
     int etag_flags;
     int conditional_is_valid[COMP_LAST_ELEMENT];
 };
+
+// Bits of `parsed_response`: headers a plugin has already put in place.
+constexpr unsigned int kParsedResponseConnection = 2;
+constexpr unsigned int kParsedResponseContentLength = 4;
 
 // {ptr, size, used} lists of the server record.
 struct server_socket_array {
