@@ -378,6 +378,12 @@ struct connection {
     server_socket* srv_socket;  // the listener it came from
     int etag_flags;
     int conditional_is_valid[COMP_LAST_ELEMENT];
+
+    // Where the search for the header's end stopped: bytes of the read queue
+    // already looked at, and how much of CR LF CR LF ended them. A header that
+    // arrives byte by byte is then scanned once, not once per byte.
+    http_off_t header_scanned;
+    int header_matched;
 };
 
 // Bits of `parsed_response`: headers a plugin has already put in place.
