@@ -60,39 +60,6 @@ void Apply(U32 selector, std::vector<U8>& payload) {
     TSP_ConstructOutputTS(payload.data(), static_cast<IPCOMM_CMD>(selector), length);
 }
 
-// Resolution of the temporary copy record by record: the PID map rebuilt for
-// every record, the channel pairs found by a walk for every program.
-U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
-    for (U32 index = 0; index < model->u32OutputTSNumber; ++index) {
-        const Output_TSStream& ts = model->pOutputTS[index];
-        if (ts.u8ValidFlag != kRecordValid || ts.u8BypassFlag == 1) {
-            continue;
-        }
-        const U16 tsIndex = static_cast<U16>(index);
-        if (const U32 result = TSP_AddOutputTSHandleServID(tsIndex, model); result != 0) {
-            return result;
-        }
-        if (const U32 result = TSP_AddOutputTSHandlePidPerRecord(tsIndex, model); result != 0) {
-            return result;
-        }
-        if (!atsc) {
-            continue;
-        }
-        IndexInfoList programs;
-        if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
-            return result;
-        }
-        for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
-            const U16 program = programs.aru16IndexList[p];
-            if (const U32 result = TSP_AddOutProgHandleChannelNum(tsIndex, program, model); result != 0) {
-                return result;
-            }
-            model->pOutputProgram[program].u16ChannelTSID = ts.u16TransportStreamID;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -140,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DieOn(test::CheckResolved(*live, atsc), "resolution's promises");
     }
     Output_TSInfo* copy = TSP_GetTempTSParam();
-    if (ResolveRecordByRecord(copy, atsc) != resolved ||
+    if (test::ResolveRecordByRecord(copy, atsc) != resolved ||
         test::ProgramAndPidBytes(*copy) != test::ProgramAndPidBytes(*live)) {
         std::fprintf(stderr, "the incremental and the record-by-record passes differ\n");
         std::abort();

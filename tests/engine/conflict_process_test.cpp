@@ -3,13 +3,16 @@
 // record-by-record one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/conflict_process.h"
+#include "engine/model_copy.h"
 #include "engine/output_model.h"
 #include "platform/qam_params.h"
 #include "support/model_builder.h"
@@ -35,6 +38,7 @@ struct Prog {
     std::vector<U16> ecm = {};  // program-level ECMs
     U16 pmtOut = 0;             // an output PMT PID other than the input one
     U16 pcrOut = 0;             // a program PCR PID other than its PCR record's
+    std::optional<U16> pcrRecord = {};  // the PCR record's input PID when not the program's
     std::pair<U16, U16> pair = {0, 0};
 };
 
@@ -71,7 +75,8 @@ Built Build(Output_TSInfo* model, U16 channel, const StreamIn& in) {
         const U16 program = builder.AddProgram(built.ts, {.sourceSlot = p.slot, .programId = programId++,
                                                           .serviceId = p.serviceId, .pmtPid = p.pmt, .pcrPid = p.pcr});
         if (p.pcr != kNoPcr) {
-            builder.AddPid(PID_TYPE_PCRPID, program, {.sourceSlot = p.slot, .key = p.pcr, .pid = p.pcr});
+            const U16 pcr = p.pcrRecord.value_or(p.pcr);
+            builder.AddPid(PID_TYPE_PCRPID, program, {.sourceSlot = p.slot, .key = pcr, .pid = pcr});
         }
         std::vector<U16> es;
         for (U16 pid : p.es) {
@@ -144,6 +149,11 @@ const ResolutionCase kCases[] = {
      {.pmts = {0x100}, .pcrs = {0x101}, .es = {{0x101, 0x102}}}},
     {"a program PCR PID left behind by its PCR record follows it", false,
      {{{.pmt = 0x100, .pcr = 0x101, .es = {0x101}, .pcrOut = 0x190}}}, {.pcrs = {0x101}, .es = {{0x101}}}},
+    // Input cards may name a PCR record's input PID apart from the program's.
+    {"a PCR record on PID 0 takes its program along off the table PID", false,
+     {{{.pmt = 0x100, .pcr = 0x101, .pcrRecord = 0}}}, {.pmts = {0x100}, .pcrs = {0x33}}},
+    {"a program PCR PID on PID 0 follows its PCR record", false, {{{.pmt = 0x100, .pcr = 0, .pcrRecord = 0x101}}},
+     {.pmts = {0x100}, .pcrs = {0x101}}},
     {"PMT on an ES of its own program", false, {{{.pmt = 0x90, .pcr = 0x101, .es = {0x100}, .pmtOut = 0x100}}},
      {.pmts = {0x33}, .es = {{0x100}}}},
     {"video 0x100 from two inputs", false,
@@ -455,6 +465,56 @@ TEST_F(ConflictTest, ResolvedRandomModelsKeepTheirPromises) {
         const std::vector<U8> resolved = test::ProgramAndPidBytes(*Live());
         ASSERT_EQ(0u, TSP_ConflictProcess());
         EXPECT_EQ(resolved, test::ProgramAndPidBytes(*Live()));
+    }
+}
+
+// Where two models' program and PID pools first differ ("" when they do not),
+// readable where a dump of both pools is not.
+std::string FirstDifference(const Output_TSInfo& a, const Output_TSInfo& b) {
+    const std::vector<U8> left = test::ProgramAndPidBytes(a);
+    const std::vector<U8> right = test::ProgramAndPidBytes(b);
+    const auto [at, other] = std::mismatch(left.begin(), left.end(), right.begin(), right.end());
+    if (at == left.end() && other == right.end()) {
+        return "";
+    }
+    const std::size_t offset = static_cast<std::size_t>(at - left.begin());
+    const std::size_t programs = a.u32OutputProgramNumber * sizeof(Output_TSProgram);
+    const bool program = offset < programs;
+    const std::size_t size = program ? sizeof(Output_TSProgram) : sizeof(Output_TSPID);
+    const std::size_t within = program ? offset : offset - programs;
+    return std::string(program ? "program " : "PID record ") + std::to_string(within / size) + " byte " +
+           std::to_string(within % size);
+}
+
+// The whole resolution against the plain methods over a copy of the same
+// model, as the input-message fuzz target compares them: the small models
+// above and random ones over three streams, whose outputs were moved away
+// from their inputs (so programs and PCR records disagree).
+TEST_F(ConflictTest, ResolutionEqualsTheRecordByRecordMethods) {
+    auto compare = [&](bool atsc) {
+        ASSERT_EQ(0u, TSP_InitOutputTempTSInfo());
+        ASSERT_EQ(0u, TSP_CopyOutputTempTSInfo());
+        Output_TSInfo* copy = TSP_GetTempTSParam();
+        EXPECT_EQ(test::ResolveRecordByRecord(copy, atsc), TSP_ConflictProcess());
+        EXPECT_EQ("", FirstDifference(*copy, *Live()));
+    };
+    for (const ResolutionCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        SetAtsc(c.atsc);
+        ASSERT_EQ(0u, TSP_InitTSInfo(Live(), &kDefaultPoolCounts));
+        Build(Live(), 2, c.in);
+        compare(c.atsc);
+    }
+    for (U32 seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        const bool atsc = seed % 3 == 0;
+        SetAtsc(atsc);
+        std::mt19937 rng(seed);
+        ASSERT_EQ(0u, TSP_InitTSInfo(Live(), &kDefaultPoolCounts));
+        for (U16 channel = 0; channel < 3; ++channel) {
+            RandomStream(Live(), channel, rng, rng() % 12);
+        }
+        compare(atsc);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "engine/conflict_process.h"
 #include "engine/model_walkers.h"
 
 namespace hx::test {
@@ -163,6 +164,51 @@ std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model) {
     std::vector<U8> bytes(programs, programs + model.u32OutputProgramNumber * sizeof(Output_TSProgram));
     bytes.insert(bytes.end(), pids, pids + model.u32OutputPIDNumber * sizeof(Output_TSPID));
     return bytes;
+}
+
+U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc) {
+    for (U32 index = 0; index < model->u32OutputTSNumber; ++index) {
+        const Output_TSStream& ts = model->pOutputTS[index];
+        if (ts.u8ValidFlag != kRecordValid || ts.u8BypassFlag == 1) {
+            continue;
+        }
+        const U16 tsIndex = static_cast<U16>(index);
+        if (const U32 result = TSP_AddOutputTSHandleServID(tsIndex, model); result != 0) {
+            return result;
+        }
+        IndexInfoList programs;
+        if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &programs); result != 0) {
+            return result;
+        }
+        // Before the PIDs, a program with a PCR record takes that record's
+        // output PID as its PCR PID: the PMT names the PID the PCR is routed
+        // to. Left out, the two differ whenever they came apart before
+        // resolution (a PCR record whose input PID is not the program's input
+        // PCR PID): the program's value gets resolved while the record stays
+        // where it was, even on PID 0.
+        for (U16 p = 0; p < programs.u16IndexListNum; ++p) {
+            Output_TSProgram& program = model->pOutputProgram[programs.aru16IndexList[p]];
+            const U16 pcr = program.u16PCRIndex;
+            if (pcr < model->u32OutputPIDNumber && model->pOutputPID[pcr].u8ValidFlag == kRecordValid &&
+                model->pOutputPID[pcr].u8PIDType == PID_TYPE_PCRPID) {
+                program.u16PCRPID = model->pOutputPID[pcr].u16PID;
+            }
+        }
+        if (const U32 result = TSP_AddOutputTSHandlePidPerRecord(tsIndex, model); result != 0) {
+            return result;
+        }
+        if (!atsc) {
+            continue;
+        }
+        for (int p = programs.u16IndexListNum - 1; p >= 0; --p) {
+            const U16 program = programs.aru16IndexList[p];
+            if (const U32 result = TSP_AddOutProgHandleChannelNum(tsIndex, program, model); result != 0) {
+                return result;
+            }
+            model->pOutputProgram[program].u16ChannelTSID = ts.u16TransportStreamID;
+        }
+    }
+    return 0;
 }
 
 }  // namespace hx::test

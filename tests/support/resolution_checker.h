@@ -26,4 +26,11 @@ std::vector<U16> InputValues(const Output_TSInfo& model);
 // The bytes of the program and PID pools, all that resolution may change.
 std::vector<U8> ProgramAndPidBytes(const Output_TSInfo& model);
 
+// Resolution of `model` by the plain methods, stream by stream as
+// TSP_ConflictProcess goes: the PID map rebuilt for every record, the channel
+// pairs found by a walk for every program. 0 or the first failing step's
+// code; TSP_ConflictProcess on an equal model must give the same result and
+// the same program and PID bytes. The caller holds the model lock.
+U32 ResolveRecordByRecord(Output_TSInfo* model, bool atsc);
+
 }  // namespace hx::test
