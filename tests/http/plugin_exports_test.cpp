@@ -24,8 +24,13 @@ std::set<std::string> ListedRoutines() {
     for (std::string line; std::getline(list, line);) {
         const size_t start = line.find_first_not_of(" \t");
         const size_t end = line.find(';');
-        if (start != std::string::npos && end != std::string::npos && end > start && line[start] != '#') {
-            names.insert(line.substr(start, end - start));
+        if (start == std::string::npos || end == std::string::npos || end <= start) {
+            continue;
+        }
+        const std::string name = line.substr(start, end - start);
+        if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") ==
+            std::string::npos) {
+            names.insert(name);
         }
     }
     return names;
