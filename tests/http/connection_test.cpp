@@ -360,6 +360,15 @@ TEST_F(Connections, BodyOf1MiBIsKeptInMemory) {
     EXPECT_EQ(responses[0].status, 200);
     ASSERT_EQ(WebCalls().size(), 1u);
     EXPECT_TRUE(WebCalls()[0].body == body);
+
+    // Memory follows what arrived, not what was announced.
+    server_.Send(*client, "POST /SetBig.w HTTP/1.1\r\nHost: card\r\nContent-Length: 1048576\r\n\r\n" +
+                              std::string(100, 'x'));
+    const connection* con = srv()->conns->ptr[0];
+    ASSERT_EQ(con->state, CON_STATE_READ_POST);
+    ASSERT_NE(con->request_content_queue->last, nullptr);
+    EXPECT_EQ(con->request_content_queue->bytes_in, 100);
+    EXPECT_LT(con->request_content_queue->last->mem->size, 4096u);
 }
 
 TEST_F(Connections, RefusedPostsKeepTheirStatusNeverReachTheWebApplicationAndClose) {
