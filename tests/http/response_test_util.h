@@ -1,0 +1,159 @@
+// A server read from a configuration of the test's own, a document root of
+// real files in a test data root (virtual clock), and a connection filled as
+// the parser leaves it, for the response builder's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "http/chunk.h"
+#include "http/config_keys.h"
+#include "http/http_test_util.h"
+#include "support/test_env.h"
+
+namespace hx::test {
+
+class ResponseFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        srv_ = server_init();
+        srv_->errorlog_fd = memfd_create("errorlog", 0);
+        docroot_ = env_.root() / "www";
+        std::filesystem::create_directories(docroot_);
+    }
+    void TearDown() override {
+        FreeConnection();
+        ::close(srv_->errorlog_fd);
+        srv_->errorlog_fd = 2;
+        server_free(srv_);
+    }
+
+    // Reads a configuration with the document root and `extra`, and makes
+    // the connection.
+    void Configure(const std::string& extra = "") {
+        const auto path = env_.root() / "webserver.conf";
+        std::ofstream(path) << "server.document-root = \"" << docroot_.string() << "\"\n"
+                            << "mimetype.assign = ( \".html\" => \"text/html\" )\n"
+                            << extra;
+        ASSERT_EQ(config_read(srv_, path.c_str()), 0) << Log();
+        ASSERT_EQ(config_set_defaults(srv_), 0) << Log();
+        srv_->cur_ts = static_cast<std::time_t>(TheClock().WallTime().tv_sec);
+        NewConnection();
+    }
+
+    // A request as the parser leaves it.
+    void Request(http_method_t method, const std::string& uri, http_version_t version = HTTP_VERSION_1_1,
+                 const std::string& host = "") {
+        ResetConnection();
+        con_->request.http_method = method;
+        con_->request.http_version = version;
+        buffer_copy_string_len(con_->request.uri, uri.data(), uri.size());
+        buffer_copy_string_len(con_->request.orig_uri, uri.data(), uri.size());
+        if (!host.empty()) {
+            buffer_copy_string_len(con_->request.http_host, host.data(), host.size());
+        }
+        con_->request_count = 1;
+        con_->keep_alive = 1;
+        con_->state = CON_STATE_HANDLE_REQUEST;
+    }
+
+    void WriteFile(const std::string& name, const std::string& text) {
+        const auto path = docroot_ / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+    }
+
+    std::string Header(const std::string& key) const {
+        const data_unset* du = array_get_element(con_->response.headers, key.c_str());
+        return du == nullptr ? "<none>" : StringValue(du);
+    }
+
+    // The text at the front of the write queue.
+    std::string Written() const {
+        const chunk* first = con_->write_queue->first;
+        return first == nullptr || first->type != MEM_CHUNK ? "" : Text(first->mem);
+    }
+
+    std::string Log() const { return ErrorLogText(srv_); }
+
+    void NewConnection() {
+        FreeConnection();
+        con_ = static_cast<connection*>(std::calloc(1, sizeof(connection)));
+        for (buffer** b : {&con_->request.request, &con_->request.uri, &con_->request.orig_uri,
+                           &con_->request.request_line, &con_->request.http_host, &con_->request.pathinfo,
+                           &con_->uri.scheme, &con_->uri.authority, &con_->uri.path, &con_->uri.path_raw,
+                           &con_->uri.query, &con_->physical.path, &con_->physical.basedir, &con_->physical.doc_root,
+                           &con_->physical.rel_path, &con_->physical.etag, &con_->parse_request, &con_->server_name,
+                           &con_->error_handler, &con_->dst_addr_buf}) {
+            *b = buffer_init();
+        }
+        con_->write_queue = chunkqueue_init();
+        con_->read_queue = chunkqueue_init();
+        con_->request_content_queue = chunkqueue_init();
+        con_->request.headers = array_init();
+        con_->response.headers = array_init();
+        con_->environment = array_init();
+        con_->cond_cache = static_cast<cond_cache_t*>(std::calloc(srv_->config_context->used + 1, sizeof(cond_cache_t)));
+        con_->fd = -1;
+        config_setup_connection(srv_, con_);
+        ResetConnection();
+    }
+
+    void ResetConnection() {
+        for (buffer* b : {con_->request.request, con_->request.uri, con_->request.orig_uri, con_->request.request_line,
+                          con_->request.http_host, con_->request.pathinfo, con_->uri.scheme, con_->uri.authority,
+                          con_->uri.path, con_->uri.path_raw, con_->uri.query, con_->physical.path,
+                          con_->physical.basedir, con_->physical.doc_root, con_->physical.rel_path,
+                          con_->physical.etag}) {
+            buffer_reset(b);
+        }
+        array_reset(con_->request.headers);
+        array_reset(con_->response.headers);
+        chunkqueue_reset(con_->write_queue);
+        con_->request.http_if_modified_since = nullptr;
+        con_->request.http_if_none_match = nullptr;
+        con_->request.http_method = HTTP_METHOD_UNSET;
+        con_->request.http_version = HTTP_VERSION_UNSET;
+        con_->response.content_length = -1;
+        con_->response.transfer_encoding = 0;
+        con_->http_status = 0;
+        con_->file_finished = 0;
+        con_->mode = DIRECT;
+    }
+
+    void FreeConnection() {
+        if (con_ == nullptr) {
+            return;
+        }
+        for (buffer* b : {con_->request.request, con_->request.uri, con_->request.orig_uri, con_->request.request_line,
+                          con_->request.http_host, con_->request.pathinfo, con_->uri.scheme, con_->uri.authority,
+                          con_->uri.path, con_->uri.path_raw, con_->uri.query, con_->physical.path,
+                          con_->physical.basedir, con_->physical.doc_root, con_->physical.rel_path,
+                          con_->physical.etag, con_->parse_request, con_->server_name, con_->error_handler,
+                          con_->dst_addr_buf}) {
+            buffer_free(b);
+        }
+        chunkqueue_free(con_->write_queue);
+        chunkqueue_free(con_->read_queue);
+        chunkqueue_free(con_->request_content_queue);
+        array_free(con_->request.headers);
+        array_free(con_->response.headers);
+        array_free(con_->environment);
+        std::free(con_->cond_cache);
+        std::free(con_);
+        con_ = nullptr;
+    }
+
+    TestEnvironment env_;
+    server* srv_ = nullptr;
+    connection* con_ = nullptr;
+    std::filesystem::path docroot_;
+};
+
+}  // namespace hx::test
