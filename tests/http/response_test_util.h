@@ -3,7 +3,11 @@
 // the parser leaves it, for the response builder's tests.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,6 +22,43 @@
 #include "support/test_env.h"
 
 namespace hx::test {
+
+// A connected loopback socket pair; `server_side` is what the server holds.
+struct LoopbackPair {
+    LoopbackPair() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener, 1), 0);
+        EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        server_side = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ::close(listener);
+    }
+    ~LoopbackPair() {
+        ::close(client);
+        ::close(server_side);
+    }
+    int client = -1;
+    int server_side = -1;
+};
+
+// What the resolver makes of 127.0.0.1 on this machine.
+inline std::string LoopbackName() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char host[NI_MAXHOST];
+    if (getnameinfo(reinterpret_cast<sockaddr*>(&address), sizeof address, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) != 0) {
+        return "127.0.0.1";
+    }
+    return host;
+}
 
 class ResponseFixture : public testing::Test {
 protected:
