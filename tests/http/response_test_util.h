@@ -18,6 +18,7 @@
 
 #include "http/chunk.h"
 #include "http/config_keys.h"
+#include "http/connections.h"
 #include "http/http_test_util.h"
 #include "support/test_env.h"
 
@@ -123,72 +124,32 @@ protected:
 
     std::string Log() const { return ErrorLogText(srv_); }
 
+    // A connection made as the connection table makes one, kept in the
+    // table's storage so connections_free releases it.
     void NewConnection() {
         FreeConnection();
-        con_ = static_cast<connection*>(std::calloc(1, sizeof(connection)));
-        for (buffer** b : {&con_->request.request, &con_->request.uri, &con_->request.orig_uri,
-                           &con_->request.request_line, &con_->request.http_host, &con_->request.pathinfo,
-                           &con_->uri.scheme, &con_->uri.authority, &con_->uri.path, &con_->uri.path_raw,
-                           &con_->uri.query, &con_->physical.path, &con_->physical.basedir, &con_->physical.doc_root,
-                           &con_->physical.rel_path, &con_->physical.etag, &con_->parse_request, &con_->server_name,
-                           &con_->error_handler, &con_->dst_addr_buf}) {
-            *b = buffer_init();
-        }
-        con_->write_queue = chunkqueue_init();
-        con_->read_queue = chunkqueue_init();
-        con_->request_content_queue = chunkqueue_init();
-        con_->request.headers = array_init();
-        con_->response.headers = array_init();
-        con_->environment = array_init();
-        con_->cond_cache = static_cast<cond_cache_t*>(std::calloc(srv_->config_context->used + 1, sizeof(cond_cache_t)));
-        con_->fd = -1;
-        config_setup_connection(srv_, con_);
+        con_ = connection_init(srv_);
+        connections* conns = srv_->conns;
+        conns->ptr = static_cast<connection**>(std::calloc(1, sizeof(connection*)));
+        conns->ptr[0] = con_;
+        conns->size = 1;
         ResetConnection();
     }
 
+    // Between two requests, as the connection keeps itself for the next one.
     void ResetConnection() {
-        for (buffer* b : {con_->request.request, con_->request.uri, con_->request.orig_uri, con_->request.request_line,
-                          con_->request.http_host, con_->request.pathinfo, con_->uri.scheme, con_->uri.authority,
-                          con_->uri.path, con_->uri.path_raw, con_->uri.query, con_->physical.path,
-                          con_->physical.basedir, con_->physical.doc_root, con_->physical.rel_path,
-                          con_->physical.etag}) {
+        connection_reset(srv_, con_);
+        for (buffer* b : {con_->uri.authority, con_->uri.path, con_->uri.query, con_->request.orig_uri}) {
             buffer_reset(b);
         }
-        array_reset(con_->request.headers);
-        array_reset(con_->response.headers);
-        chunkqueue_reset(con_->write_queue);
-        con_->request.http_if_modified_since = nullptr;
-        con_->request.http_if_none_match = nullptr;
-        con_->request.http_method = HTTP_METHOD_UNSET;
-        con_->request.http_version = HTTP_VERSION_UNSET;
-        con_->response.content_length = -1;
-        con_->response.transfer_encoding = 0;
-        con_->http_status = 0;
-        con_->file_finished = 0;
-        con_->mode = DIRECT;
+        con_->fd = -1;
     }
 
     void FreeConnection() {
-        if (con_ == nullptr) {
-            return;
+        if (con_ != nullptr) {
+            connections_free(srv_);
+            con_ = nullptr;
         }
-        for (buffer* b : {con_->request.request, con_->request.uri, con_->request.orig_uri, con_->request.request_line,
-                          con_->request.http_host, con_->request.pathinfo, con_->uri.scheme, con_->uri.authority,
-                          con_->uri.path, con_->uri.path_raw, con_->uri.query, con_->physical.path,
-                          con_->physical.basedir, con_->physical.doc_root, con_->physical.rel_path,
-                          con_->physical.etag, con_->parse_request, con_->server_name, con_->error_handler,
-                          con_->dst_addr_buf}) {
-            buffer_free(b);
-        }
-        chunkqueue_free(con_->write_queue);
-        chunkqueue_free(con_->read_queue);
-        chunkqueue_free(con_->request_content_queue);
-        array_free(con_->request.headers);
-        array_free(con_->response.headers);
-        array_free(con_->environment);
-        std::free(con_->cond_cache);
-        std::free(con_);
-        con_ = nullptr;
     }
 
     TestEnvironment env_;
