@@ -686,9 +686,6 @@ int Parser::Conclude() {
     con_->header_len = skipped_ + consumed_;
 
     // Every line is complete now: point into the final stored values.
-    if (host_ != nullptr) {
-        req.http_host = host_->value;
-    }
     if (content_type_ != nullptr) {
         req.http_content_type = content_type_->value->ptr;
     }
@@ -715,8 +712,14 @@ int Parser::Conclude() {
     if (req.http_version == HTTP_VERSION_1_1 && (host_ == nullptr || buffer_is_empty(host_->value))) {
         return Refuse(400, __LINE__, "HTTP/1.1 but Host missing -> 400");
     }
-    if (host_ != nullptr && request_check_hostname(srv_, con_, host_->value) != 0) {
-        return Refuse(400, __LINE__, "Invalid Hostname -> 400");
+    if (host_ != nullptr) {
+        // Checked in the stored header, which loses a trailing dot, then
+        // copied into the connection's own Host buffer.
+        const bool valid = request_check_hostname(srv_, con_, host_->value) == 0;
+        buffer_copy_string_buffer(req.http_host, host_->value);
+        if (!valid) {
+            return Refuse(400, __LINE__, "Invalid Hostname -> 400");
+        }
     }
 
     const bool no_body_method = req.http_method == HTTP_METHOD_GET || req.http_method == HTTP_METHOD_HEAD;
@@ -798,7 +801,7 @@ int http_request_parse(server* srv, connection* con) {
 
 int http_request_header_finished(server* /*srv*/, connection* con) {
     const buffer* raw = con->request.request;
-    if (raw->used <= 4) {
+    if (raw->used <= 5) {  // 4 bytes of text and the NUL
         return 0;
     }
     const std::string_view text(raw->ptr, raw->used - 1);
