@@ -167,7 +167,6 @@ private:
     bool ParseHeaderLines();
     bool ParseValue(size_t& pos, std::string_view& value, bool& complete);
     bool TakeKeyLine(size_t& pos, bool& complete);
-    bool Finish();
     bool Decide();
     int Conclude();
 
@@ -181,7 +180,6 @@ private:
     size_t length_ = 0;
     size_t skipped_ = 0;  // a CR LF left over after a previous body
     size_t consumed_ = 0;
-    int result_ = 0;
 
     bool line_host_ = false;  // the request line carried a host
     // The header line read last, decided once no continuation follows.
