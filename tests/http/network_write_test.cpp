@@ -29,43 +29,6 @@
 
 namespace hx {
 
-// Until the connection layer and the stat cache are linked into this
-// program, these stand in for them with the same observable effects: the job
-// list gets the connection and its flag, and a file's status is read fresh.
-// The real routines take precedence over these weak ones once linked.
-extern "C" {
-__attribute__((weak)) int joblist_append(server* srv, connection* con) {
-    connections* list = srv->joblist;
-    if (list->used == list->size) {
-        list->size += 16;
-        list->ptr = static_cast<connection**>(std::realloc(list->ptr, list->size * sizeof(*list->ptr)));
-    }
-    list->ptr[list->used++] = con;
-    con->in_joblist = 1;
-    return 0;
-}
-__attribute__((weak)) handler_t stat_cache_get_entry(server*, connection*, buffer* name, stat_cache_entry** fce) {
-    static stat_cache_entry entry;
-    if (stat(name->ptr, &entry.st) != 0) {
-        return HANDLER_ERROR;
-    }
-    *fce = &entry;
-    return HANDLER_GO_ON;
-}
-__attribute__((weak)) stat_cache* stat_cache_init(void) {
-    return nullptr;
-}
-__attribute__((weak)) connection* connection_accept(server*, server_socket*) {
-    return nullptr;
-}
-__attribute__((weak)) int connection_state_machine(server*, connection*) {
-    return 0;
-}
-__attribute__((weak)) handler_t plugins_call_handle_joblist(server*, connection*) {
-    return HANDLER_GO_ON;
-}
-}  // extern "C"
-
 namespace {
 
 using network_back_end = int (*)(server*, connection*, int, chunkqueue*, http_off_t);
@@ -79,8 +42,8 @@ const BackEnd kBackEnds[] = {
     {"write", network_write_chunkqueue_write},
 };
 
-// A server whose error log is a memory file, and a connection record with
-// just what the writers read.
+// A server whose error log is a memory file, its stat cache, and one
+// connection record.
 class WriterTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -88,13 +51,15 @@ protected:
         srv_->errorlog_fd = memfd_create("errorlog", MFD_CLOEXEC);
         srv_->errorlog_mode = ERRORLOG_FD;
         srv_->stat_cache = stat_cache_init();
-        con_ = static_cast<connection*>(std::calloc(1, sizeof(connection)));
-        con_->fd = -1;
-        con_->write_queue = chunkqueue_init();
+        // The connection table owns the record and frees it with the server.
+        con_ = connection_init(srv_);
+        srv_->conns->ptr = static_cast<connection**>(std::calloc(1, sizeof(connection*)));
+        srv_->conns->ptr[0] = con_;
+        srv_->conns->size = 1;
     }
     void TearDown() override {
-        chunkqueue_free(con_->write_queue);
-        std::free(con_);
+        con_->fd = -1;
+        connections_free(srv_);
         for (int fd : open_) {
             close(fd);
         }
