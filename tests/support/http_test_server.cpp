@@ -17,6 +17,7 @@
 #include "http/webserver.h"
 #include "http/webserver_loop.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/http_modules.h"
 #include "web/web_request.h"
 
 namespace hx::test {
@@ -104,7 +105,7 @@ void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpS
     env.WriteText(kConfigPath, conf.str());
     std::filesystem::create_directories(env.Path("/vandik_app/web"));
     std::filesystem::create_directories(env.Path("/vandik_data/log"));
-    InstallHttpModulesForTest(env);
+    InstallHttpModules(env.root());
 }
 
 std::string HttpServerErrorLog(const TestEnvironment& env) {
