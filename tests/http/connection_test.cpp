@@ -193,6 +193,16 @@ TEST_F(Connections, HeaderWithoutItsEndIsRefusedOnlyPast64KiB) {
     }
 }
 
+TEST_F(Connections, WholeHeaderAbove64KiBInOneReadIsRefusedToo) {
+    server_.ExpectLog("oversized request-header -> sending Status 414");
+    auto client = server_.Connect();
+    server_.Send(*client, Get("/page", "X-Long: " + std::string(70000, 'a') + "\r\n"));
+    const auto responses = server_.Responses(*client, 1);
+    ASSERT_EQ(responses.size(), 1u);
+    EXPECT_EQ(responses[0].status, 414);
+    EXPECT_TRUE(server_.SeesClose(*client));
+}
+
 TEST_F(Connections, UnknownNameGetsTheBuiltInPageByteForByte) {
     auto client = server_.Connect();
     server_.Send(*client, Post("/NoSuchRequest", "{}"));
