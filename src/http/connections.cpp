@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "http/chunk.h"
@@ -34,6 +35,9 @@ constexpr size_t kListStep = 16;
 struct connection_record {
     connection con;
     bool refused;
+    // `request.http_host` points here between requests; the parser points it
+    // at the Host header's own value, which goes with the headers.
+    buffer* own_host;
 };
 static_assert(std::is_standard_layout_v<connection_record>);
 
@@ -45,7 +49,7 @@ void connection_free(connection* con) {
         return;
     }
     for (buffer* b : {con->request.request, con->request.uri, con->request.orig_uri, con->request.request_line,
-                      con->request.http_host, con->request.pathinfo, con->uri.scheme, con->uri.authority,
+                      con->request.pathinfo, con->uri.scheme, con->uri.authority,
                       con->uri.path, con->uri.path_raw, con->uri.query, con->physical.path, con->physical.basedir,
                       con->physical.doc_root, con->physical.rel_path, con->physical.etag, con->parse_request,
                       con->server_name, con->error_handler, con->dst_addr_buf}) {
@@ -59,6 +63,7 @@ void connection_free(connection* con) {
     }
     std::free(con->plugin_ctx);
     std::free(con->cond_cache);
+    buffer_free(record_of(con)->own_host);
     std::free(record_of(con));
 }
 
@@ -356,7 +361,7 @@ connection* connection_init(server* srv) {
     con->fde_ndx = -1;
 
     for (buffer** b : {&con->request.request, &con->request.uri, &con->request.orig_uri, &con->request.request_line,
-                       &con->request.http_host, &con->request.pathinfo, &con->uri.scheme, &con->uri.authority,
+                       &con->request.pathinfo, &con->uri.scheme, &con->uri.authority,
                        &con->uri.path, &con->uri.path_raw, &con->uri.query, &con->physical.path,
                        &con->physical.basedir, &con->physical.doc_root, &con->physical.rel_path,
                        &con->physical.etag, &con->parse_request, &con->server_name, &con->error_handler,
@@ -368,6 +373,8 @@ connection* connection_init(server* srv) {
     con->request_content_queue = chunkqueue_init();
     chunkqueue_set_tempdirs(con->request_content_queue, srv->srvconf.upload_tempdirs);
 
+    record->own_host = buffer_init();
+    con->request.http_host = record->own_host;
     con->request.headers = array_init();
     con->response.headers = array_init();
     con->environment = array_init();
@@ -439,9 +446,11 @@ int connection_reset(server* srv, connection* con) {
     for (buffer* b : {con->request.uri, con->request.request_line, con->request.pathinfo, con->request.request,
                       con->uri.scheme, con->uri.path_raw, con->physical.path, con->physical.basedir,
                       con->physical.doc_root, con->physical.rel_path, con->physical.etag, con->parse_request,
-                      con->server_name, con->error_handler, con->request.http_host}) {
+                      con->server_name, con->error_handler}) {
         buffer_reset(b);
     }
+    con->request.http_host = record_of(con)->own_host;
+    buffer_reset(con->request.http_host);
     array_reset(con->request.headers);
     array_reset(con->response.headers);
     array_reset(con->environment);
