@@ -17,6 +17,7 @@
 #include "http/webserver.h"
 #include "http/webserver_loop.h"
 #include "sim/chassis/sim_chassis.h"
+#include "support/http_modules.h"
 #include "web/web_request.h"
 
 namespace hx::test {
@@ -79,19 +80,6 @@ bool PortTaken(std::uint16_t port) {
     return taken;
 }
 
-// The modules as built, copied into the data root's lib folder (every start:
-// a rebuilt module is the one loaded).
-void InstallModules(TestEnvironment& env) {
-    const std::filesystem::path lib = env.Path("/vandik_app/tools/webserver/lib");
-    std::filesystem::create_directories(lib);
-    for (const auto& entry : std::filesystem::directory_iterator(HX_HTTP_MODULES_DIR)) {
-        if (entry.path().extension() == ".so") {
-            std::filesystem::copy_file(entry.path(), lib / entry.path().filename(),
-                                       std::filesystem::copy_options::overwrite_existing);
-        }
-    }
-}
-
 }  // namespace
 
 void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpServerOptions& options) {
@@ -117,7 +105,7 @@ void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpS
     env.WriteText(kConfigPath, conf.str());
     std::filesystem::create_directories(env.Path("/vandik_app/web"));
     std::filesystem::create_directories(env.Path("/vandik_data/log"));
-    InstallModules(env);
+    InstallHttpModules(env.root());
 }
 
 std::string HttpServerErrorLog(const TestEnvironment& env) {
