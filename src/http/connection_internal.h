@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <ctime>
 
 #include "http/http_base.h"
 

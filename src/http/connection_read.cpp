@@ -27,8 +27,7 @@ size_t unread_bytes(const chunk* c) { return text_length(c->mem) - static_cast<s
 
 // The buffer the next read appends to: a new one sized for what waits, the
 // last one while it has room, or a new 4 KiB one.
-buffer* read_target(server* srv, connection* con) {
-    (void)srv;
+buffer* read_target(connection* con) {
     int waiting = 0;
     if (::ioctl(con->fd, FIONREAD, &waiting) == 0 && waiting > static_cast<int>(kReadChunkBytes)) {
         buffer* b = chunkqueue_get_append_buffer(con->read_queue);
@@ -86,7 +85,6 @@ http_off_t queued_bytes(const chunkqueue* cq) {
 }
 
 void refuse(server* srv, connection* con, int status) {
-    (void)srv;
     con->http_status = status;
     con->keep_alive = 0;
     connection_set_refused(con, true);
@@ -245,7 +243,7 @@ int connection_handle_read(server* srv, connection* con) {
     if (con->srv_socket != nullptr && con->srv_socket->is_ssl) {
         return connection_handle_read_ssl(srv, con);
     }
-    buffer* b = read_target(srv, con);
+    buffer* b = read_target(con);
     const size_t start = b->used == 0 ? 0 : b->used - 1;
     const size_t room = b->size - start - 1;  // the NUL stays
     const ssize_t got = ::read(con->fd, b->ptr + start, room);

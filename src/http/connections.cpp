@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <type_traits>
 
 #include "http/chunk.h"
@@ -45,7 +46,7 @@ void connection_free(connection* con) {
         return;
     }
     for (buffer* b : {con->request.request, con->request.uri, con->request.orig_uri, con->request.request_line,
-                      con->request.http_host, con->request.pathinfo, con->uri.scheme, con->uri.authority,
+                      con->request.pathinfo, con->uri.scheme, con->uri.authority,
                       con->uri.path, con->uri.path_raw, con->uri.query, con->physical.path, con->physical.basedir,
                       con->physical.doc_root, con->physical.rel_path, con->physical.etag, con->parse_request,
                       con->server_name, con->error_handler, con->dst_addr_buf}) {
@@ -356,7 +357,7 @@ connection* connection_init(server* srv) {
     con->fde_ndx = -1;
 
     for (buffer** b : {&con->request.request, &con->request.uri, &con->request.orig_uri, &con->request.request_line,
-                       &con->request.http_host, &con->request.pathinfo, &con->uri.scheme, &con->uri.authority,
+                       &con->request.pathinfo, &con->uri.scheme, &con->uri.authority,
                        &con->uri.path, &con->uri.path_raw, &con->uri.query, &con->physical.path,
                        &con->physical.basedir, &con->physical.doc_root, &con->physical.rel_path,
                        &con->physical.etag, &con->parse_request, &con->server_name, &con->error_handler,
@@ -439,9 +440,11 @@ int connection_reset(server* srv, connection* con) {
     for (buffer* b : {con->request.uri, con->request.request_line, con->request.pathinfo, con->request.request,
                       con->uri.scheme, con->uri.path_raw, con->physical.path, con->physical.basedir,
                       con->physical.doc_root, con->physical.rel_path, con->physical.etag, con->parse_request,
-                      con->server_name, con->error_handler, con->request.http_host}) {
+                      con->server_name, con->error_handler}) {
         buffer_reset(b);
     }
+    // The Host value is the header's own buffer, which goes with the headers.
+    con->request.http_host = nullptr;
     array_reset(con->request.headers);
     array_reset(con->response.headers);
     array_reset(con->environment);

@@ -5,6 +5,7 @@
 // longer grow.
 #include "http/request.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -72,17 +73,26 @@ std::string_view TextOf(const buffer* b) {
     return b->used == 0 ? std::string_view() : std::string_view(b->ptr, b->used - 1);
 }
 
-// The bytes that may not appear in a header name besides controls and
-// bytes from 127 up.
-bool IsKeySeparator(unsigned char c) {
-    switch (c) {
-        case '"': case '(': case ')': case ',': case '/': case ';': case '<': case '=': case '>':
-        case '?': case '@': case '[': case ']': case '\\': case '{': case '}':
-            return true;
-        default:
-            return c < 32 || c >= 127;
+// What a byte means while a header name is read; one table look-up per byte.
+enum KeyByte : unsigned char { kKeyChar, kKeyColon, kKeyBlank, kKeyCr, kKeyInvalid };
+
+constexpr std::array<unsigned char, 256> MakeKeyBytes() {
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = (c < 32 || c >= 127) ? kKeyInvalid : kKeyChar;
     }
+    // Separators may not appear in a name.
+    for (unsigned char c : std::string_view("\"(),/;<=>?@[]\\{}")) {
+        table[c] = kKeyInvalid;
+    }
+    table[':'] = kKeyColon;
+    table[' '] = kKeyBlank;
+    table['\t'] = kKeyBlank;
+    table['\r'] = kKeyCr;
+    return table;
 }
+
+constexpr std::array<unsigned char, 256> kKeyBytes = MakeKeyBytes();
 
 // The headers the server acts on; all others are only stored.
 enum class HeaderKind {
@@ -157,7 +167,6 @@ private:
     bool ParseHeaderLines();
     bool ParseValue(size_t& pos, std::string_view& value, bool& complete);
     bool TakeKeyLine(size_t& pos, bool& complete);
-    bool Finish();
     bool Decide();
     int Conclude();
 
@@ -171,7 +180,6 @@ private:
     size_t length_ = 0;
     size_t skipped_ = 0;  // a CR LF left over after a previous body
     size_t consumed_ = 0;
-    int result_ = 0;
 
     bool line_host_ = false;  // the request line carried a host
     // The header line read last, decided once no continuation follows.
@@ -238,6 +246,7 @@ int Parser::Run() {
         skipped_ = 2;
     }
     con_->request.content_length = 0;
+    con_->request.http_host = nullptr;
     con_->request.http_content_type = nullptr;
     con_->request.http_if_modified_since = nullptr;
     con_->request.http_if_none_match = nullptr;
@@ -263,6 +272,9 @@ bool Parser::ParseRequestLine() {
     bool found = false;
     for (size_t i = 0; i < length_; ++i) {
         const char c = text_[i];
+        if (static_cast<unsigned char>(c) > ' ') {
+            continue;
+        }
         if (c == '\r' && i + 1 < length_ && text_[i + 1] == '\n') {
             end = i;
             found = true;
@@ -395,6 +407,9 @@ bool Parser::ParseValue(size_t& pos, std::string_view& value, bool& complete) {
     complete = false;
     for (; pos < length_; ++pos) {
         const auto c = static_cast<unsigned char>(text_[pos]);
+        if (c >= 32 || c == '\t') {
+            continue;
+        }
         if (c == '\r') {
             if (pos + 1 >= length_ || text_[pos + 1] != '\n') {
                 if (srv_->srvconf.log_request_header_on_error) {
@@ -412,13 +427,11 @@ bool Parser::ParseValue(size_t& pos, std::string_view& value, bool& complete) {
             complete = true;
             return true;
         }
-        if (c < 32 && c != '\t') {
-            if (srv_->srvconf.log_request_header_on_error) {
-                log_error_write(srv_, kTag, __LINE__, "sds", "invalid char in header", c, "-> 400");
-            }
-            RefuseLogged(400);
-            return false;
+        if (srv_->srvconf.log_request_header_on_error) {
+            log_error_write(srv_, kTag, __LINE__, "sds", "invalid char in header", c, "-> 400");
         }
+        RefuseLogged(400);
+        return false;
     }
     return true;
 }
@@ -441,17 +454,19 @@ bool Parser::TakeKeyLine(size_t& pos, bool& complete) {
     const size_t begin = pos;
     size_t key_end = pos;
     complete = false;
-    for (;;) {
+    for (;; ++pos) {
         if (pos >= length_) {
             return true;  // the text ends inside the key: no header line
         }
-        const auto c = static_cast<unsigned char>(text_[pos]);
-        if (c == ':') {
-            key_end = pos;
+        const unsigned char kind = kKeyBytes[static_cast<unsigned char>(text_[pos])];
+        if (kind == kKeyChar) {
+            continue;
+        }
+        key_end = pos;
+        if (kind == kKeyColon) {
             break;
         }
-        if (IsBlank(static_cast<char>(c))) {
-            key_end = pos;
+        if (kind == kKeyBlank) {
             while (pos < length_ && IsBlank(text_[pos])) {
                 ++pos;
             }
@@ -464,15 +479,12 @@ bool Parser::TakeKeyLine(size_t& pos, bool& complete) {
             }
             break;
         }
-        if (c == '\r') {
+        if (kind == kKeyCr) {
             Refuse(400, __LINE__, "CR without LF -> 400");
             return false;
         }
-        if (IsKeySeparator(c)) {
-            RefuseKeyByte(pos);
-            return false;
-        }
-        ++pos;
+        RefuseKeyByte(pos);
+        return false;
     }
     if (key_end == begin) {
         // A line starting with its colon names no header; stored, it would
@@ -685,7 +697,8 @@ int Parser::Conclude() {
     request& req = con_->request;
     con_->header_len = skipped_ + consumed_;
 
-    // Every line is complete now: point into the final stored values.
+    // Every line is complete now: point into the final stored values. The
+    // Host value is the stored header's own buffer.
     if (host_ != nullptr) {
         req.http_host = host_->value;
     }
@@ -798,7 +811,7 @@ int http_request_parse(server* srv, connection* con) {
 
 int http_request_header_finished(server* /*srv*/, connection* con) {
     const buffer* raw = con->request.request;
-    if (raw->used <= 4) {
+    if (raw->used <= 5) {  // 4 bytes of text and the NUL
         return 0;
     }
     const std::string_view text(raw->ptr, raw->used - 1);
