@@ -35,6 +35,9 @@ constexpr size_t kListStep = 16;
 struct connection_record {
     connection con;
     bool refused;
+    // `request.http_host` points here between requests; the parser points it
+    // at the Host header's own value, which goes with the headers.
+    buffer* own_host;
 };
 static_assert(std::is_standard_layout_v<connection_record>);
 
@@ -60,6 +63,7 @@ void connection_free(connection* con) {
     }
     std::free(con->plugin_ctx);
     std::free(con->cond_cache);
+    buffer_free(record_of(con)->own_host);
     std::free(record_of(con));
 }
 
@@ -369,6 +373,8 @@ connection* connection_init(server* srv) {
     con->request_content_queue = chunkqueue_init();
     chunkqueue_set_tempdirs(con->request_content_queue, srv->srvconf.upload_tempdirs);
 
+    record->own_host = buffer_init();
+    con->request.http_host = record->own_host;
     con->request.headers = array_init();
     con->response.headers = array_init();
     con->environment = array_init();
@@ -443,8 +449,8 @@ int connection_reset(server* srv, connection* con) {
                       con->server_name, con->error_handler}) {
         buffer_reset(b);
     }
-    // The Host value is the header's own buffer, which goes with the headers.
-    con->request.http_host = nullptr;
+    con->request.http_host = record_of(con)->own_host;
+    buffer_reset(con->request.http_host);
     array_reset(con->request.headers);
     array_reset(con->response.headers);
     array_reset(con->environment);
