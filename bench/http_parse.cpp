@@ -48,9 +48,8 @@ public:
 
 private:
     std::vector<buffer**> Buffers() {
-        return {&con_.request.request, &con_.request.uri,       &con_.request.orig_uri,
-                &con_.request.request_line, &con_.request.http_host, &con_.request.pathinfo,
-                &con_.parse_request};
+        return {&con_.request.request,      &con_.request.uri,      &con_.request.orig_uri,
+                &con_.request.request_line, &con_.request.pathinfo, &con_.parse_request};
     }
 
     connection con_{};

@@ -87,18 +87,18 @@ bool resolve_ipv4(server* srv, const char* host, in_addr* address) {
         hints.ai_family = AF_UNSPEC;
         addrinfo* other = nullptr;
         if (getaddrinfo(host, nullptr, &hints, &other) == 0 && other != nullptr) {
-            HTTP_LOG_ERROR(srv, "sd", "addr-type != AF_INET: ", other->ai_family);
+            HTTP_LOG_ERROR(srv, "Sd", "addr-type != AF_INET: ", other->ai_family);
             freeaddrinfo(other);
             return false;
         }
-        HTTP_LOG_ERROR(srv, "sss", "gethostbyname failed: ", gai_strerror(result), host);
+        HTTP_LOG_ERROR(srv, "Sss", "gethostbyname failed: ", gai_strerror(result), host);
         return false;
     }
     bool ok = false;
     if (found == nullptr || found->ai_family != AF_INET) {
-        HTTP_LOG_ERROR(srv, "sd", "addr-type != AF_INET: ", found == nullptr ? 0 : found->ai_family);
+        HTTP_LOG_ERROR(srv, "Sd", "addr-type != AF_INET: ", found == nullptr ? 0 : found->ai_family);
     } else if (found->ai_addrlen != sizeof(sockaddr_in)) {
-        HTTP_LOG_ERROR(srv, "sd", "addr-length != sizeof(in_addr): ", static_cast<int>(found->ai_addrlen));
+        HTTP_LOG_ERROR(srv, "Sd", "addr-length != sizeof(in_addr): ", static_cast<int>(found->ai_addrlen));
     } else {
         *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
         ok = true;
@@ -246,7 +246,7 @@ int network_server_init(server* srv, buffer* host_token, specific_config* s) {
         return fail();
     }
     if (listen(listener->fd, kListenBacklog) != 0) {
-        HTTP_LOG_ERROR(srv, "ss", "listen failed: ", error_text(errno, scratch, sizeof scratch));
+        HTTP_LOG_ERROR(srv, "Ss", "listen failed: ", error_text(errno, scratch, sizeof scratch));
         return fail();
     }
 
@@ -258,7 +258,7 @@ int network_server_init(server* srv, buffer* host_token, specific_config* s) {
     if (s->defer_accept) {
         const int seconds = s->defer_accept;
         if (setsockopt(listener->fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) != 0) {
-            HTTP_LOG_ERROR(srv, "ss", "can't set TCP_DEFER_ACCEPT: ", error_text(errno, scratch, sizeof scratch));
+            HTTP_LOG_ERROR(srv, "Ss", "can't set TCP_DEFER_ACCEPT: ", error_text(errno, scratch, sizeof scratch));
         }
     }
 

@@ -80,7 +80,7 @@ bool read_file_range(server* srv, const chunk* c, int file_fd, std::int64_t posi
                 continue;
             }
             char scratch[128];
-            HTTP_LOG_ERROR(srv, "ssb", "read: ", http_error_text(errno, scratch, sizeof scratch), c->file.name);
+            HTTP_LOG_ERROR(srv, "Ssb", "read: ", http_error_text(errno, scratch, sizeof scratch), c->file.name);
             return false;
         }
         if (got == 0) {
@@ -229,11 +229,11 @@ int write_file_plain(server* srv, connection* con, int fd, chunkqueue* cq, chunk
     char scratch[128];
     const int file_fd = open(c->file.name->ptr, O_RDONLY | O_CLOEXEC);
     if (file_fd == -1) {
-        HTTP_LOG_ERROR(srv, "ss", "open failed: ", http_error_text(errno, scratch, sizeof scratch));
+        HTTP_LOG_ERROR(srv, "Ss", "open failed: ", http_error_text(errno, scratch, sizeof scratch));
         return -1;
     }
     if (lseek(file_fd, position, SEEK_SET) == -1) {
-        HTTP_LOG_ERROR(srv, "ss", "lseek: ", http_error_text(errno, scratch, sizeof scratch));
+        HTTP_LOG_ERROR(srv, "Ss", "lseek: ", http_error_text(errno, scratch, sizeof scratch));
         close(file_fd);
         return -1;
     }

@@ -246,6 +246,7 @@ int Parser::Run() {
         skipped_ = 2;
     }
     con_->request.content_length = 0;
+    con_->request.http_host = nullptr;
     con_->request.http_content_type = nullptr;
     con_->request.http_if_modified_since = nullptr;
     con_->request.http_if_none_match = nullptr;
@@ -696,7 +697,11 @@ int Parser::Conclude() {
     request& req = con_->request;
     con_->header_len = skipped_ + consumed_;
 
-    // Every line is complete now: point into the final stored values.
+    // Every line is complete now: point into the final stored values. The
+    // Host value is the stored header's own buffer.
+    if (host_ != nullptr) {
+        req.http_host = host_->value;
+    }
     if (content_type_ != nullptr) {
         req.http_content_type = content_type_->value->ptr;
     }
@@ -723,14 +728,8 @@ int Parser::Conclude() {
     if (req.http_version == HTTP_VERSION_1_1 && (host_ == nullptr || buffer_is_empty(host_->value))) {
         return Refuse(400, __LINE__, "HTTP/1.1 but Host missing -> 400");
     }
-    if (host_ != nullptr) {
-        // Checked in the stored header, which loses a trailing dot, then
-        // copied into the connection's own Host buffer.
-        const bool valid = request_check_hostname(srv_, con_, host_->value) == 0;
-        buffer_copy_string_buffer(req.http_host, host_->value);
-        if (!valid) {
-            return Refuse(400, __LINE__, "Invalid Hostname -> 400");
-        }
+    if (host_ != nullptr && request_check_hostname(srv_, con_, host_->value) != 0) {
+        return Refuse(400, __LINE__, "Invalid Hostname -> 400");
     }
 
     const bool no_body_method = req.http_method == HTTP_METHOD_GET || req.http_method == HTTP_METHOD_HEAD;

@@ -64,9 +64,8 @@ public:
 
 private:
     std::vector<buffer**> Buffers() {
-        return {&con_.request.request, &con_.request.uri,       &con_.request.orig_uri,
-                &con_.request.request_line, &con_.request.http_host, &con_.request.pathinfo,
-                &con_.parse_request};
+        return {&con_.request.request,      &con_.request.uri,      &con_.request.orig_uri,
+                &con_.request.request_line, &con_.request.pathinfo, &con_.parse_request};
     }
 
     connection con_{};
@@ -304,7 +303,11 @@ TEST_F(RequestParser, TableOfRawRequests) {
             EXPECT_EQ(Text(con->request.orig_uri), c.uri);
         }
         if (c.host != nullptr) {
+            ASSERT_NE(con->request.http_host, nullptr);
             EXPECT_EQ(Text(con->request.http_host), c.host);
+            // The stored header's own value, not a copy.
+            EXPECT_EQ(con->request.http_host,
+                      static_cast<const data_string*>(array_get_element(con->request.headers, "Host"))->value);
         }
         if (c.headers) {
             EXPECT_EQ(con.Headers(), *c.headers);
@@ -347,6 +350,13 @@ TEST_F(RequestParser, FieldsOfAnAcceptedRequest) {
     EXPECT_STREQ(con->request.http_range, "10-");
     EXPECT_EQ(con->request.http_range, static_cast<const data_string*>(
         array_get_element(con->request.headers, "range"))->value->ptr + 6);
+}
+
+TEST_F(RequestParser, NoHostValueWithoutAHost) {
+    ParserConnection con;
+    ASSERT_EQ(Parse(con, Get("X: 1\r\n", "HTTP/1.0")), 0);
+    EXPECT_EQ(con->http_status, 0);
+    EXPECT_EQ(con->request.http_host, nullptr);
 }
 
 TEST_F(RequestParser, RangeOnlyInTheBytesForm) {

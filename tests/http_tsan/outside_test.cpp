@@ -37,7 +37,7 @@ struct ToolResult {
     std::string output;
 };
 
-ToolResult Run(std::vector<std::string> argv) {
+ToolResult RunTool(std::vector<std::string> argv) {
     test::ChildProgram program;
     if (!program.Start(argv)) {
         return {-1, program.Output()};
@@ -50,7 +50,7 @@ ToolResult Run(std::vector<std::string> argv) {
 ToolResult Curl(std::vector<std::string> args) {
     std::vector<std::string> argv = {"curl", "--noproxy", "*", "-sS"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Run(argv);
+    return RunTool(argv);
 }
 
 int Count(const std::string& text, const std::string& what) {
@@ -311,7 +311,7 @@ TEST_F(OutsideTest, WrkLoadOnlySucceedsAndLeavesNoDescriptorsBehind) {
     ASSERT_EQ(Curl({"-s", "-o", "/dev/null", server_.Url("/index.html")}).status, 0);
     const int idle = test::HttpTestServer::OpenDescriptors();
 
-    const ToolResult load = Run({"wrk", "-t", "2", "-c", "64", "-d", "2s", server_.Url("/index.html")});
+    const ToolResult load = RunTool({"wrk", "-t", "2", "-c", "64", "-d", "2s", server_.Url("/index.html")});
     ASSERT_EQ(load.status, 0) << load.output;
     EXPECT_THAT(load.output, HasSubstr("Requests/sec"));
     EXPECT_THAT(load.output, Not(HasSubstr("Socket errors"))) << load.output;
