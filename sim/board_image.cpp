@@ -23,6 +23,19 @@ namespace hx {
 namespace {
 
 constexpr const char* kWebserverConfPath = "/vandik_app/tools/webserver/config/webserver.conf";
+constexpr const char* kWebIndexPath = "/vandik_app/web/index.html";
+
+// The browser pages are not part of this program; a PC run serves this one
+// in their place, so the web server has something to answer with.
+constexpr std::string_view kPlaceholderPage =
+    "<!DOCTYPE html>\n"
+    "<html>\n"
+    "<head><meta charset=\"utf-8\"><title>QAM modulator card</title></head>\n"
+    "<body>\n"
+    "<h1>QAM modulator card</h1>\n"
+    "<p>Placeholder page of the simulated board: the card's web pages are not installed.</p>\n"
+    "</body>\n"
+    "</html>\n";
 
 constexpr std::size_t kTarBlock = 512;
 // The chassis model that the card's upgrade files and version file name.
@@ -117,7 +130,12 @@ bool SimBoardImage_Seed() {
     }
     const std::string_view conf = SimBoardImage_WebserverConf();
     seeded = SeedFile(kWebserverConfPath, std::vector<U8>(conf.begin(), conf.end())) && seeded;
+    seeded = SeedFile(kWebIndexPath, std::vector<U8>(kPlaceholderPage.begin(), kPlaceholderPage.end())) && seeded;
     return seeded;
+}
+
+std::string_view SimBoardImage_PlaceholderPage() {
+    return kPlaceholderPage;
 }
 
 std::string_view SimBoardImage_WebserverConf() {

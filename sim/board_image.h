@@ -12,7 +12,9 @@
 //   - "/vandik_app/tools/webserver/config/webserver.conf": the shipped web
 //     server configuration (tools/webserver/webserver.conf), which takes the
 //     data root, address and port from the values ExportRunProfileEnvironment
-//     sets.
+//     sets;
+//   - "/vandik_app/web/index.html": a placeholder page for the web server to
+//     serve, since the card's browser pages are not part of this program.
 // Files already there are left as they are.
 //
 // Called by main on the simulated board before start-up, and by tests on
@@ -33,6 +35,9 @@ constexpr std::string_view kSimIperf3Line = "iperf3 placeholder of the simulated
 // Writes each missing file of the image. Does nothing on the card profile
 // (false); else true when every file is there afterwards (failures logged).
 bool SimBoardImage_Seed();
+
+// The placeholder page's text.
+std::string_view SimBoardImage_PlaceholderPage();
 
 // The shipped web server configuration text.
 std::string_view SimBoardImage_WebserverConf();

@@ -7,19 +7,33 @@ HX_JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, test and benchmark libraries (zlib only as the benchmarks'
 # CRC yardstick), the SNMP and JSON libraries the card links, clang's fuzzer
-# runtime, and the client tools tests drive the servers with, and ffprobe,
-# which reads the generated streams back.
+# runtime, the client tools tests drive the servers with (curl and the HTTP
+# load generator wrk among them), and ffprobe, which reads the generated
+# streams back.
 HX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   libsnmp-dev libcjson-dev libdvbpsi-dev
-  snmp curl ffmpeg
+  snmp curl wrk ffmpeg
 )
 
+# Only bench/http_compare.sh needs these: nginx (the light build) as the
+# yardstick the card's web server is measured against, never a part of it.
+HX_BENCH_PACKAGES=(nginx-light wrk curl)
+
 hx_install_packages() {
+  hx_install_package_list "${HX_PACKAGES[@]}"
+}
+
+hx_install_bench_packages() {
+  hx_install_package_list "${HX_BENCH_PACKAGES[@]}"
+}
+
+# Installs the named Debian packages that are missing.
+hx_install_package_list() {
   local missing=()
   local package
-  for package in "${HX_PACKAGES[@]}"; do
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi

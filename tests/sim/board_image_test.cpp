@@ -43,6 +43,7 @@ TEST_F(BoardImageTest, AFreshRootGetsAWorkingIperf3AndTheShippedVersion) {
     for (const char* mib : {"/vandik_app/app/MIBs/QAM1-MIB.txt", "/vandik_app/app/MIBs/QAM16-MIB.txt"}) {
         EXPECT_EQ(env.ReadText(mib), kQamMibText) << mib;
     }
+    EXPECT_EQ(env.ReadText("/vandik_app/web/index.html"), SimBoardImage_PlaceholderPage());
 
     // The unpacked placeholder runs as the card's tool would: one line, exit 0.
     // (The simulated board only records iperf3, so run it as the card does.)
@@ -64,8 +65,10 @@ TEST_F(BoardImageTest, FilesAlreadyThereAreLeftAlone) {
     ASSERT_FALSE(archive.empty());
 
     env.WriteText(kIperf3Archive, "not a tar");
+    env.WriteText("/vandik_app/web/index.html", "<p>edited</p>");
     EXPECT_TRUE(SimBoardImage_Seed());
     EXPECT_EQ(env.ReadText(kIperf3Archive), "not a tar");
+    EXPECT_EQ(env.ReadText("/vandik_app/web/index.html"), "<p>edited</p>");
 }
 
 TEST_F(BoardImageTest, TheCardKeepsItsOwnFlash) {

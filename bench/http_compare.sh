@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# The card's web server against nginx, by hand, on a release build:
+#
+#   ./bench/http_compare.sh [seconds per run, default 5]
+#
+# Both servers serve the same file from the same folder on a loopback port,
+# with the same keep-alive limit (16 requests per connection, the card's
+# default) and no access log, one process, one worker. wrk measures
+#   - static: GET of the placeholder page (index.html),
+#   - post:   a small POST to a ".w" name, which the card hands to its web
+#             application and nginx answers with `return` and the same JSON,
+# and the script prints requests/s of each and the ratio card / nginx.
+#
+# nginx (Debian's nginx-light) is only the yardstick: it runs with its own
+# configuration, prefix and pid file in a temporary folder, never as the
+# system's instance, and is stopped by its process id at the end. The card
+# program runs in its own temporary data root, started and stopped the same way.
+source "$(dirname "$0")/../scripts/lib/common.sh"
+cd "$HX_ROOT"
+
+hx_install_bench_packages
+
+seconds="${1:-5}"
+connections=64
+threads=2
+keep_alive=16
+
+hx_configure_release build/release -DHX_BENCH=OFF
+cmake --build build/release --target hx_qam -j "$HX_JOBS"
+
+work="$(mktemp -d /tmp/hx-http-compare-XXXXXX)"
+card_pid=""
+nginx_pid=""
+cleanup() {
+  for pid in "$nginx_pid" "$card_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -KILL "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A port the kernel hands out on loopback, free again when this returns.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+wait_for_port() {
+  local port="$1"
+  for _ in $(seq 1 300); do
+    if curl -s -o /dev/null --noproxy '*' "http://127.0.0.1:$port/index.html"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "nothing answers on port $port" >&2
+  return 1
+}
+
+# --- the card -------------------------------------------------------------
+card_root="$work/card"
+mkdir -p "$card_root"
+card_port="$(free_port)"
+cmake --install build/release --component webserver_modules --prefix "$card_root" >/dev/null
+# The card seeds its placeholder page and its configuration, whose keep-alive
+# limit is the server's default of 16, at start-up.
+build/release/src/hx_qam --data-root "$card_root" --http-port "$card_port" \
+  --inter-board-port "$(free_port)" --nms-port "$(free_port)" --snmp-port "$(free_port)" \
+  --sim-speed-up 100 >"$work/card.out" 2>&1 &
+card_pid=$!
+wait_for_port "$card_port"
+docroot="$card_root/vandik_app/web"
+
+# --- nginx ----------------------------------------------------------------
+nginx_port="$(free_port)"
+mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+master_process off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  keepalive_requests $keep_alive;
+  keepalive_timeout 5s;
+  client_body_temp_path $work/nginx/tmp/body;
+  proxy_temp_path $work/nginx/tmp/proxy;
+  fastcgi_temp_path $work/nginx/tmp/fastcgi;
+  uwsgi_temp_path $work/nginx/tmp/uwsgi;
+  scgi_temp_path $work/nginx/tmp/scgi;
+  types { text/html html; }
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $docroot;
+    index index.html;
+    location ~ \.w\$ {
+      default_type application/json;
+      return 200 '{\n\t"code":\t0,\n\t"description":\tnull\n}';
+    }
+  }
+}
+CONF
+/usr/sbin/nginx -p "$work/nginx" -e "$work/nginx/logs/error.log" -c "$work/nginx/nginx.conf" &
+nginx_pid=$!
+wait_for_port "$nginx_port"
+
+# --- measurements ---------------------------------------------------------
+cat >"$work/post.lua" <<'LUA'
+wrk.method = "POST"
+wrk.body = '{"token":"bench"}'
+wrk.headers["Content-Type"] = "application/json"
+LUA
+
+# Requests per second of one wrk run; non-2xx answers or socket errors fail it.
+measure() {
+  local url="$1"
+  shift
+  local out
+  out="$(wrk -t "$threads" -c "$connections" -d "${seconds}s" "$@" "$url")"
+  if grep -q -e "Socket errors" -e "Non-2xx" <<<"$out"; then
+    echo "$out" >&2
+    echo "errors during the run against $url" >&2
+    exit 1
+  fi
+  awk '/^Requests\/sec:/ { print $2 }' <<<"$out"
+}
+
+for name in card nginx; do
+  port_var="${name}_port"
+  port="${!port_var}"
+  curl -s --noproxy '*' -o /dev/null -w "$name static: %{http_code} %{size_download} bytes\n" \
+    "http://127.0.0.1:$port/index.html"
+  curl -s --noproxy '*' -d '{"token":"bench"}' -o /dev/null -w "$name post: %{http_code} %{size_download} bytes\n" \
+    "http://127.0.0.1:$port/GetModules.w"
+done
+
+card_static="$(measure "http://127.0.0.1:$card_port/index.html")"
+nginx_static="$(measure "http://127.0.0.1:$nginx_port/index.html")"
+card_post="$(measure "http://127.0.0.1:$card_port/GetModules.w" -s "$work/post.lua")"
+nginx_post="$(measure "http://127.0.0.1:$nginx_port/GetModules.w" -s "$work/post.lua")"
+
+echo
+echo "wrk -t $threads -c $connections -d ${seconds}s, keep-alive limit $keep_alive, one worker each"
+printf '%-8s %14s %14s %8s\n' "" "card req/s" "nginx req/s" "ratio"
+printf '%-8s %14s %14s %8s\n' "static" "$card_static" "$nginx_static" \
+  "$(awk -v a="$card_static" -v b="$nginx_static" 'BEGIN { printf "%.2f", a / b }')"
+printf '%-8s %14s %14s %8s\n' "post" "$card_post" "$nginx_post" \
+  "$(awk -v a="$card_post" -v b="$nginx_post" 'BEGIN { printf "%.2f", a / b }')"

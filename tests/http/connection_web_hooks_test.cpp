@@ -1,0 +1,73 @@
+// The web hooks' stand-ins, on a connection from the table: which requests
+// are spooled to an upload file (by the request line's path alone), and which
+// names get the success reply.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "http/connection_internal.h"
+#include "http/connection_test_server.h"
+#include "http/http_test_util.h"
+
+namespace hx {
+namespace {
+
+class WebHooks : public testing::Test {
+protected:
+    void SetUp() override { con_ = connections_get_new_connection(server_.srv()); }
+    void TearDown() override { connection_del(server_.srv(), con_); }
+
+    void Header(const std::string& text) { buffer_copy_string(con_->request.request, text.c_str()); }
+
+    conntest::ConnectionTestServer server_;
+    connection* con_ = nullptr;
+};
+
+TEST_F(WebHooks, UploadNamesAreTakenFromTheRequestLinesPathOnly) {
+    const struct {
+        const char* header;
+        int large;
+    } cases[] = {
+        {"POST /Upgrade.w HTTP/1.1\r\nHost: a\r\n\r\n", 1},
+        {"POST /ImportConfig.w HTTP/1.1\r\n\r\n", 1},
+        {"POST /1/proxy/ImportSiTable.w?x=1 HTTP/1.1\r\n\r\n", 1},
+        {"POST ImportSiTable.w HTTP/1.1\r\n\r\n", 1},
+        {"POST /Upgrade.w/x HTTP/1.1\r\n\r\n", 0},
+        {"POST /NoUpgrade.w HTTP/1.1\r\n\r\n", 0},
+        {"POST /Upgrade.wx HTTP/1.1\r\n\r\n", 0},
+        {"POST /SetTsParam.w HTTP/1.1\r\nReferer: http://card/Upgrade.w\r\n\r\n", 0},
+        {"POST /Upgrade.w?Upgrade.w HTTP/1.1\r\n\r\n", 1},
+        {"POST /Set.w?to=Upgrade.w HTTP/1.1\r\n\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        Header(c.header);
+        EXPECT_EQ(web_ProcessIsLargeData(con_), c.large) << c.header;
+    }
+    EXPECT_EQ(web_ProcessIsLargeData(nullptr), 0);
+}
+
+TEST_F(WebHooks, StandInAnswersDotWNamesAndGetModules) {
+    const struct {
+        const char* header;
+        U32 result;
+    } cases[] = {
+        {"POST /GetNIT.w HTTP/1.1\r\n\r\n", 0},
+        {"POST /GetModules HTTP/1.1\r\n\r\n", 0},
+        {"POST /a/b/Anything.w?q HTTP/1.1\r\n\r\n", 0},
+        {"POST /GetModulesX HTTP/1.1\r\n\r\n", 770},
+        {"POST /index.html HTTP/1.1\r\nX: Beat.w\r\n\r\n", 770},
+        {"POST /.w/x HTTP/1.1\r\n\r\n", 770},
+    };
+    Web_SetRequestHookForTest(nullptr);
+    for (const auto& c : cases) {
+        Header(c.header);
+        test::BufferPtr reply = test::NewBuffer();
+        EXPECT_EQ(web_ProcessData(reply.get(), server_.srv(), con_), c.result) << c.header;
+        EXPECT_EQ(test::Text(reply.get()), c.result == 0 ? "{\n\t\"code\":\t0,\n\t\"description\":\tnull\n}" : "")
+            << c.header;
+    }
+}
+
+}  // namespace
+}  // namespace hx

@@ -1,0 +1,322 @@
+// The splay tree against an ordered map, and the stat cache on real files:
+// entries, errors, symbolic links, the once-a-second reuse, hash collisions
+// and the cleanup in virtual time.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+
+#include "http/http_test_util.h"
+#include "http/etag.h"
+#include "http/stat_cache.h"
+#include "support/test_env.h"
+
+namespace hx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Checks every node's size and the search order; the node count.
+int CheckTree(const tree_node* t, long low, long high) {
+    if (t == nullptr) {
+        return 0;
+    }
+    EXPECT_GT(t->key, low);
+    EXPECT_LT(t->key, high);
+    const int left = CheckTree(t->left, low, t->key);
+    const int right = CheckTree(t->right, t->key, high);
+    EXPECT_EQ(t->size, left + right + 1) << "key " << t->key;
+    return left + right + 1;
+}
+
+void FreeTree(tree_node* t) {
+    while (t != nullptr) {
+        t = splaytree_delete(t, t->key);
+    }
+}
+
+TEST(SplayTree, MatchesAnOrderedMapUnderRandomInsertAndDelete) {
+    std::mt19937 random(18);
+    std::uniform_int_distribution<int> keys(0, 200);
+    std::map<int, std::intptr_t> model;
+    tree_node* tree = nullptr;
+    for (int step = 0; step < 20000; ++step) {
+        const int key = keys(random);
+        const int what = static_cast<int>(random() % 3);
+        if (what == 0) {
+            tree = splaytree_insert(tree, key, reinterpret_cast<void*>(static_cast<std::intptr_t>(step)));
+            model.emplace(key, step);  // an existing key keeps its data
+            ASSERT_EQ(tree->key, key);
+        } else if (what == 1) {
+            tree = splaytree_delete(tree, key);
+            model.erase(key);
+        } else {
+            tree = splaytree_splay(tree, key);
+            if (model.count(key) != 0) {
+                ASSERT_EQ(tree->key, key);
+                EXPECT_EQ(reinterpret_cast<std::intptr_t>(tree->data), model[key]);
+            } else if (tree != nullptr) {
+                // The last node on the search path: a neighbour of the key.
+                auto above = model.upper_bound(key);
+                const bool is_next = above != model.end() && above->first == tree->key;
+                const bool is_previous = above != model.begin() && std::prev(above)->first == tree->key;
+                EXPECT_TRUE(is_next || is_previous) << key << " at " << tree->key;
+            }
+        }
+        ASSERT_EQ(CheckTree(tree, -1, 1L << 40), static_cast<int>(model.size())) << "step " << step;
+        ASSERT_EQ(tree == nullptr ? 0 : tree->size, static_cast<int>(model.size()));
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+    FreeTree(tree);
+}
+
+TEST(SplayTree, AscendingInsertsThenDeletesKeepSizes) {
+    tree_node* tree = nullptr;
+    for (int key = 0; key < 1000; ++key) {
+        tree = splaytree_insert(tree, key, nullptr);
+    }
+    tree = splaytree_splay(tree, 0);  // a long left spine, splayed back
+    EXPECT_EQ(CheckTree(tree, -1, 1L << 40), 1000);
+    EXPECT_EQ(splaytree_delete(nullptr, 3), nullptr);
+    EXPECT_EQ(splaytree_splay(nullptr, 3), nullptr);
+    for (int key = 999; key >= 0; key -= 2) {
+        tree = splaytree_delete(tree, key);
+    }
+    EXPECT_EQ(CheckTree(tree, -1, 1L << 40), 500);
+    tree = splaytree_delete(tree, 5000);  // absent: nothing changes
+    EXPECT_EQ(tree->size, 500);
+    FreeTree(tree);
+}
+
+class StatCache : public testing::Test {
+protected:
+    void SetUp() override {
+        srv_ = server_init();
+        srv_->errorlog_fd = memfd_create("errorlog", 0);
+        srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_SIMPLE;
+        srv_->stat_cache = stat_cache_init();
+        Tick();
+        mimetypes_ = array_init();
+        array_set_key_value(mimetypes_, ".html", 5, "text/html", 9);
+        array_set_key_value(mimetypes_, ".tar.gz", 7, "application/x-tgz", 17);
+        array_set_key_value(mimetypes_, ".gz", 3, "application/x-gzip", 18);
+        con_.conf.mimetypes = mimetypes_;
+        con_.conf.follow_symlink = 1;
+        con_.etag_flags = ETAG_USE_INODE | ETAG_USE_SIZE | ETAG_USE_MTIME;
+        dir_ = env_.root() / "www";
+        fs::create_directories(dir_ / "sub");
+    }
+    void TearDown() override {
+        array_free(mimetypes_);
+        ::close(srv_->errorlog_fd);
+        srv_->errorlog_fd = 2;
+        server_free(srv_);
+    }
+    // The second the event loop would take at its next turn.
+    void Tick() { srv_->cur_ts = static_cast<std::time_t>(TheClock().WallTime().tv_sec); }
+    void Advance(int seconds) {
+        env_.clock().Advance(static_cast<std::uint64_t>(seconds) * 1'000'000);
+        Tick();
+    }
+    std::string Write(const std::string& name, const std::string& text) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+    handler_t Get(const std::string& path, stat_cache_entry** sce) {
+        auto name = test::NewBuffer(path);
+        errno = 0;
+        return stat_cache_get_entry(srv_, &con_, name.get(), sce);
+    }
+    int Entries() const { return srv_->stat_cache->files == nullptr ? 0 : srv_->stat_cache->files->size; }
+    std::string Log() const { return test::ErrorLogText(srv_); }
+
+    test::TestEnvironment env_;
+    server* srv_ = nullptr;
+    connection con_{};
+    array* mimetypes_ = nullptr;
+    fs::path dir_;
+};
+
+TEST_F(StatCache, RegularFileGetsTypeAndEtag) {
+    const struct {
+        const char* name;
+        const char* type;
+    } cases[] = {
+        {"index.html", "text/html"},
+        {"PAGE.HTML", "text/html"},
+        {"backup.tar.gz", "application/x-tgz"},  // the first matching suffix, in configured order
+        {"log.gz", "application/x-gzip"},
+        {"data.bin", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Write(c.name, "12345");
+        stat_cache_entry* sce = nullptr;
+        ASSERT_EQ(Get(path, &sce), HANDLER_GO_ON);
+        ASSERT_NE(sce, nullptr);
+        EXPECT_EQ(test::Text(sce->name), path);
+        EXPECT_EQ(test::Text(sce->content_type), c.type);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(test::Text(sce->etag), std::to_string(st.st_ino) + "-5-" + std::to_string(st.st_mtime));
+        EXPECT_EQ(sce->st.st_size, 5);
+        EXPECT_EQ(sce->stat_ts, srv_->cur_ts);
+        EXPECT_EQ(sce->is_symlink, 0);
+    }
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(StatCache, DirectoriesGetAnEtagOtherFilesNone) {
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get((dir_ / "sub").string(), &sce), HANDLER_GO_ON);
+    EXPECT_TRUE(S_ISDIR(sce->st.st_mode));
+    EXPECT_FALSE(test::Text(sce->etag).empty());
+    EXPECT_EQ(test::Text(sce->content_type), "");
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(Get((dir_ / "fifo").string(), &sce), HANDLER_GO_ON);
+    EXPECT_EQ(test::Text(sce->etag), "");
+}
+
+TEST_F(StatCache, FailuresSetErrno) {
+    const std::string file = Write("file.html", "x");
+    const struct {
+        std::string path;
+        int error;
+    } cases[] = {
+        {(dir_ / "missing.html").string(), ENOENT},
+        {file + "/", ENOTDIR},         // a file named as a folder
+        {file + "/extra", ENOTDIR},    // a file used as a folder
+        {"", ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        stat_cache_entry* sce = nullptr;
+        EXPECT_EQ(Get(c.path, &sce), HANDLER_ERROR);
+        EXPECT_EQ(errno, c.error);
+        EXPECT_EQ(sce, nullptr);
+    }
+    if (::geteuid() != 0) {
+        const std::string closed = Write("closed.html", "x");
+        fs::permissions(closed, fs::perms::none);
+        stat_cache_entry* sce = nullptr;
+        EXPECT_EQ(Get(closed, &sce), HANDLER_ERROR);
+        EXPECT_EQ(errno, EACCES);
+    }
+}
+
+TEST_F(StatCache, SymbolicLinksAreMarkedWhenNotFollowed) {
+    const std::string target = Write("real.html", "x");
+    fs::create_symlink(target, dir_ / "link.html");
+    fs::create_directory_symlink(dir_ / "sub", dir_ / "linkdir");
+    Write("sub/inner.html", "y");
+    const struct {
+        std::string path;
+        bool follow;
+        bool is_link;
+    } cases[] = {
+        {(dir_ / "link.html").string(), false, true},
+        {(dir_ / "linkdir/inner.html").string(), false, true},  // a parent folder is the link
+        {(dir_ / "linkdir").string() + "/", false, true},
+        {target, false, false},
+        {(dir_ / "sub/inner.html").string(), false, false},
+        {(dir_ / "link.html").string(), true, false},
+        {(dir_ / "linkdir/inner.html").string(), true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + (c.follow ? " followed" : " not followed"));
+        con_.conf.follow_symlink = c.follow ? 1 : 0;
+        stat_cache_entry* sce = nullptr;
+        ASSERT_EQ(Get(c.path, &sce), HANDLER_GO_ON);
+        EXPECT_EQ(sce->is_symlink != 0, c.is_link);
+    }
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(StatCache, SimpleEngineStatsOncePerSecond) {
+    const std::string path = Write("page.html", "one");
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get(path, &sce), HANDLER_GO_ON);
+    Write("page.html", "three");
+    ASSERT_EQ(Get(path, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(sce->st.st_size, 3) << "taken again within the same second";
+    Advance(1);
+    ASSERT_EQ(Get(path, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(sce->st.st_size, 5);
+    EXPECT_EQ(Entries(), 1);
+
+    srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_NONE;
+    Write("page.html", "sixsix");
+    ASSERT_EQ(Get(path, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(sce->st.st_size, 6);
+    // A vanished file is an error even while its entry is fresh.
+    srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_SIMPLE;
+    Advance(1);
+    fs::remove(path);
+    EXPECT_EQ(Get(path, &sce), HANDLER_ERROR);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// Bernstein's hash as the cache keys paths (with the follow-symlink digit).
+int Hash(const std::string& text) {
+    std::uint32_t h = 5381;
+    for (unsigned char c : text) {
+        h = h * 33 + c;
+    }
+    return static_cast<int>(h & 0x7FFFFFFF);
+}
+
+TEST_F(StatCache, CollidingPathTakesTheEntryOver) {
+    // 33 * 'b' + 'A' == 33 * 'a' + 'b': equal hashes from there on.
+    const std::string first = (dir_ / "bA.html").string();
+    const std::string second = (dir_ / "ab.html").string();
+    ASSERT_EQ(Hash(first + "1"), Hash(second + "1"));
+    std::ofstream(first) << "first";
+    std::ofstream(second) << "second!";
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get(first, &sce), HANDLER_GO_ON);
+    ASSERT_EQ(Get(second, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(test::Text(sce->name), second);
+    EXPECT_EQ(sce->st.st_size, 7);
+    // Same second: the first path must not be served the second's entry.
+    ASSERT_EQ(Get(first, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(test::Text(sce->name), first);
+    EXPECT_EQ(sce->st.st_size, 5);
+    EXPECT_EQ(Entries(), 1);
+}
+
+TEST_F(StatCache, CleanupDropsEntriesOlderThanTwoSeconds) {
+    const std::string old_file = Write("old.html", "x");
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get(old_file, &sce), HANDLER_GO_ON);
+    Advance(1);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(Get(Write("n" + std::to_string(i) + ".html", "x"), &sce), HANDLER_GO_ON);
+    }
+    EXPECT_EQ(Entries(), 21);
+    Advance(1);
+    EXPECT_EQ(stat_cache_trigger_cleanup(srv_), 0);
+    EXPECT_EQ(Entries(), 21) << "two seconds old stays";
+    Advance(1);
+    stat_cache_trigger_cleanup(srv_);
+    EXPECT_EQ(Entries(), 20);
+    EXPECT_EQ(CheckTree(srv_->stat_cache->files, -1, 1L << 40), 20);
+    Advance(1);
+    stat_cache_trigger_cleanup(srv_);
+    EXPECT_EQ(Entries(), 0);
+    // Looked up again, a path gets a fresh entry.
+    ASSERT_EQ(Get(old_file, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(Entries(), 1);
+}
+
+}  // namespace
+}  // namespace hx

@@ -1,0 +1,85 @@
+// The card's HTTP server thread alone, for tests that talk to it from outside
+// (curl, wrk, raw sockets): a configuration in a TestEnvironment data root,
+// the modules installed into its lib folder, a free loopback port, and a
+// recording web hook in place of the stand-in.
+//
+// The server runs the real start-up, loop turns and exit path in a thread of
+// its own. Start-up changes process-wide state (signal dispositions, the time
+// locale, descriptor 2, which stays on the test's standard error), so one
+// test server runs at a time in a test program, and tests that start one live
+// in a *_tsan folder.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/types.h"
+#include "http/http_base.h"
+#include "support/test_env.h"
+
+namespace hx::test {
+
+// One POST as the web hook saw it.
+struct WebCall {
+    std::string name;        // the last segment of the request path
+    std::string body;        // the body held in memory
+    long long uploadSize;    // bytes of the upload file, -1 when none
+    std::uint32_t uploadCrc; // CRC-32 of the upload file's bytes
+};
+
+struct HttpServerOptions {
+    // The document root's line; empty leaves the key out.
+    std::string documentRoot = "/vandik_app/web";  // under the data root
+    // Lines appended to the configuration.
+    std::string extra;
+    // Where descriptor 2 goes once the server's log is open.
+    std::string breakagelog = "/dev/stderr";
+};
+
+// The configuration file the server thread reads: the listener on
+// 127.0.0.1:`port`, the error log in the data root, the mime types of the
+// shipped file, then `options.extra`. Also the modules, installed into the
+// data root's lib folder.
+void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpServerOptions& options = {});
+
+// The server's own error log file ("" while there is none).
+std::string HttpServerErrorLog(const TestEnvironment& env);
+
+class HttpTestServer {
+public:
+    explicit HttpTestServer(TestEnvironment& env, HttpServerOptions options = {});
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer&) = delete;
+    HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    // Starts the server thread on a free port, retrying with another port
+    // when the chosen one is taken before the server binds it. False when
+    // start-up failed for another reason (see ErrorLog()).
+    bool Start();
+    // Asks the loop to stop and waits for the exit path. Idempotent.
+    void Stop();
+    bool running() const { return thread_.joinable(); }
+
+    std::uint16_t port() const { return port_; }
+    std::string Url(const std::string& path) const;
+    std::string ErrorLog() const { return HttpServerErrorLog(env_); }
+    // The descriptors the process holds right now.
+    static int OpenDescriptors();
+
+    std::vector<WebCall> WebCalls();
+
+private:
+    static U32 RecordingHook(buffer* reply, server* srv, connection* con);
+    void Run(server* srv);
+
+    TestEnvironment& env_;
+    HttpServerOptions options_;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace hx::test
