@@ -15,4 +15,10 @@ int web_ProcessIsLargeData(connection* con);
 // Fills `reply` with the JSON reply of a POST; 0 answers 200, 770 answers 404.
 U32 web_ProcessData(buffer* reply, server* srv, connection* con);
 
+// Tests put a recording hook in place of web_ProcessData's stand-in body
+// (same arguments and result); null puts the stand-in back. Set only while
+// no server thread runs.
+using WebProcessDataHook = U32 (*)(buffer* reply, server* srv, connection* con);
+void Web_SetRequestHookForTest(WebProcessDataHook hook);
+
 }  // namespace hx
