@@ -195,7 +195,7 @@ void CvtHex(const HASH Bin, HASHHEX Hex) {
 }
 
 int http_auth_get_password(server* srv, mod_auth_plugin_data* p, buffer* username, buffer* realm, buffer* password) {
-    if (buffer_is_empty(username) || buffer_is_empty(realm)) {
+    if (TextOf(username).empty() || TextOf(realm).empty()) {
         return -1;
     }
     switch (p->conf.auth_backend) {
@@ -211,7 +211,7 @@ int http_auth_get_password(server* srv, mod_auth_plugin_data* p, buffer* usernam
             return -1;
     }
     const UserFile file = UserFileOf(p->conf);
-    if (buffer_is_empty(file.name)) {
+    if (TextOf(file.name).empty()) {
         return -1;
     }
     stream content{};
