@@ -132,10 +132,12 @@ TEST(StartupTest, TheProgramStartsOnTheSimulatedBoardAndRunsEveryStep) {
     EXPECT_TRUE(std::filesystem::exists(env.Path("/vandik_data/logSetting.config")));
 
     // The only errors of a first start are the parameter store's notes that
-    // its files are not there yet (it then writes them).
+    // its files are not there yet (it then writes them), and that there is no
+    // JSON copy of the QAM settings to restore them from.
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        if (line.find("[ERROR]") != std::string::npos) {
+        if (line.find("[ERROR]") != std::string::npos &&
+            line.find("open file: /product_data/oid.json failed") == std::string::npos) {
             EXPECT_NE(std::string::npos, line.find("Config file [/product_data/HX_")) << line;
             EXPECT_NE(std::string::npos, line.find(".conf] is not exist!")) << line;
         }

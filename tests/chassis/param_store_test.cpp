@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "chassis/param_store.h"
+#include "chassis/qam_json.h"
 #include "core/common_fun.h"
 #include "core/log.h"
 #include "platform/ip_monitor.h"
@@ -29,6 +30,7 @@ constexpr MarkedSettings kFactory{200000, 1234};
 // Logs show the card's paths with "vandik" replaced.
 const std::string kQamShown = "/product_data/HX_QAM.conf";
 const std::string kModelShown = "/product_data/HX_OutPutTSP.conf";
+const std::string kNoJsonCopy = "open file: /product_data/oid.json failed";
 
 U32 CrcOf(const std::vector<U8>& bytes, std::size_t from, std::size_t to) {
     return Common_CRC_Calculate(bytes.data() + from, static_cast<U32>(to - from), kCrcInitLinks);
@@ -41,8 +43,9 @@ void PutCrc(std::vector<U8>& bytes, std::size_t at, std::size_t from, std::size_
 class ParamStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // These tests start from a data root without a model file.
-        env.FailOnUnexpectedErrors({"Config file [" + kModelShown + "] is not exist!"});
+        // These tests start from a data root without a model file, and a
+        // start-up from factory defaults finds no JSON copy to restore.
+        env.FailOnUnexpectedErrors({"Config file [" + kModelShown + "] is not exist!", kNoJsonCopy});
         log_Init(kMainLogPath);
         test::ResetParameterState();
         PARAMS_SetRemoveHook(nullptr);
@@ -436,7 +439,8 @@ TEST_F(ParamStoreTest, WebFactoryInBothModes) {
     EXPECT_EQ(0u, PARAMS_WEB_Factory(WEB_SET_FACTORY));
     EXPECT_TRUE(Logged("PARAMS_TSP_Factory:"));
     EXPECT_TRUE(Logged("PARAMS_Factory success"));
-    EXPECT_TRUE(Logged("DATA_Save:"));
+    EXPECT_NE(std::string::npos, env.ReadText(kQamJsonFilePath).find("\"frequency\":\t200000,"))
+        << "the JSON copy holds the factory settings";
     EXPECT_EQ(0, test::LiveMarks({kFactory}));
     test::ResetParameterState();
     PARAMS_Init();

@@ -178,8 +178,9 @@ TEST_F(ModelCopyTest, FactoryModelsAreEmptyAndAFailedFactoryKeepsTheOldOnes) {
 // sends clear orders to the input slots, which is never done under the lock).
 TEST(ModelFactoryStartTest, TheParameterStepMakesTheFactoryModels) {
     test::TestEnvironment env;
-    // A fresh data root: start-up finds neither settings file.
-    env.FailOnUnexpectedErrors({"HX_QAM.conf] is not exist!", "HX_OutPutTSP.conf] is not exist!"});
+    // A fresh data root: start-up finds neither settings file nor JSON copy.
+    env.FailOnUnexpectedErrors(
+        {"HX_QAM.conf] is not exist!", "HX_OutPutTSP.conf] is not exist!", "open file: /product_data/oid.json failed"});
     test::SimBoard board;
     test::ScopedSharedModels models;
     ASSERT_EQ(0u, PARAMS_Init());

@@ -80,7 +80,7 @@ TEST_F(WebAccessorsTest, PsiIntervalTakenToSixteenBitsAndZeroRefused) {
 }
 
 TEST_F(WebAccessorsTest, SecondMacFromTheSavedIpMonitorSettings) {
-    env.FailOnUnexpectedErrors({"is not exist!"});
+    env.FailOnUnexpectedErrors({"is not exist!", "open file: /product_data/oid.json failed"});
     Reload();
     QAM_IPMonitorPara monitor = *GetQAMIPMonitor_Handle();
     const U8 mac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
