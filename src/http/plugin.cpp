@@ -138,10 +138,10 @@ std::string text_of(const buffer* b) {
 }
 
 bool named_earlier(const array* modules, size_t index) {
-    const auto* name = static_cast<const data_string*>(modules->data[index]);
+    const buffer* name = static_cast<const data_string*>(modules->data[index])->value;
     for (size_t i = 0; i < index; ++i) {
         const data_unset* earlier = modules->data[i];
-        if (earlier->type == TYPE_STRING && buffer_is_equal(static_cast<const data_string*>(earlier)->value, name->value)) {
+        if (earlier->type == TYPE_STRING && buffer_is_equal(static_cast<const data_string*>(earlier)->value, name)) {
             return true;
         }
     }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,16 @@ TEST_F(Connections, HeaderWithoutItsEndIsRefusedOnlyPast64KiB) {
     }
 }
 
+TEST_F(Connections, WholeHeaderAbove64KiBInOneReadIsRefusedToo) {
+    server_.ExpectLog("oversized request-header -> sending Status 414");
+    auto client = server_.Connect();
+    server_.Send(*client, Get("/page", "X-Long: " + std::string(70000, 'a') + "\r\n"));
+    const auto responses = server_.Responses(*client, 1);
+    ASSERT_EQ(responses.size(), 1u);
+    EXPECT_EQ(responses[0].status, 414);
+    EXPECT_TRUE(server_.SeesClose(*client));
+}
+
 TEST_F(Connections, UnknownNameGetsTheBuiltInPageByteForByte) {
     auto client = server_.Connect();
     server_.Send(*client, Post("/NoSuchRequest", "{}"));
@@ -325,6 +336,64 @@ TEST_F(Connections, IdleLimitsOfTheFirstAndOfLaterRequests) {
     EXPECT_FALSE(kept->closed);
     server_.Advance(1);
     EXPECT_TRUE(server_.SeesClose(*kept));
+}
+
+TEST_F(Connections, CoreAnswersOptionsAndRefusesWhatNoModuleServes) {
+    std::ofstream(server_.document_root() / "page.html") << "page";
+    const struct {
+        std::string request;
+        int status;
+        const char* allow;
+    } cases[] = {
+        {"OPTIONS /page.html HTTP/1.1\r\nHost: card\r\n\r\n", 200, "OPTIONS, GET, HEAD, POST"},
+        {"OPTIONS * HTTP/1.1\r\nHost: card\r\n\r\n", 200, "OPTIONS, GET, HEAD, POST"},
+        {"OPTIONS /missing.html HTTP/1.1\r\nHost: card\r\n\r\n", 404, ""},
+        {"PUT /page.html HTTP/1.1\r\nHost: card\r\nContent-Length: 0\r\n\r\n", 403, ""},
+        {"BREW /page.html HTTP/1.1\r\nHost: card\r\n\r\n", 501, ""},
+        {Get("/page.html"), 403, ""},  // no module loaded serves files
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        auto client = server_.Connect();
+        server_.Send(*client, c.request);
+        const auto responses = server_.Responses(*client, 1);
+        ASSERT_EQ(responses.size(), 1u);
+        EXPECT_EQ(responses[0].status, c.status);
+        EXPECT_EQ(responses[0].Header("Allow"), c.allow);
+        EXPECT_EQ(responses[0].Header("Content-Length"), std::to_string(responses[0].body.size()));
+    }
+    EXPECT_TRUE(WebCalls().empty());
+}
+
+TEST(ConnectionErrorFiles, ConfiguredErrorFileReplacesTheBuiltInPage) {
+    ConnectionTestServer server("", "server.errorfile-prefix = \"/placeholder\"\n");
+    const std::string prefix = (server.document_root() / "status-").string();
+    std::ofstream(prefix + "404.html") << "<p>no such page</p>\n";
+    buffer_copy_string(server.srv()->config_storage[0]->errorfile_prefix, prefix.c_str());
+    auto client = server.Connect();
+    server.Send(*client, Post("/Unknown", "{}") + Get("/missing.html"));
+    const auto responses = server.Responses(*client, 2);
+    ASSERT_EQ(responses.size(), 2u);
+    for (const HttpResponse& response : responses) {
+        EXPECT_EQ(response.status, 404);
+        EXPECT_EQ(response.body, "<p>no such page</p>\n");
+    }
+}
+
+TEST_F(Connections, StateHandlingIsLoggedWhenAskedFor) {
+    srv()->srvconf.log_state_handling = 1;
+    server_.ExpectLog("(connections.");
+    auto client = server_.Connect();
+    server_.Send(*client, Post("/Beat.w", "{}", "Connection: close\r\n"));
+    ASSERT_EQ(server_.Responses(*client, 1).size(), 1u);
+    client.reset();
+    server_.Turn();
+    const std::string log = server_.Log();
+    for (const char* text : {") state at start ", ") state for fd ", " req-start \n", " read \n", " handle-req \n",
+                             " resp-start \n", " write \n", " resp-end \n", ") shutdown for fd ",
+                             ") connection closed for fd ", ") state at exit: "}) {
+        EXPECT_NE(log.find(text), std::string::npos) << text;
+    }
 }
 
 // Bytes of an upload: position-dependent, so a lost or repeated block shows.

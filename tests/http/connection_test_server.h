@@ -146,8 +146,9 @@ private:
 
 class ConnectionTestServer {
 public:
-    // `upload_dir`: the upload folder; empty for one of the data root.
-    explicit ConnectionTestServer(const std::string& upload_dir = "") {
+    // `upload_dir`: the upload folder, empty for one in the data root;
+    // `extra_config`: lines appended to the configuration.
+    explicit ConnectionTestServer(const std::string& upload_dir = "", const std::string& extra_config = "") {
         WebCalls().clear();
         www_ = env_.root() / "www";
         uploads_ = upload_dir.empty() ? env_.root() / "uploads" : std::filesystem::path(upload_dir);
@@ -157,7 +158,8 @@ public:
         }
         const std::filesystem::path config = env_.root() / "connection.conf";
         std::ofstream(config) << "server.document-root = \"" << www_.string() << "\"\n"
-                              << "server.upload-dirs = ( \"" << uploads_.string() << "\" )\n";
+                              << "server.upload-dirs = ( \"" << uploads_.string() << "\" )\n"
+                              << extra_config;
 
         srv_ = server_init();
         srv_->errorlog_fd = ::memfd_create("errorlog", 0);
@@ -205,6 +207,7 @@ public:
     std::uint16_t port() const { return port_; }
     server_socket* listener() { return &listener_; }
     const std::filesystem::path& upload_dir() const { return uploads_; }
+    const std::filesystem::path& document_root() const { return www_; }
 
     void Turn() { server_loop_turn(srv_, 0); }
 

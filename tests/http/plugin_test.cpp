@@ -32,15 +32,20 @@ protected:
     }
     void TearDown() override { Stop(); }
 
-    // A fresh server whose configuration is `config` and whose module list is
-    // exactly `modules` (the reader's default modules taken out again).
-    void Start(const std::vector<std::string>& modules, const std::string& config = "") {
+    // A fresh server whose configuration is `config`, with the module list
+    // the configuration reader made of it.
+    void StartAsConfigured(const std::string& config) {
         Stop();
         srv_ = server_init();
         srv_->errorlog_fd = memfd_create("errorlog", 0);
         const std::string path = (env_.root() / "webserver.conf").string();
         std::ofstream(path) << config;
         ASSERT_EQ(config_read(srv_, path.c_str()), 0);
+    }
+    // The same, with exactly `modules` (the reader's default modules taken
+    // out again).
+    void Start(const std::vector<std::string>& modules, const std::string& config = "") {
+        StartAsConfigured(config);
         array_reset(srv_->srvconf.modules);
         for (const std::string& name : modules) {
             array_set_key_value(srv_->srvconf.modules, "", 0, name.data(), name.size());
@@ -121,6 +126,37 @@ const std::vector<Walker>& Walkers() {
     return walkers;
 }
 
+TEST_F(PluginLoader, TheServersOwnModulesSurroundTheConfiguredOnesInLoadOrder) {
+    test::InstallHttpModules(env_.root());
+    const struct {
+        const char* config;
+        std::vector<std::string> loaded;
+    } cases[] = {
+        {"", {"mod_indexfile", "mod_dirlisting", "mod_staticfile"}},
+        {"server.modules = ( \"mod_recording\" )\n",
+         {"mod_indexfile", "mod_recording", "mod_dirlisting", "mod_staticfile"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        StartAsConfigured(c.config);
+        ASSERT_EQ(plugins_load(srv_), 0) << Log();
+        ASSERT_EQ(plugins_call_init(srv_), HANDLER_GO_ON) << Log();
+        ASSERT_EQ(plugins_call_set_defaults(srv_), HANDLER_GO_ON) << Log();
+        ASSERT_EQ(srv_->plugins.used, c.loaded.size());
+        for (size_t i = 0; i < c.loaded.size(); ++i) {
+            EXPECT_EQ(Name(i), c.loaded[i]);
+            EXPECT_EQ(IdOf(i), i + 1);
+        }
+        // The three take requests when they start; no other hook has a list
+        // unless the recording module is there.
+        plugin** starts = srv_->plugin_slots[PLUGIN_FUNC_HANDLE_SUBREQUEST_START];
+        ASSERT_NE(starts, nullptr);
+        EXPECT_EQ(starts[c.loaded.size() - 1], srv_->plugins.ptr[c.loaded.size() - 1]);
+        EXPECT_EQ(srv_->plugin_slots[PLUGIN_FUNC_HANDLE_URI_RAW] != nullptr, c.loaded.size() == 4);
+        EXPECT_EQ(plugins_call_handle_uri_raw(srv_, &con_), HANDLER_GO_ON);
+    }
+}
+
 TEST_F(PluginLoader, ADuplicateModuleIsLoadedTwiceAndEveryHookIsWalkedInLoadOrder) {
     Start({"mod_recording", "mod_recording"});
     ASSERT_EQ(plugins_load(srv_), 0);
@@ -198,8 +234,9 @@ TEST_F(PluginLoader, AWalkStopsAtAResultOtherThanGoOnAndRefusesUnknownOnes) {
             }
             EXPECT_EQ(Recorded(), expected);
             const std::string message =
-                server_hook ? ") PLUGIN_FUNC_HANDLE_TRIGGER mod_recording unknown state: " + std::to_string(c.result) + " \n"
-                            : ") PLUGIN_FUNC_HANDLE_URI_RAW mod_recording unknown state \n";
+                server_hook
+                    ? ") PLUGIN_FUNC_HANDLE_TRIGGER mod_recording unknown state: " + std::to_string(c.result) + " \n"
+                    : ") PLUGIN_FUNC_HANDLE_URI_RAW mod_recording unknown state \n";
             EXPECT_EQ(Log().find(message) != std::string::npos, c.unknown) << Log();
         }
     }

@@ -69,7 +69,10 @@ std::string ExpectedEtag(const struct stat& st) {
     for (unsigned char c : text) {
         h = ((h << 5) | (h >> 27)) ^ c;
     }
-    return "\"" + std::to_string(static_cast<std::int32_t>(h)) + "\"";
+    std::string quoted = "\"";
+    quoted += std::to_string(static_cast<std::int32_t>(h));
+    quoted += '"';
+    return quoted;
 }
 
 std::string HttpTime(std::time_t t) {
