@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "http/errorlog.h"
+#include "http/keyvalue.h"
 
 namespace hx {
 
@@ -21,25 +22,6 @@ constexpr const char* kTag = "request";
 
 // Lengths above this do not fit the 32-bit signed sizes of bodies and files.
 constexpr std::uint64_t kMaxContentLength = 2147483647;
-
-// Exact (case-sensitive) names, in the order of http_method_t.
-constexpr std::string_view kMethodNames[] = {
-    "GET",       "HEAD",          "POST",        "PUT",         "DELETE",      "CONNECT",           "OPTIONS",
-    "TRACE",     "ACL",           "BASELINE-CONTROL", "BIND",   "CHECKIN",     "CHECKOUT",          "COPY",
-    "LABEL",     "LINK",          "LOCK",        "MERGE",       "MKACTIVITY",  "MKCALENDAR",        "MKCOL",
-    "MKREDIRECTREF", "MKWORKSPACE", "MOVE",      "ORDERPATCH",  "PATCH",       "PROPFIND",          "PROPPATCH",
-    "REBIND",    "REPORT",        "SEARCH",      "UNBIND",      "UNCHECKOUT",  "UNLINK",            "UNLOCK",
-    "UPDATE",    "UPDATEREDIRECTREF", "VERSION-CONTROL",
-};
-
-http_method_t MethodOf(std::string_view text) {
-    for (size_t i = 0; i < std::size(kMethodNames); ++i) {
-        if (kMethodNames[i] == text) {
-            return static_cast<http_method_t>(i);
-        }
-    }
-    return HTTP_METHOD_UNSET;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -176,7 +158,7 @@ private:
 
     server* srv_;
     connection* con_;
-    const char* text_ = nullptr;  // the parser's copy of the header
+    char* text_ = nullptr;  // the parser's copy of the header
     size_t length_ = 0;
     size_t skipped_ = 0;  // a CR LF left over after a previous body
     size_t consumed_ = 0;
@@ -299,11 +281,15 @@ bool Parser::ParseRequestLine() {
         return false;
     }
 
-    const std::string_view method(text_, blanks[0]);
     std::string_view uri(text_ + blanks[0] + 1, blanks[1] - blanks[0] - 1);
     const std::string_view protocol(text_ + blanks[1] + 1, end - blanks[1] - 1);
+    // The method and the URI end in NUL bytes in the copy.
+    text_[blanks[0]] = '\0';
+    text_[blanks[1]] = '\0';
 
-    req.http_method = MethodOf(method);
+    // A NUL inside the method would end its name early: "GET\0x" is no GET.
+    const bool whole = std::memchr(text_, '\0', blanks[0]) == nullptr;
+    req.http_method = whole ? static_cast<http_method_t>(get_http_method_key(text_)) : HTTP_METHOD_UNSET;
     if (req.http_method == HTTP_METHOD_UNSET) {
         Refuse(501, __LINE__, "unknown http-method -> 501");
         return false;

@@ -300,7 +300,8 @@ TEST_F(StatCache, CleanupDropsEntriesOlderThanTwoSeconds) {
     ASSERT_EQ(Get(old_file, &sce), HANDLER_GO_ON);
     Advance(1);
     for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(Get(Write("n" + std::to_string(i) + ".html", "x"), &sce), HANDLER_GO_ON);
+        const std::string name = std::to_string(i) + ".html";
+        ASSERT_EQ(Get(Write(name, "x"), &sce), HANDLER_GO_ON);
     }
     EXPECT_EQ(Entries(), 21);
     Advance(1);
