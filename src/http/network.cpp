@@ -240,7 +240,7 @@ int network_server_init(server* srv, buffer* host_token, specific_config* s) {
         if (is_unix) {
             HTTP_LOG_ERROR(srv, "sss", "can't bind to socket:", host, error_text(error, scratch, sizeof scratch));
         } else {
-            HTTP_LOG_ERROR(srv, "ssdss", "can't bind to port:", host == nullptr ? "" : host, port, ":",
+            HTTP_LOG_ERROR(srv, "ssds", "can't bind to port:", host == nullptr ? "" : host, port,
                            error_text(error, scratch, sizeof scratch));
         }
         return fail();

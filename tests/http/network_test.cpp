@@ -166,6 +166,12 @@ TEST_F(ListenerTest, Ipv4ListenerOptions) {
         getsockopt(listener->fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &value, &length);
         EXPECT_GT(value, 0);
         EXPECT_TRUE(ConnectsTcp(port));
+
+        // Reuse of the address does not take a port another socket listens on.
+        EXPECT_EQ(Open(token), -1);
+        EXPECT_NE(TakeLog().find("can't bind to port: " + std::string(host) + " " + std::to_string(port) +
+                                 " Address already in use"),
+                  std::string::npos);
     }
     EXPECT_EQ(srv_->srv_sockets.used, 2u);
     const std::uint16_t port = ntohs(Listener(0)->addr.ipv4.sin_port);
