@@ -262,7 +262,7 @@ TEST_F(OutsideTest, UnixDomainSocketListener) {
     server_.Stop();
     const std::string socketPath = env_.root().string() + "/http.sock";
     test::HttpServerOptions options;
-    options.extra = "$SERVER[\"socket\"] == \"" + socketPath + "\" { }";
+    options.bind = socketPath;
     test::HttpTestServer withSocket(env_, options);
     ASSERT_TRUE(withSocket.Start()) << withSocket.ErrorLog();
     const ToolResult page = Curl({"-i", "--unix-socket", socketPath, "http://card/index.html"});

@@ -88,7 +88,7 @@ void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpS
     if (!options.documentRoot.empty()) {
         conf << "server.document-root = \"" << root << options.documentRoot << "\"\n";
     }
-    conf << "server.bind = \"127.0.0.1\"\n"
+    conf << "server.bind = \"" << options.bind << "\"\n"
          << "server.port = " << port << "\n"
          << "server.errorlog = \"" << root << kErrorLogPath << "\"\n";
     if (!options.breakagelog.empty()) {

@@ -34,6 +34,8 @@ struct WebCall {
 struct HttpServerOptions {
     // The document root's line; empty leaves the key out.
     std::string documentRoot = "/vandik_app/web";  // under the data root
+    // "server.bind": the loopback address, or a path for a Unix-domain listener.
+    std::string bind = "127.0.0.1";
     // Lines appended to the configuration.
     std::string extra;
     // Where descriptor 2 goes once the server's log is open.
