@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -265,9 +266,8 @@ public:
                 HttpResponse response;
                 response.head = text.substr(parsed_to, end - parsed_to);
                 response.status = std::atoi(response.head.c_str() + 9);
-                bool has_length = false;
-                const size_t length =
-                    heads[responses.size()] ? 0 : std::stoul("0" + response.Header("Content-Length", &has_length));
+                const std::string length_text = response.Header("Content-Length");
+                const size_t length = heads[responses.size()] ? 0 : std::strtoul(length_text.c_str(), nullptr, 10);
                 if (text.size() < end + 4 + length) {
                     break;
                 }
