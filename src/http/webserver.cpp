@@ -302,7 +302,8 @@ void handle_new_second(server* srv, std::time_t now) {
     stat_cache_trigger_cleanup(srv);
 
     connections* conns = srv->conns;
-    for (size_t ndx = 0; ndx < conns->used; ++ndx) {
+    size_t ndx = 0;
+    while (ndx < conns->used) {
         connection* con = conns->ptr[ndx];
         bool changed = false;
         if (con->state == CON_STATE_READ || con->state == CON_STATE_READ_POST) {
@@ -341,12 +342,15 @@ void handle_new_second(server* srv, std::time_t now) {
         if (changed) {
             connection_state_machine(srv, con);
         }
-        // The state machine may have closed it, moving another into its slot.
+        // The state machine may have closed it, moving the last connection
+        // into its slot: that one has not been looked at yet, so the same
+        // slot is looked at again.
         if (ndx < conns->used && conns->ptr[ndx] == con) {
             con->bytes_written_cur_second = 0;
             if (con->conf.global_bytes_per_second_cnt_ptr != nullptr) {
                 *con->conf.global_bytes_per_second_cnt_ptr = 0;
             }
+            ++ndx;
         }
     }
 }

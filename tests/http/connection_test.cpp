@@ -338,6 +338,26 @@ TEST_F(Connections, IdleLimitsOfTheFirstAndOfLaterRequests) {
     EXPECT_TRUE(server_.SeesClose(*kept));
 }
 
+// Closing a connection moves the table's last one into its slot; the
+// once-a-second pass must still look at that one in the same second.
+TEST_F(Connections, TimeOutOfTheConnectionMovedIntoAClosedSlotIsNotLate) {
+    auto lingering = server_.Connect();  // slot 0
+    auto idle = server_.Connect();       // slot 1
+    server_.Send(*idle, Post("/Beat.w", "{}"));
+    ASSERT_EQ(server_.Responses(*idle, 1).size(), 1u);
+    server_.Send(*lingering, Post("/Beat.w", "{}", "Connection: close\r\n"));
+    ASSERT_EQ(server_.Responses(*lingering, 1).size(), 1u);
+    ASSERT_EQ(srv()->conns->used, 2u);
+    ASSERT_EQ(srv()->conns->ptr[0]->state, CON_STATE_CLOSE);
+    ASSERT_EQ(srv()->conns->ptr[1]->state, CON_STATE_READ);
+
+    server_.Advance(5);
+    EXPECT_EQ(srv()->conns->used, 2u);
+    server_.Advance(1);  // the linger and the keep-alive idle limit both end now
+    ASSERT_EQ(srv()->conns->used, 1u);
+    EXPECT_EQ(srv()->conns->ptr[0]->state, CON_STATE_CLOSE);
+}
+
 TEST_F(Connections, CoreAnswersOptionsAndRefusesWhatNoModuleServes) {
     std::ofstream(server_.document_root() / "page.html") << "page";
     const struct {
