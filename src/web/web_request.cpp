@@ -17,32 +17,8 @@ constexpr U32 kWebNotExist = 770;  // VK_ERR_WEB_NOTEXIST
 
 WebProcessDataHook g_requestHook = nullptr;
 
-// The last segment of the request line's path ("Upgrade.w" of
-// "POST /a/Upgrade.w?x=1 HTTP/1.1"); empty when there is no request line.
-// Header lines are never looked at: a Referer naming an upload page must not
-// turn an ordinary request into an upload.
-std::string_view request_name(const connection* con) {
-    const buffer* header = con->request.request;
-    if (header == nullptr || header->used <= 1) {
-        return {};
-    }
-    std::string_view text(header->ptr, header->used - 1);
-    text = text.substr(0, text.find_first_of("\r\n"));
-    const size_t target_start = text.find(' ');
-    if (target_start == std::string_view::npos) {
-        return {};
-    }
-    std::string_view target = text.substr(target_start + 1);
-    target = target.substr(0, target.find(' '));
-    target = target.substr(0, target.find_first_of("?#"));
-    const size_t slash = target.rfind('/');
-    return slash == std::string_view::npos ? target : target.substr(slash + 1);
-}
-
 U32 stand_in_reply(buffer* reply, const connection* con) {
-    const std::string_view name = request_name(con);
-    const bool known = name == "GetModules" || (name.size() > 2 && name.substr(name.size() - 2) == ".w");
-    if (!known) {
+    if (!web_IsRequestName(web_RequestName(con))) {
         return kWebNotExist;
     }
     if (reply == nullptr) {
@@ -62,11 +38,33 @@ U32 stand_in_reply(buffer* reply, const connection* con) {
 
 }  // namespace
 
+std::string_view web_RequestName(const connection* con) {
+    const buffer* header = con->request.request;
+    if (header == nullptr || header->used <= 1) {
+        return {};
+    }
+    std::string_view text(header->ptr, header->used - 1);
+    text = text.substr(0, text.find_first_of("\r\n"));
+    const size_t target_start = text.find(' ');
+    if (target_start == std::string_view::npos) {
+        return {};
+    }
+    std::string_view target = text.substr(target_start + 1);
+    target = target.substr(0, target.find(' '));
+    target = target.substr(0, target.find_first_of("?#"));
+    const size_t slash = target.rfind('/');
+    return slash == std::string_view::npos ? target : target.substr(slash + 1);
+}
+
+bool web_IsRequestName(std::string_view name) {
+    return name == "GetModules" || (name.size() > 2 && name.substr(name.size() - 2) == ".w");
+}
+
 int web_ProcessIsLargeData(connection* con) {
     if (con == nullptr) {
         return 0;
     }
-    const std::string_view name = request_name(con);
+    const std::string_view name = web_RequestName(con);
     return name == "Upgrade.w" || name == "ImportConfig.w" || name == "ImportSiTable.w" ? 1 : 0;
 }
 

@@ -40,25 +40,6 @@ std::string ReadWholeFile(const std::string& path) {
     return text.str();
 }
 
-// The last segment of the request line's path, without a query.
-std::string RequestName(const connection* con) {
-    const buffer* header = con->request.request;
-    if (header == nullptr || header->used <= 1) {
-        return {};
-    }
-    std::string_view line(header->ptr, header->used - 1);
-    line = line.substr(0, line.find_first_of("\r\n"));
-    const size_t start = line.find(' ');
-    if (start == std::string_view::npos) {
-        return {};
-    }
-    std::string_view target = line.substr(start + 1);
-    target = target.substr(0, target.find(' '));
-    target = target.substr(0, target.find_first_of("?#"));
-    const size_t slash = target.rfind('/');
-    return std::string(slash == std::string_view::npos ? target : target.substr(slash + 1));
-}
-
 std::string MemoryBody(const chunkqueue* cq) {
     std::string body;
     for (const chunk* c = cq != nullptr ? cq->first : nullptr; c != nullptr; c = c->next) {
@@ -185,14 +166,13 @@ std::vector<WebCall> HttpTestServer::WebCalls() {
 }
 
 U32 HttpTestServer::RecordingHook(buffer* reply, server* /*srv*/, connection* con) {
-    WebCall call{RequestName(con), MemoryBody(con->request_content_queue), -1, 0};
+    WebCall call{std::string(web_RequestName(con)), MemoryBody(con->request_content_queue), -1, 0};
     if (g_arcUpgradeFiledir[0] != '\0' && std::filesystem::exists(g_arcUpgradeFiledir)) {
         const std::string upload = ReadWholeFile(g_arcUpgradeFiledir);
         call.uploadSize = static_cast<long long>(upload.size());
         call.uploadCrc = generate_crc32c(upload.data(), upload.size());
     }
-    const bool known =
-        call.name == "GetModules" || (call.name.size() > 2 && call.name.compare(call.name.size() - 2, 2, ".w") == 0);
+    const bool known = web_IsRequestName(call.name);
     {
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.push_back(std::move(call));
