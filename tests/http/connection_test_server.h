@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/errorlog_lines.h"
 #include "http/chunk.h"
 #include "http/config_keys.h"
 #include "http/connections.h"
@@ -294,18 +295,7 @@ public:
     }
 
     // The whole error log.
-    std::string Log() const {
-        std::string text;
-        char block[4096];
-        for (off_t at = 0;;) {
-            const ssize_t got = ::pread(srv_->errorlog_fd, block, sizeof(block), at);
-            if (got <= 0) {
-                return text;
-            }
-            text.append(block, static_cast<size_t>(got));
-            at += got;
-        }
-    }
+    std::string Log() const { return test::ReadWholeLog(srv_->errorlog_fd); }
 
     // Error log lines containing `text` are expected; any other line fails
     // the test when the server ends.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/errorlog_lines.h"
 #include "http/http_auth.h"
 #include "http/errorlog.h"
 #include "http_test_util.h"
@@ -208,17 +209,7 @@ protected:
     }
 
     // The error log so far, emptied.
-    std::string TakeLog() {
-        std::string text;
-        char chunk[4096];
-        ssize_t got;
-        for (off_t at = 0; (got = ::pread(srv_->errorlog_fd, chunk, sizeof chunk, at)) > 0; at += got) {
-            text.append(chunk, static_cast<size_t>(got));
-        }
-        ::ftruncate(srv_->errorlog_fd, 0);
-        ::lseek(srv_->errorlog_fd, 0, SEEK_SET);
-        return text;
-    }
+    std::string TakeLog() { return test::TakeWholeLog(srv_->errorlog_fd); }
 
     int Basic(const char* credentials) {
         buffer_reset(data_.auth_user);

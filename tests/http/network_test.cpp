@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/errorlog_lines.h"
 #include "http/config_keys.h"
 #include "http/connections.h"
 #include "http/fdevent.h"
@@ -84,21 +85,7 @@ protected:
         server_free(srv_);
     }
 
-    std::string TakeLog() {
-        std::string text;
-        char block[4096];
-        for (off_t at = 0;;) {
-            const ssize_t got = pread(srv_->errorlog_fd, block, sizeof block, at);
-            if (got <= 0) {
-                break;
-            }
-            text.append(block, static_cast<size_t>(got));
-            at += got;
-        }
-        ftruncate(srv_->errorlog_fd, 0);
-        lseek(srv_->errorlog_fd, 0, SEEK_SET);
-        return text;
-    }
+    std::string TakeLog() { return test::TakeWholeLog(srv_->errorlog_fd); }
 
     int Open(const std::string& token) {
         buffer* text = buffer_init_string(token.c_str());

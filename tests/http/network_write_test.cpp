@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "support/errorlog_lines.h"
 #include "http/chunk.h"
 #include "http/connections.h"
 #include "http/http_test_util.h"
@@ -69,21 +70,7 @@ protected:
         server_free(srv_);
     }
 
-    std::string TakeLog() {
-        std::string text;
-        char block[4096];
-        for (off_t at = 0;;) {
-            const ssize_t got = pread(srv_->errorlog_fd, block, sizeof block, at);
-            if (got <= 0) {
-                break;
-            }
-            text.append(block, static_cast<size_t>(got));
-            at += got;
-        }
-        ftruncate(srv_->errorlog_fd, 0);
-        lseek(srv_->errorlog_fd, 0, SEEK_SET);
-        return text;
-    }
+    std::string TakeLog() { return test::TakeWholeLog(srv_->errorlog_fd); }
 
     // A file of `size` bytes whose byte i is Pattern(i).
     std::string MakeFile(const std::string& name, size_t size) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/errorlog_lines.h"
 #include "http/config_keys.h"
 #include "http/http_test_util.h"
 #include "http/plugin.h"
@@ -62,18 +63,7 @@ protected:
         srv_ = nullptr;
     }
 
-    std::string Log() const {
-        std::string text;
-        char chunk[4096];
-        for (off_t at = 0;;) {
-            const ssize_t got = ::pread(srv_->errorlog_fd, chunk, sizeof chunk, at);
-            if (got <= 0) {
-                return text;
-            }
-            text.append(chunk, static_cast<size_t>(got));
-            at += got;
-        }
-    }
+    std::string Log() const { return test::ReadWholeLog(srv_->errorlog_fd); }
     // What the recording modules logged, "<id> <hook>" per call, in order.
     std::vector<std::string> Recorded() const {
         std::vector<std::string> calls;
