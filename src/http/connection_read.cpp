@@ -26,10 +26,13 @@ size_t text_length(const buffer* b) { return b->used == 0 ? 0 : b->used - 1; }
 size_t unread_bytes(const chunk* c) { return text_length(c->mem) - static_cast<size_t>(c->offset); }
 
 // The buffer the next read appends to: a new one sized for what waits, the
-// last one while it has room, or a new 4 KiB one.
+// last one while it has room, or a new 4 KiB one. What waits is asked only
+// when the previous read filled its buffer: after a short read a big body is
+// unlikely, and the question costs a system call per request.
 buffer* read_target(connection* con) {
     int waiting = 0;
-    if (::ioctl(con->fd, FIONREAD, &waiting) == 0 && waiting > static_cast<int>(kReadChunkBytes)) {
+    if (!con->read_left_room && ::ioctl(con->fd, FIONREAD, &waiting) == 0 &&
+        waiting > static_cast<int>(kReadChunkBytes)) {
         buffer* b = chunkqueue_get_append_buffer(con->read_queue);
         buffer_prepare_copy(b, std::min(static_cast<size_t>(waiting), kMaxReadBytes) + 1);
         return b;
@@ -275,7 +278,8 @@ int connection_handle_read(server* srv, connection* con) {
         con->is_readable = 0;
         return -2;
     }
-    if (static_cast<size_t>(got) < room) {
+    con->read_left_room = static_cast<size_t>(got) < room ? 1 : 0;
+    if (con->read_left_room) {
         con->is_readable = 0;  // drained until its next event
     }
     b->used = start + static_cast<size_t>(got) + 1;

@@ -527,6 +527,7 @@ connection* connection_accept(server* srv, server_socket* srv_socket) {
     srv->con_opened++;
     connection* con = connections_get_new_connection(srv);
     con->fd = fd;
+    con->read_left_room = 0;
     con->fde_ndx = -1;
     con->srv_socket = srv_socket;
     if (fdevent_register(srv->ev, fd, connection_handle_fdevent, con) != 0) {

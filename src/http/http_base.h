@@ -333,6 +333,7 @@ struct connection {
     int ndx;      // index in the connection table, -1 none
 
     int is_readable;
+    int read_left_room;  // the last read did not fill its buffer: nothing big waits
     int is_writable;
     int keep_alive;
     int keep_alive_idle;  // seconds

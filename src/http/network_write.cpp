@@ -1,5 +1,5 @@
 // Writing a connection's outgoing chunk queue to its socket: the rate limits,
-// TCP_CORK around multi-chunk sends, and the two back ends ("writev", the
+// TCP_CORK around sends that take more than one system call, and the two back ends ("writev", the
 // default, and "write").
 //
 // File data is read with pread, one window at a time, never through a
@@ -33,6 +33,9 @@ namespace {
 constexpr size_t kMaxVectorChunks = 1024;
 // A file is sent window by window; a call ends at a window's end.
 constexpr std::int64_t kFileWindow = 512 * 1024;
+// The rest of a file up to this size goes out in the same writev as the
+// memory chunks before it.
+constexpr std::int64_t kSmallFileBytes = 64 * 1024;
 
 // The result of a socket write: bytes written (0 when the socket would
 // block or a signal came between), or -1 error / -2 peer gone.
@@ -119,14 +122,65 @@ void set_cork(int fd, int on) {
     setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-// One run of consecutive memory chunks from `first` in one writev. The
-// result: the chunk after the run when every byte went out, null with
-// *status 0 when the socket took less, or null with *status -1/-2.
-chunk* write_memory_run(server* srv, int fd, chunkqueue* cq, chunk* first, http_off_t* max_bytes, int* status) {
+// Whether the rest of a file chunk may ride along in the writev of the
+// memory run before it: small, inside one window, and within `room`.
+bool small_file_rest(const chunk* c, std::int64_t room) {
+    if (c->type != FILE_CHUNK || chunk_finished(c)) {
+        return false;
+    }
+    const std::int64_t position = static_cast<std::int64_t>(c->file.start) + c->offset;
+    const std::int64_t range_end = static_cast<std::int64_t>(c->file.start) + c->file.length;
+    const std::int64_t rest = range_end - position;
+    return rest <= kSmallFileBytes && rest <= room && position / kFileWindow == (range_end - 1) / kFileWindow;
+}
+
+// Reads the rest of a small file chunk (see small_file_rest) into
+// srv->tmp_buf, without logging: on any trouble the chunk is left to the
+// window path, which reports it as before. True when the bytes are there.
+bool read_small_file(server* srv, connection* con, chunk* c) {
+    const std::int64_t position = static_cast<std::int64_t>(c->file.start) + c->offset;
+    const std::int64_t range_end = static_cast<std::int64_t>(c->file.start) + c->file.length;
+    const auto count = static_cast<size_t>(range_end - position);
+    stat_cache_entry* entry = nullptr;
+    if (stat_cache_get_entry(srv, con, c->file.name, &entry) != HANDLER_GO_ON || entry->st.st_size < range_end) {
+        return false;
+    }
+    if (c->file.fd == -1) {
+        c->file.fd = open(c->file.name->ptr, O_RDONLY | O_CLOEXEC);
+        if (c->file.fd == -1) {
+            return false;
+        }
+    }
+    buffer_prepare_copy(srv->tmp_buf, count);
+    size_t have = 0;
+    while (have < count) {
+        const ssize_t got = pread(c->file.fd, srv->tmp_buf->ptr + have, count - have, position + have);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        have += static_cast<size_t>(got);
+    }
+    const std::int64_t window_offset = position - position % kFileWindow;
+    c->file.mmap.offset = static_cast<http_off_t>(window_offset);
+    c->file.mmap.length = static_cast<size_t>(std::min(range_end - window_offset, kFileWindow));
+    return true;
+}
+
+// One run of consecutive memory chunks from `first` in one writev, with the
+// rest of a small file chunk that follows it (a header and its body in one
+// system call). The result: the chunk after the run when every byte went
+// out, null with *status 0 when the socket took less, or null with *status
+// -1/-2.
+chunk* write_memory_run(server* srv, connection* con, int fd, chunkqueue* cq, chunk* first, http_off_t* max_bytes,
+                        int* status) {
     iovec vector[kMaxVectorChunks];
     size_t entries = 0;
     std::int64_t room = *max_bytes;
     chunk* c = first;
+    bool cut = false;
     for (; c != nullptr && c->type == MEM_CHUNK && entries < kMaxVectorChunks; c = c->next) {
         const std::int64_t rest = c->mem->used == 0 ? 0 : std::max<std::int64_t>(0, text_length(c->mem) - c->offset);
         iovec& entry = vector[entries++];
@@ -134,10 +188,17 @@ chunk* write_memory_run(server* srv, int fd, chunkqueue* cq, chunk* first, http_
         if (rest > room) {
             entry.iov_len = static_cast<size_t>(room);
             c = c->next;
+            cut = true;
             break;
         }
         entry.iov_len = static_cast<size_t>(rest);
         room -= rest;
+    }
+    if (!cut && c != nullptr && entries < kMaxVectorChunks && small_file_rest(c, room) && read_small_file(srv, con, c)) {
+        iovec& entry = vector[entries++];
+        entry.iov_base = srv->tmp_buf->ptr;
+        entry.iov_len = static_cast<size_t>(c->file.length - c->offset);
+        c = c->next;
     }
 
     const std::int64_t written =
@@ -160,6 +221,10 @@ chunk* write_memory_run(server* srv, int fd, chunkqueue* cq, chunk* first, http_
         }
         walk->offset += static_cast<http_off_t>(length);
         left -= length;
+        if (walk->type == FILE_CHUNK) {
+            walk->file.mmap.offset = 0;
+            walk->file.mmap.length = 0;
+        }
     }
     *status = 0;
     return c;
@@ -272,6 +337,35 @@ bool within_limit(std::uint16_t kbytes_per_second, http_off_t used, http_off_t* 
     return true;
 }
 
+bool uses_vector_writes(const server* srv, const connection* con) {
+    return (con->srv_socket == nullptr || !con->srv_socket->is_ssl) &&
+           (srv->network_backend_write == nullptr || srv->network_backend_write == network_write_chunkqueue_writev);
+}
+
+// Whether the whole queue leaves in one writev: memory chunks, perhaps
+// ended by a small file chunk, all within the byte limit. Corking such a
+// send would only cost two more system calls.
+bool fits_one_vector(const chunkqueue* cq, http_off_t max_bytes) {
+    std::int64_t room = max_bytes;
+    size_t entries = 0;
+    for (const chunk* c = cq->first; c != nullptr; c = c->next) {
+        if (++entries > kMaxVectorChunks) {
+            return false;
+        }
+        if (c->type == MEM_CHUNK) {
+            const std::int64_t rest =
+                c->mem->used == 0 ? 0 : std::max<std::int64_t>(0, text_length(c->mem) - c->offset);
+            if (rest > room) {
+                return false;
+            }
+            room -= rest;
+            continue;
+        }
+        return c->next == nullptr && c != cq->first && small_file_rest(c, room);
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -319,7 +413,7 @@ int network_write_chunkqueue_writev(server* srv, connection* con, int fd, chunkq
         switch (c->type) {
             case MEM_CHUNK: {
                 int status = 0;
-                c = write_memory_run(srv, fd, cq, c, &max_bytes, &status);
+                c = write_memory_run(srv, con, fd, cq, c, &max_bytes, &status);
                 if (c == nullptr) {
                     return status;
                 }
@@ -355,7 +449,8 @@ int network_write_chunkqueue(server* srv, connection* con, chunkqueue* cq, http_
     }
 
     const http_off_t bytes_out_before = cq->bytes_out;
-    const bool corked = cq->first != nullptr && cq->first->next != nullptr;
+    const bool corked = cq->first != nullptr && cq->first->next != nullptr &&
+                        !(uses_vector_writes(srv, con) && fits_one_vector(cq, max_bytes));
     if (corked) {
         set_cork(con->fd, 1);
     }

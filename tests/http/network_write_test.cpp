@@ -433,8 +433,10 @@ TEST_F(WriterTest, ConnectionResetIsPeerClosed) {
     }
 }
 
-// Over TCP a queue of several chunks is corked while it is written and
-// uncorked afterwards, so the last partial segment is not held back.
+// Over TCP a queue that takes more than one system call (a header and a
+// file too big to ride in the header's vector write) is corked while it is
+// written and uncorked afterwards, so the last partial segment is not held
+// back.
 TEST_F(WriterTest, CorkIsReleasedAfterAMultiChunkSend) {
     const int listener = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
@@ -447,16 +449,22 @@ TEST_F(WriterTest, CorkIsReleasedAfterAMultiChunkSend) {
     const int client = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     con_->fd = Keep(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    const size_t file_size = 100000;
+    const std::string path = MakeFile("body.bin", file_size);
     AppendText("HTTP/1.1 200 OK\r\n\r\n");
-    AppendText("body");
+    AppendFile(path, 0, static_cast<http_off_t>(file_size));
     EXPECT_EQ(network_write_chunkqueue(srv_, con_, con_->write_queue, 256 * 1024), 0);
     int cork = -1;
     length = sizeof cork;
     ASSERT_EQ(getsockopt(con_->fd, IPPROTO_TCP, TCP_CORK, &cork, &length), 0);
     EXPECT_EQ(cork, 0);
-    std::string received(23, '\0');
-    ASSERT_EQ(recv(client, received.data(), received.size(), MSG_WAITALL), 23);
-    EXPECT_EQ(received, "HTTP/1.1 200 OK\r\n\r\nbody");
+    std::string expected = "HTTP/1.1 200 OK\r\n\r\n";
+    for (size_t i = 0; i < file_size; ++i) {
+        expected += Pattern(i);
+    }
+    std::string received(expected.size(), '\0');
+    ASSERT_EQ(recv(client, received.data(), received.size(), MSG_WAITALL), static_cast<ssize_t>(expected.size()));
+    EXPECT_TRUE(received == expected) << "the bytes differ";
 }
 
 TEST_F(WriterTest, RefusedQueues) {
