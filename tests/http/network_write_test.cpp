@@ -24,6 +24,7 @@
 #include "http/chunk.h"
 #include "http/connections.h"
 #include "http/http_test_util.h"
+#include "http/response_test_util.h"
 #include "http/network.h"
 #include "http/stat_cache.h"
 #include "support/test_env.h"
@@ -405,23 +406,15 @@ TEST_F(WriterTest, WriteErrors) {
 // A reset from the peer is -2 like a closed pipe.
 TEST_F(WriterTest, ConnectionResetIsPeerClosed) {
     SigpipeBlocked blocked;
-    const int listener = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const int client = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int server_side = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(server_side, 0);
+    test::LoopbackPair pair;
+    ASSERT_GE(pair.server_side, 0);
+    const int client = pair.client;
     // Closing with unread input makes the kernel answer with a reset.
     ASSERT_EQ(write(client, "GET", 3), 3);
     const linger abort_close{1, 0};
-    setsockopt(server_side, SOL_SOCKET, SO_LINGER, &abort_close, sizeof abort_close);
-    close(server_side);
+    setsockopt(pair.server_side, SOL_SOCKET, SO_LINGER, &abort_close, sizeof abort_close);
+    close(pair.server_side);
+    pair.server_side = -1;
     char byte;
     while (recv(client, &byte, 1, 0) > 0) {
     }
@@ -438,24 +431,16 @@ TEST_F(WriterTest, ConnectionResetIsPeerClosed) {
 // written and uncorked afterwards, so the last partial segment is not held
 // back.
 TEST_F(WriterTest, CorkIsReleasedAfterAMultiChunkSend) {
-    const int listener = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const int client = Keep(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    con_->fd = Keep(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    test::LoopbackPair pair;
+    ASSERT_GE(pair.server_side, 0);
+    con_->fd = pair.server_side;
     const size_t file_size = 100000;
     const std::string path = MakeFile("body.bin", file_size);
     AppendText("HTTP/1.1 200 OK\r\n\r\n");
     AppendFile(path, 0, static_cast<http_off_t>(file_size));
     EXPECT_EQ(network_write_chunkqueue(srv_, con_, con_->write_queue, 256 * 1024), 0);
     int cork = -1;
-    length = sizeof cork;
+    socklen_t length = sizeof cork;
     ASSERT_EQ(getsockopt(con_->fd, IPPROTO_TCP, TCP_CORK, &cork, &length), 0);
     EXPECT_EQ(cork, 0);
     std::string expected = "HTTP/1.1 200 OK\r\n\r\n";
@@ -463,7 +448,8 @@ TEST_F(WriterTest, CorkIsReleasedAfterAMultiChunkSend) {
         expected += Pattern(i);
     }
     std::string received(expected.size(), '\0');
-    ASSERT_EQ(recv(client, received.data(), received.size(), MSG_WAITALL), static_cast<ssize_t>(expected.size()));
+    ASSERT_EQ(recv(pair.client, received.data(), received.size(), MSG_WAITALL),
+              static_cast<ssize_t>(expected.size()));
     EXPECT_TRUE(received == expected) << "the bytes differ";
 }
 

@@ -69,20 +69,6 @@ std::string InChildText(const std::function<std::string()>& body) {
     return WIFEXITED(status) ? text : "child failed: " + text;
 }
 
-// A loopback client; -1 when the connection is refused.
-int Connect(std::uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Turns the loop without waiting until `done` holds; false when it never did.
 bool TurnUntil(server* srv, const std::function<bool()>& done, int turns = 500) {
     for (int i = 0; i < turns; ++i) {
@@ -173,7 +159,7 @@ TEST(ServerStartTest, StartUpFailuresEndOnlyTheServerAndSayWhy) {
                 return std::string("started");
             }
             // Nothing listens, and the process (the card) is still here to say so.
-            return Connect(card.port) == -1 ? std::string("stopped, nothing listens") : std::string("listening");
+            return test::ConnectToHttpServer(card.port) == -1 ? std::string("stopped, nothing listens") : std::string("listening");
         });
         EXPECT_EQ(seen, "stopped, nothing listens");
         const std::string said = card.Said();
@@ -191,7 +177,7 @@ TEST(ServerStartTest, UnknownKeysAreWarnedAboutAndNoWorkersIsFine) {
         if (srv == nullptr) {
             return std::string("failed");
         }
-        const int client = Connect(card.port);
+        const int client = test::ConnectToHttpServer(card.port);
         server_exit(srv);
         return std::string(client >= 0 ? "served" : "not listening");
     });
@@ -249,7 +235,7 @@ TEST(ServerStartTest, ConnectionLimitStopsAcceptingOnceAndResumesAtNinetyPercent
         std::string report;
         std::vector<int> clients;
         for (int i = 0; i < 20; ++i) {
-            clients.push_back(Connect(card.port));
+            clients.push_back(test::ConnectToHttpServer(card.port));
         }
         report += TurnUntil(srv, [&] { return srv->conns->used == 20; }) ? "20 accepted;" : "not accepted;";
         for (int i = 0; i < 5; ++i) {
@@ -257,7 +243,7 @@ TEST(ServerStartTest, ConnectionLimitStopsAcceptingOnceAndResumesAtNinetyPercent
         }
         report += srv->sockets_disabled ? " disabled;" : " enabled;";
         // One more waits in the backlog.
-        const int late = Connect(card.port);
+        const int late = test::ConnectToHttpServer(card.port);
         for (int i = 0; i < 5; ++i) {
             server_loop_turn(srv, 0);
         }
@@ -293,12 +279,12 @@ TEST(ServerStartTest, FirstSigintDrainsSecondStops) {
             return std::string("failed");
         }
         std::string report;
-        const int client = Connect(card.port);
+        const int client = test::ConnectToHttpServer(card.port);
         TurnUntil(srv, [&] { return srv->conns->used == 1; });
         raise(SIGINT);
         server_loop_turn(srv, 0);
         report += server_loop_should_stop() ? "stopped at once;" : "draining;";
-        report += Connect(card.port) == -1 ? " listener closed;" : " still listening;";
+        report += test::ConnectToHttpServer(card.port) == -1 ? " listener closed;" : " still listening;";
         server_loop_turn(srv, 0);
         report += server_loop_should_stop() ? " stopped with a client left;" : " client still served;";
         raise(SIGINT);
@@ -323,7 +309,7 @@ TEST(ServerStartTest, GracefulShutdownEndsWhenTheLastClientLeaves) {
         if (srv == nullptr) {
             return std::string("failed");
         }
-        const int client = Connect(card.port);
+        const int client = test::ConnectToHttpServer(card.port);
         TurnUntil(srv, [&] { return srv->conns->used == 1; });
         raise(SIGINT);
         server_loop_turn(srv, 0);
@@ -407,7 +393,7 @@ TEST(ServerStartTest, AFailingDescriptorHandlerIsLoggedAndTheLoopGoesOn) {
         (void)ignored;
         server_loop_turn(srv, 100);
         std::string report = server_loop_should_stop() ? "stopped;" : "running;";
-        const int client = Connect(card.port);
+        const int client = test::ConnectToHttpServer(card.port);
         report += TurnUntil(srv, [&] { return srv->conns->used == 1; }) ? " still accepting" : " not accepting";
         close(client);
         fdevent_event_del(srv->ev, &ndx, ends[0]);
@@ -430,7 +416,7 @@ TEST(ServerStartTest, ShutdownThenRestartOnTheSamePort) {
             if (srv == nullptr) {
                 return report + " start failed";
             }
-            const int client = Connect(card.port);
+            const int client = test::ConnectToHttpServer(card.port);
             report += client >= 0 ? "listening," : "not listening,";
             report += webserver_isServerClose() ? " closed;" : " open;";
             webserver_shutdown(true);
@@ -441,7 +427,7 @@ TEST(ServerStartTest, ShutdownThenRestartOnTheSamePort) {
             report += webserver_isServerClose() ? " closed after shutdown;" : " still open;";
             close(client);
             webserver_shutdown(false);
-            report += Connect(card.port) == -1 ? " port free. " : " port held. ";
+            report += test::ConnectToHttpServer(card.port) == -1 ? " port free. " : " port held. ";
         }
         return report;
     });
@@ -457,7 +443,7 @@ TEST(ServerStartTest, WebStartRunsTheServerInADetachedThread) {
         std::string report = Web_Start() == WEB_SUCCESS ? "started;" : "failed;";
         int client = -1;
         for (int i = 0; i < 500 && client == -1; ++i) {
-            client = Connect(card.port);
+            client = test::ConnectToHttpServer(card.port);
             if (client == -1) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }

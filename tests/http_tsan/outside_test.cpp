@@ -61,19 +61,6 @@ int Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-int Connect(std::uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool SendAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -244,7 +231,7 @@ TEST_F(OutsideTest, MalformedAndSmugglingRequestsGetOneResponseThenClose) {
     };
     for (const RawCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const int fd = Connect(server_.port());
+        const int fd = test::ConnectToHttpServer(server_.port());
         ASSERT_GE(fd, 0);
         ASSERT_TRUE(SendAll(fd, c.request));
         const std::string answer = ReadUntilClose(fd);
@@ -278,7 +265,7 @@ TEST_F(OutsideTest, SlowClientsDoNotHoldUpOthers) {
     const std::string request = "GET /index.html HTTP/1.1\r\nHost: card\r\nConnection: close\r\n\r\n";
     std::vector<int> slow;
     for (int i = 0; i < kSlow; ++i) {
-        const int fd = Connect(server_.port());
+        const int fd = test::ConnectToHttpServer(server_.port());
         ASSERT_GE(fd, 0) << i;
         slow.push_back(fd);
     }

@@ -63,6 +63,19 @@ bool PortTaken(std::uint16_t port) {
 
 }  // namespace
 
+int ConnectToHttpServer(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpServerOptions& options) {
     const std::string root = env.root().string();
     std::ostringstream conf;

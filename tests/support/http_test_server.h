@@ -51,6 +51,10 @@ void WriteHttpServerConfig(TestEnvironment& env, std::uint16_t port, const HttpS
 // The server's own error log file ("" while there is none).
 std::string HttpServerErrorLog(const TestEnvironment& env);
 
+// A client connection to 127.0.0.1:port; -1 when it is refused (no test
+// failure: refusal is what some tests wait for).
+int ConnectToHttpServer(std::uint16_t port);
+
 class HttpTestServer {
 public:
     explicit HttpTestServer(TestEnvironment& env, HttpServerOptions options = {});
