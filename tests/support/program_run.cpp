@@ -170,15 +170,26 @@ std::string RunProgramOnce(const std::string& binary, const TestEnvironment& env
     // binds it; the back board's inter-board side (chassis-sim's part in a PC
     // run) listens on it at its own address, for the card's announcement.
     SimPortHold port;
+    // The web server's port, held the same way: programs run side by side.
+    SimPortHold httpPort;
     SimChassis backBoard;
-    if (port.port() == 0 || !backBoard.Start({16}, port.port())) {
+    if (port.port() == 0 || httpPort.port() == 0 || !backBoard.Start({16}, port.port())) {
         return "no inter-board port for the simulated back board\n";
     }
-    std::vector<std::string> argv = {binary,        "--data-root",   env.root().string(),
-                                     "--once",      "--inter-board-port", std::to_string(port.port()),
-                                     "--http-port", "0",             "--nms-port",
-                                     "0",           "--snmp-port",   "0",
-                                     "--sim-speed-up", std::to_string(speedUp)};
+    std::vector<std::string> argv = {binary,
+                                     "--data-root",
+                                     env.root().string(),
+                                     "--once",
+                                     "--inter-board-port",
+                                     std::to_string(port.port()),
+                                     "--http-port",
+                                     std::to_string(httpPort.port()),
+                                     "--nms-port",
+                                     "0",
+                                     "--snmp-port",
+                                     "0",
+                                     "--sim-speed-up",
+                                     std::to_string(speedUp)};
     argv.insert(argv.end(), extraOptions.begin(), extraOptions.end());
     ChildProgram program;
     if (!program.Start(argv)) {
