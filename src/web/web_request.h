@@ -12,6 +12,27 @@
 
 namespace hx {
 
+// A request handler: writes its reply into the buffer and returns 0, or
+// returns a code the dispatcher answers with its error object.
+using ProcessHandle = U32 (*)(buffer* reply);
+
+// One row of the request table; the table ends with a row without a name.
+struct WEBInterface {
+    const char* pcStr;
+    ProcessHandle pfProcess;  // absent for "ImportSiTable.w"
+};
+// The request table in match order: 47 rows and the closing row.
+extern const WEBInterface arstWEBComm[];
+
+// The body of the request being dispatched, NUL-terminated; owned by the
+// dispatcher from body gathering to the end of the dispatch (handlers read
+// it, never free it). Null between requests.
+extern char* g_ps8RevData;
+// Frees g_ps8RevData if present and clears it.
+void freeRevData();
+// The capacity of g_ps8RevData (0 without a body), for tests of its growth.
+U32 web_RevDataCapacity();
+
 // 1 when the request's body goes to an upload file instead of memory.
 int web_ProcessIsLargeData(connection* con);
 // Fills `reply` with the JSON reply of a POST; 0 answers 200, 770 answers 404.

@@ -1,0 +1,26 @@
+// Requests of the system pages: heartbeat, factory reset, reboot, registers,
+// logs, log modules and levels, and the MIB export.
+//
+// Caller: the HTTP server thread (the request table), one request at a time.
+#pragma once
+
+#include "core/types.h"
+#include "http/http_base.h"
+
+namespace hx {
+
+U32 web_processBeat(buffer* reply);
+U32 web_processDefault(buffer* reply);
+U32 web_processReboot(buffer* reply);
+U32 web_processDebug(buffer* reply);
+U32 web_processReadReg(buffer* reply);
+U32 web_processWriteReg(buffer* reply);
+U32 web_processExportLogs(buffer* reply);
+U32 web_processClearLogs(buffer* reply);
+U32 web_saveLog(buffer* reply);
+U32 web_processGetLog(buffer* reply);
+U32 web_processSetModulesAndLevel(buffer* reply);
+U32 web_processGetModules(buffer* reply);
+U32 web_processExportMibs(buffer* reply);
+
+}  // namespace hx
