@@ -32,6 +32,8 @@ constexpr int kStartAttempts = 5;
 
 std::mutex g_callsMutex;
 std::vector<WebCall> g_calls;
+// Set before the server thread starts, read by it.
+bool g_dispatch = false;
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -121,6 +123,7 @@ bool HttpTestServer::Start() {
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.clear();
     }
+    g_dispatch = options_.dispatch;
     Web_SetRequestHookForTest(&HttpTestServer::RecordingHook);
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = SimChassis_FreeLoopbackPort();
@@ -189,6 +192,9 @@ U32 HttpTestServer::RecordingHook(buffer* reply, server* /*srv*/, connection* co
     {
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.push_back(std::move(call));
+    }
+    if (g_dispatch) {
+        return web_DispatchRequest(reply, con);
     }
     if (!known) {
         return 770;  // answered 404

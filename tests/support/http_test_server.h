@@ -1,7 +1,7 @@
 // The card's HTTP server thread alone, for tests that talk to it from outside
 // (curl, wrk, raw sockets): a configuration in a TestEnvironment data root,
 // the modules installed into its lib folder, a free loopback port, and a
-// recording web hook in place of the stand-in.
+// recording web hook in front of (or in place of) the request dispatch.
 //
 // The server runs the real start-up, loop turns and exit path in a thread of
 // its own. Start-up changes process-wide state (signal dispositions, the time
@@ -40,6 +40,9 @@ struct HttpServerOptions {
     std::string extra;
     // Where descriptor 2 goes once the server's log is open.
     std::string breakagelog = "/dev/stderr";
+    // The recording hook lets each request through to the web application's
+    // real dispatch instead of answering every web name with success.
+    bool dispatch = false;
 };
 
 // The configuration file the server thread reads: the listener on
