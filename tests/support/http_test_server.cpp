@@ -121,7 +121,7 @@ bool HttpTestServer::Start() {
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.clear();
     }
-    Web_SetRequestHookForTest(&HttpTestServer::RecordingHook);
+    Web_SetRequestHookForTest(options_.recordWebCalls ? &HttpTestServer::RecordingHook : nullptr);
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         port_ = SimChassis_FreeLoopbackPort();
         if (port_ == 0) {

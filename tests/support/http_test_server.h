@@ -1,7 +1,8 @@
 // The card's HTTP server thread alone, for tests that talk to it from outside
 // (curl, wrk, raw sockets): a configuration in a TestEnvironment data root,
 // the modules installed into its lib folder, a free loopback port, and a
-// recording web hook in place of the stand-in.
+// recording web hook in place of the web application (or, when asked, the
+// card's own request dispatcher answering).
 //
 // The server runs the real start-up, loop turns and exit path in a thread of
 // its own. Start-up changes process-wide state (signal dispositions, the time
@@ -40,6 +41,9 @@ struct HttpServerOptions {
     std::string extra;
     // Where descriptor 2 goes once the server's log is open.
     std::string breakagelog = "/dev/stderr";
+    // True puts the recording hook in place of the web application (WebCalls);
+    // false leaves the card's own request dispatcher answering.
+    bool recordWebCalls = true;
 };
 
 // The configuration file the server thread reads: the listener on
