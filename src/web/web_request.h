@@ -37,6 +37,18 @@ U32 web_RevDataCapacity();
 int web_ProcessIsLargeData(connection* con);
 // Fills `reply` with the JSON reply of a POST; 0 answers 200, 770 answers 404.
 U32 web_ProcessData(buffer* reply, server* srv, connection* con);
+// The dispatch itself, whatever hook is in place (for test hooks that record
+// a request and then let it through).
+U32 web_DispatchRequest(buffer* reply, connection* con);
+
+// Gathers the connection's in-memory body into g_ps8RevData (an earlier
+// body is freed first): the text of each memory chunk up to its first NUL,
+// up to the first chunk without text (an upload's file chunk), NUL-terminated,
+// in a block that starts at 2048 bytes and grows by whole 2048-byte steps.
+// 0, or 770 when memory runs out (body freed).
+U32 web_GatherBody(const connection* con);
+// The table row whose name is the request path's last segment; null for none.
+const WEBInterface* web_FindRequest(const connection* con);
 
 // The name a request asks for: the last segment of its request line's path,
 // without query or fragment ("Upgrade.w" of "POST /a/Upgrade.w?x=1
@@ -48,8 +60,8 @@ std::string_view web_RequestName(const connection* con);
 // "GetModules".
 bool web_IsRequestName(std::string_view name);
 
-// Tests put a recording hook in place of web_ProcessData's stand-in body
-// (same arguments and result); null puts the stand-in back. Set only while
+// Tests put a recording hook in place of web_ProcessData's dispatch (same
+// arguments and result); null puts the dispatch back. Set only while
 // no server thread runs.
 using WebProcessDataHook = U32 (*)(buffer* reply, server* srv, connection* con);
 void Web_SetRequestHookForTest(WebProcessDataHook hook);

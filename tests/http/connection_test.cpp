@@ -45,7 +45,7 @@ std::string LogWithoutLineNumbers(std::string text) {
     return text;
 }
 
-// The stand-in's success reply as cJSON prints it.
+// The recording hook's success reply as cJSON prints it.
 constexpr char kSuccessReply[] = "{\n\t\"code\":\t0,\n\t\"description\":\tnull\n}";
 
 TEST(ConnectionStates, NamesOfEveryState) {

@@ -1,6 +1,5 @@
-// The web hooks' stand-ins, on a connection from the table: which requests
-// are spooled to an upload file (by the request line's path alone), and which
-// names get the success reply.
+// The upload hook on a connection from the table: which requests are spooled
+// to an upload file (by the request line's path alone).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -45,28 +44,6 @@ TEST_F(WebHooks, UploadNamesAreTakenFromTheRequestLinesPathOnly) {
         EXPECT_EQ(web_ProcessIsLargeData(con_), c.large) << c.header;
     }
     EXPECT_EQ(web_ProcessIsLargeData(nullptr), 0);
-}
-
-TEST_F(WebHooks, StandInAnswersDotWNamesAndGetModules) {
-    const struct {
-        const char* header;
-        U32 result;
-    } cases[] = {
-        {"POST /GetNIT.w HTTP/1.1\r\n\r\n", 0},
-        {"POST /GetModules HTTP/1.1\r\n\r\n", 0},
-        {"POST /a/b/Anything.w?q HTTP/1.1\r\n\r\n", 0},
-        {"POST /GetModulesX HTTP/1.1\r\n\r\n", 770},
-        {"POST /index.html HTTP/1.1\r\nX: Beat.w\r\n\r\n", 770},
-        {"POST /.w/x HTTP/1.1\r\n\r\n", 770},
-    };
-    Web_SetRequestHookForTest(nullptr);
-    for (const auto& c : cases) {
-        Header(c.header);
-        test::BufferPtr reply = test::NewBuffer();
-        EXPECT_EQ(web_ProcessData(reply.get(), server_.srv(), con_), c.result) << c.header;
-        EXPECT_EQ(test::Text(reply.get()), c.result == 0 ? "{\n\t\"code\":\t0,\n\t\"description\":\tnull\n}" : "")
-            << c.header;
-    }
 }
 
 }  // namespace
