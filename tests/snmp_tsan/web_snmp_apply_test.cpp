@@ -53,12 +53,14 @@ TEST(WebAndSnmpApplies, EveryBurstWholeAndTheModulatorEndsWithTheLiveSet) {
     for (int round = 0; round < kRounds; ++round) {
         const U32 frequency = 474000 + 8000 * static_cast<U32>(round + 1);
         const int level = 16 + round;
-        agent.env().WriteText("/tmp/set.json", R"({"token":"t","psiinterval":100,"portlist":[{"port":0,"channellist":[)"
-                                                   R"({"channel":0,"frequency":)" +
-                                                       std::to_string(frequency) + "}]}]}");
+        std::string body = R"({"token":"t","psiinterval":100,"portlist":[{"port":0,"channellist":[{"channel":0,"frequency":)";
+        body += std::to_string(frequency);
+        body += "}]}]}";
+        agent.env().WriteText("/tmp/set.json", body);
+        std::string data = "@";
+        data += agent.env().Path("/tmp/set.json");
         test::ChildProgram curl;
-        ASSERT_TRUE(curl.Start({"curl", "--noproxy", "*", "-sS", "--data-binary", "@" + agent.env().Path("/tmp/set.json"),
-                                server.Url("/SetSubboardParam.w")}));
+        ASSERT_TRUE(curl.Start({"curl", "--noproxy", "*", "-sS", "--data-binary", data, server.Url("/SetSubboardParam.w")}));
         test::SnmpToolResult snmp;
         std::thread manager([&] {
             snmp = agent.V2c("snmpset", test::kSnmpWriteCommunity, {kRfLevel, "i", std::to_string(level)});

@@ -115,9 +115,10 @@ protected:
     // may hold.
     Reply Post(const std::string& name, const std::string& body) {
         env.WriteText("/tmp/request.json", body);
-        const ToolRun run =
-            RunTool({"curl", "--noproxy", "*", "-sS", "-H", "Content-Type: application/json", "--data-binary",
-                     "@" + env.Path("/tmp/request.json"), "-w", "\n%{http_code}", server.Url("/" + name)});
+        std::string data = "@";
+        data += env.Path("/tmp/request.json");
+        const ToolRun run = RunTool({"curl", "--noproxy", "*", "-sS", "-H", "Content-Type: application/json",
+                                     "--data-binary", data, "-w", "\n%{http_code}", server.Url("/" + name)});
         Reply reply;
         const size_t last = run.output.rfind('\n');
         if (run.status != 0 || last == std::string::npos) {
