@@ -24,6 +24,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::string kPage = "guarded page\n";
+// What the test server's web hook answers a known request name.
+const std::string kStandInReply = "{\n\t\"code\":\t0,\n\t\"description\":\tnull\n}";
 
 // The last response curl printed (after a Digest challenge it prints two),
 // and how many connections it opened.
@@ -190,6 +192,47 @@ TEST(AuthModule, BasicAndDigestAgainstEachUserFile) {
     const std::string log = test::HttpServerErrorLog(env);
     EXPECT_THAT(log, HasSubstr("password doesn't match for"));
     EXPECT_THAT(log, HasSubstr("digest: auth failed for alice: wrong password, IP: 127.0.0.1"));
+}
+
+// The web application answers every POST, whatever file its path names;
+// one the module refused must keep the module's answer and never reach it.
+TEST(AuthModule, AGuardedPostReachesTheWebApplicationOnlyOnceAuthenticated) {
+    test::TestEnvironment env;
+    test::InstallHttpModule(env.root(), std::string(HX_TEST_MODULES_DIR) + "/mod_authtest.so");
+    env.WriteText("/vandik_data/auth/plain", "alice:wonderland\n");
+    test::HttpServerOptions options;
+    options.extra = AuthConfig("plain", env.Path("/vandik_data/auth/plain"));
+    test::HttpTestServer server(env, options);
+    ASSERT_TRUE(server.Start()) << server.ErrorLog();
+
+    const std::vector<std::string> post = {"-H", "Content-Type: application/json", "--data", "{\"token\":\"t\"}"};
+    const struct {
+        const char* path;
+        std::vector<std::string> credentials;
+        int status;
+    } cases[] = {
+        {"/basic/GetSubboardParam.w", {}, 401},
+        {"/basic/GetSubboardParam.w", {"--basic", "-u", "alice:wonder"}, 401},
+        {"/digest/GetSubboardParam.w", {"--digest", "-u", "alice:wonder"}, 401},
+        // A Digest header without its response: malformed, refused as such.
+        {"/digest/GetSubboardParam.w", {"-H", "Authorization: Digest username=\"alice\", realm=\"card\""}, 400},
+        {"/basic/GetSubboardParam.w", {"--basic", "-u", "alice:wonderland"}, 200},
+        {"/digest/GetSubboardParam.w", {"--digest", "-u", "alice:wonderland"}, 200},
+    };
+    size_t expectedCalls = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + (c.credentials.empty() ? "" : c.credentials.back()));
+        std::vector<std::string> options = post;
+        options.insert(options.end(), c.credentials.begin(), c.credentials.end());
+        const Answer answer = CurlGet(server.Url(c.path), options);
+        EXPECT_EQ(answer.status, c.status) << answer.raw;
+        EXPECT_EQ(answer.connects, 1) << answer.raw;
+        if (c.status == 200) {
+            ++expectedCalls;
+            EXPECT_EQ(answer.body, kStandInReply);
+        }
+        EXPECT_EQ(server.WebCalls().size(), expectedCalls);
+    }
 }
 
 }  // namespace
