@@ -1,6 +1,7 @@
 // The connection state machine's own routines, shared by its three source
 // files (table and states, reading, response start and writing) and by its
-// tests; nothing outside the connection layer calls them.
+// tests; outside the connection layer only the response builder marks a
+// request a module refused.
 //
 // HTTP server thread only.
 #pragma once
@@ -46,6 +47,12 @@ handler_t connection_handle_fdevent(server* srv, void* context, int revents);
 // refused POST keeps its status and is never handed to the web application.
 bool connection_is_refused(const connection* con);
 void connection_set_refused(connection* con, bool refused);
+// Whether a module ended the current request with an error status while it
+// was mapped (an authentication module's 401, say). Such a POST keeps that
+// answer and is never handed to the web application; its body has been read,
+// so the connection may stay open.
+bool connection_is_refused_by_module(const connection* con);
+void connection_set_refused_by_module(connection* con, bool refused);
 
 // The built-in XHTML page of a status ("404 Not Found" as title and heading).
 void connection_error_page(int status, buffer* out);

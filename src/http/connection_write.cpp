@@ -182,7 +182,7 @@ int connection_handle_write_prepare(server* srv, connection* con) {
         // The parser or body reader refused it: its status and page stand,
         // and the unread rest of the request must never be taken for the next.
         con->keep_alive = 0;
-    } else if (con->request.http_method == HTTP_METHOD_POST) {
+    } else if (con->request.http_method == HTTP_METHOD_POST && !connection_is_refused_by_module(con)) {
         call_web_application(srv, con);
     }
     prepare_body(srv, con);

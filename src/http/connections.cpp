@@ -35,6 +35,7 @@ constexpr size_t kListStep = 16;
 struct connection_record {
     connection con;
     bool refused;
+    bool refused_by_module;
     // `request.http_host` points here between requests; the parser points it
     // at the Host header's own value, which goes with the headers.
     buffer* own_host;
@@ -302,6 +303,10 @@ bool connection_is_refused(const connection* con) { return record_of(con)->refus
 
 void connection_set_refused(connection* con, bool refused) { record_of(con)->refused = refused; }
 
+bool connection_is_refused_by_module(const connection* con) { return record_of(con)->refused_by_module; }
+
+void connection_set_refused_by_module(connection* con, bool refused) { record_of(con)->refused_by_module = refused; }
+
 connection* connections_get_new_connection(server* srv) {
     connections* conns = srv->conns;
     if (conns->size == conns->used) {
@@ -471,6 +476,7 @@ int connection_reset(server* srv, connection* con) {
     con->header_scanned = 0;
     con->header_matched = 0;
     connection_set_refused(con, false);
+    connection_set_refused_by_module(con, false);
 
     if (srv->config_storage != nullptr) {
         config_cond_cache_reset(srv, con);

@@ -123,8 +123,8 @@ extern "C" int http_auth_digest_check(server* srv, connection* con, mod_auth_plu
         log_error_write(srv, kTag, __LINE__, "s", "digest: unsupported backend (only htdigest or plain)");
         return -1;
     }
-    if (http_auth_require_string(srv, req, "realm") == nullptr ||
-        http_auth_require_string(srv, req, "require") == nullptr) {
+    const buffer* guardedRealm = http_auth_require_string(srv, req, "realm");
+    if (guardedRealm == nullptr || http_auth_require_string(srv, req, "require") == nullptr) {
         return 0;
     }
     const DigestFields fields = ParseParameters(parameters);
@@ -159,6 +159,11 @@ extern "C" int http_auth_digest_check(server* srv, connection* con, mod_auth_plu
         return -1;
     }
 
+    // The user's password for another realm opens nothing here.
+    if (!buffer_is_equal_string(guardedRealm, realm->data(), realm->size())) {
+        log_error_write(srv, kTag, __LINE__, "sssb", "digest: realm", realm->c_str(), "is not the realm", guardedRealm);
+        return 0;
+    }
     const BufferPtr user = BufferOf(*username);
     const BufferPtr realmBuffer = BufferOf(*realm);
     const BufferPtr stored(buffer_init(), buffer_free);

@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "http/chunk.h"
 #include "http/config_keys.h"
+#include "http/connection_internal.h"
 #include "http/errorlog.h"
 #include "http/keyvalue.h"
 #include "http/plugin.h"
@@ -351,6 +352,10 @@ handler_t http_response_prepare(server* srv, connection* con) {
     }
     if (con->mode == DIRECT && buffer_is_empty(con->physical.path)) {
         if (const handler_t r = map_request(srv, con); r != HANDLER_GO_ON) {
+            // Only a module's hook ends the mapping with an error status.
+            if (r == HANDLER_FINISHED && con->http_status >= 400) {
+                connection_set_refused_by_module(con, true);
+            }
             return r;
         }
     }

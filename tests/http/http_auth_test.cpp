@@ -411,6 +411,16 @@ std::vector<DigestCase> DigestCases() {
         {"AuthInt", AUTH_BACKEND_PLAIN, kMufasaPlain,
          base + "qop=auth-int, nc=00000001, cnonce=\"0a4f113b\", response=\"6629fae49393a05397450978507c4ef1\"", -1,
          "digest: qop=auth-int not supported"},
+        // A right digest for another realm of the same user is no pass here.
+        {"RealmNotTheGuardedOne", AUTH_BACKEND_PLAIN, kMufasaPlain,
+         "username=\"Mufasa\", realm=\"lab\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
+         "qop=auth, nc=00000001, cnonce=\"0a4f113b\", response=\"a47825356af2e94f1f96666b862a9f64\"",
+         0, "digest: realm lab is not the realm testrealm@host.com"},
+        {"RealmNotTheGuardedOneHtdigest", AUTH_BACKEND_HTDIGEST,
+         std::string("Mufasa:lab:") + kMufasaHa1 + "\n" + htdigest,
+         "username=\"Mufasa\", realm=\"lab\", nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
+         "qop=auth, nc=00000001, cnonce=\"0a4f113b\", response=\"6629fae49393a05397450978507c4ef1\"",
+         0, "digest: realm lab is not the realm testrealm@host.com"},
         {"HtpasswdUnsupported", AUTH_BACKEND_HTPASSWD, "Mufasa:x\n", Rfc2617Parameters(), -1,
          "digest: unsupported backend (only htdigest or plain)"},
         {"UnterminatedQuoteEndsAtTheEnd", AUTH_BACKEND_PLAIN, kMufasaPlain,
