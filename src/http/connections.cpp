@@ -329,6 +329,7 @@ connection* connections_get_new_connection(server* srv) {
     chunkqueue_reset(con->read_queue);
     con->header_scanned = 0;
     con->header_matched = 0;
+    con->header_resume = {};
     con->ndx = static_cast<int>(conns->used);
     conns->used++;
     return con;
@@ -478,6 +479,7 @@ int connection_reset(server* srv, connection* con) {
     con->in_error_handler = 0;
     con->header_scanned = 0;
     con->header_matched = 0;
+    con->header_resume = {};
     connection_set_refused(con, false);
 
     if (srv->config_storage != nullptr) {
@@ -570,6 +572,9 @@ int connection_state_machine(server* srv, connection* con) {
         switch (con->state) {
             case CON_STATE_CONNECT:
                 chunkqueue_reset(con->read_queue);
+                con->header_scanned = 0;
+                con->header_matched = 0;
+                con->header_resume = {};
                 con->request_count = 0;
                 break;
             case CON_STATE_REQUEST_START:
