@@ -326,7 +326,7 @@ TEST_F(WriterTest, SmallFileRidesWithTheHeaderFromTheStatCache) {
             // Spend the budget on other files of the same size first.
             stat_cache_entry* sce = nullptr;
             for (int i = 0; sce == nullptr || stat_cache_entry_content(srv_, sce) != nullptr; ++i) {
-                auto name = test::NewBuffer(MakeFile("fill" + std::to_string(i), c.size));
+                auto name = test::NewBuffer(MakeFile(std::to_string(i) + ".fill", c.size));
                 ASSERT_EQ(stat_cache_get_entry(srv_, con_, name.get(), &sce), HANDLER_GO_ON);
             }
         }

@@ -383,7 +383,7 @@ TEST_F(StatCache, FailedLookupIsKeptForItsSecond) {
     // Failures age out with the cleanup like any entry.
     const int before = Entries();
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(Get((dir_ / ("none" + std::to_string(i))).string(), &sce), HANDLER_ERROR);
+        EXPECT_EQ(Get((dir_ / (std::to_string(i) + ".none")).string(), &sce), HANDLER_ERROR);
     }
     EXPECT_EQ(Entries(), before + 5);
     Advance(3);
@@ -450,7 +450,7 @@ TEST_F(StatCache, KeptBytesStayWithinTheirBudget) {
     const size_t files = kStatCacheContentMaxTotal / bytes.size() + 4;
     size_t kept_files = 0;
     for (size_t i = 0; i < files; ++i) {
-        if (Content(Write("f" + std::to_string(i), bytes)) == bytes) {
+        if (Content(Write(std::to_string(i) + ".f", bytes)) == bytes) {
             ++kept_files;
         }
         EXPECT_LE(KeptBytes(), kStatCacheContentMaxTotal);
@@ -461,7 +461,7 @@ TEST_F(StatCache, KeptBytesStayWithinTheirBudget) {
     stat_cache_trigger_cleanup(srv_);
     EXPECT_EQ(Entries(), 0);
     EXPECT_EQ(KeptBytes(), 0u);
-    EXPECT_EQ(Content(Write("f0", bytes)), bytes);
+    EXPECT_EQ(Content(Write("0.f", bytes)), bytes);
 }
 
 }  // namespace
