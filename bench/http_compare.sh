@@ -7,8 +7,9 @@
 # with the same keep-alive limit (16 requests per connection, the card's
 # default) and no access log, one process, one worker. wrk measures
 #   - static: GET of the placeholder page (index.html),
-#   - post:   a small POST to a ".w" name, which the card hands to its web
-#             application and nginx answers with `return` and the same JSON,
+#   - post:   a small POST of "GetSubboardReadyStatus.w", which the card
+#             hands to its web application and nginx answers with `return`
+#             and the very body the card sent (fetched once before the runs),
 # and the script prints requests/s of each and the ratio card / nginx.
 #
 # nginx (Debian's nginx-light) is only the yardstick: it runs with its own
@@ -73,6 +74,25 @@ card_pid=$!
 wait_for_port "$card_port"
 docroot="$card_root/vandik_app/web"
 
+post_name="GetSubboardReadyStatus.w"
+post_body='{"token":"bench"}'
+card_reply="$work/card_reply"
+curl -s --noproxy '*' -d "$post_body" -o "$card_reply" "http://127.0.0.1:$card_port/$post_name"
+# The reply as a single-quoted nginx string: backslash, quote and the control
+# characters escaped. nginx would take a "$" for a variable; the card's JSON
+# has none.
+if grep -q '[$]' "$card_reply"; then
+  echo "the card's reply holds a \$, which nginx's return cannot carry" >&2
+  exit 1
+fi
+nginx_reply="$(python3 -c '
+import sys
+text = open(sys.argv[1], "rb").read().decode("latin-1")
+for raw, escaped in (("\\", "\\\\"), ("\x27", "\\\x27"), ("\n", "\\n"), ("\t", "\\t"), ("\r", "\\r")):
+    text = text.replace(raw, escaped)
+print(text, end="")
+' "$card_reply")"
+
 # --- nginx ----------------------------------------------------------------
 nginx_port="$(free_port)"
 mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
@@ -99,7 +119,7 @@ http {
     index index.html;
     location ~ \.w\$ {
       default_type application/json;
-      return 200 '{\n\t"code":\t0,\n\t"description":\tnull\n}';
+      return 200 '$nginx_reply';
     }
   }
 }
@@ -109,9 +129,9 @@ nginx_pid=$!
 wait_for_port "$nginx_port"
 
 # --- measurements ---------------------------------------------------------
-cat >"$work/post.lua" <<'LUA'
+cat >"$work/post.lua" <<LUA
 wrk.method = "POST"
-wrk.body = '{"token":"bench"}'
+wrk.body = '$post_body'
 wrk.headers["Content-Type"] = "application/json"
 LUA
 
@@ -134,14 +154,18 @@ for name in card nginx; do
   port="${!port_var}"
   curl -s --noproxy '*' -o /dev/null -w "$name static: %{http_code} %{size_download} bytes\n" \
     "http://127.0.0.1:$port/index.html"
-  curl -s --noproxy '*' -d '{"token":"bench"}' -o /dev/null -w "$name post: %{http_code} %{size_download} bytes\n" \
-    "http://127.0.0.1:$port/GetModules.w"
+  curl -s --noproxy '*' -d "$post_body" -o "$work/$name.post" -w "$name post: %{http_code} %{size_download} bytes\n" \
+    "http://127.0.0.1:$port/$post_name"
 done
+if ! cmp -s "$work/card.post" "$work/nginx.post"; then
+  echo "nginx's POST reply differs from the card's" >&2
+  exit 1
+fi
 
 card_static="$(measure "http://127.0.0.1:$card_port/index.html")"
 nginx_static="$(measure "http://127.0.0.1:$nginx_port/index.html")"
-card_post="$(measure "http://127.0.0.1:$card_port/GetModules.w" -s "$work/post.lua")"
-nginx_post="$(measure "http://127.0.0.1:$nginx_port/GetModules.w" -s "$work/post.lua")"
+card_post="$(measure "http://127.0.0.1:$card_port/$post_name" -s "$work/post.lua")"
+nginx_post="$(measure "http://127.0.0.1:$nginx_port/$post_name" -s "$work/post.lua")"
 
 echo
 echo "wrk -t $threads -c $connections -d ${seconds}s, keep-alive limit $keep_alive, one worker each"

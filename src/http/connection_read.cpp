@@ -110,10 +110,12 @@ void take_header(connection* con, http_off_t length) {
     }
     con->header_scanned = 0;
     con->header_matched = 0;
+    con->header_resume = {};
 }
 
 void read_header(server* srv, connection* con) {
-    const http_off_t length = http_header_end_find(con->read_queue, &con->header_scanned, &con->header_matched);
+    const http_off_t length = http_header_end_find(con->read_queue, &con->header_scanned, &con->header_matched,
+                                                   &con->header_resume);
     if (length > 0 && length <= kMaxHeaderBytes) {
         take_header(con, length);
         connection_set_state(srv, con, CON_STATE_REQUEST_END);

@@ -204,6 +204,11 @@ bool handle_request(server* srv, connection* con) {
 void response_end(server* srv, connection* con) {
     plugins_call_handle_request_done(srv, con);
     srv->con_written++;
+    // Whether the socket may hold more than was read: a keep-alive
+    // connection whose last read drained it waits for the event loop to say
+    // the next request is there, instead of a read that mostly finds nothing
+    // (bytes already read, a pipelined request, are parsed either way).
+    const int readable = con->is_readable;
     if (con->keep_alive) {
         connection_set_state(srv, con, CON_STATE_REQUEST_START);
     } else {
@@ -212,6 +217,9 @@ void response_end(server* srv, connection* con) {
         srv->con_closed++;
     }
     connection_reset(srv, con);
+    if (con->keep_alive) {
+        con->is_readable = readable;
+    }
 }
 
 void handle_error(server* srv, connection* con) {
@@ -326,6 +334,7 @@ connection* connections_get_new_connection(server* srv) {
     chunkqueue_reset(con->read_queue);
     con->header_scanned = 0;
     con->header_matched = 0;
+    con->header_resume = {};
     con->ndx = static_cast<int>(conns->used);
     conns->used++;
     return con;
@@ -475,6 +484,7 @@ int connection_reset(server* srv, connection* con) {
     con->in_error_handler = 0;
     con->header_scanned = 0;
     con->header_matched = 0;
+    con->header_resume = {};
     connection_set_refused(con, false);
     connection_set_refused_by_module(con, false);
 
@@ -533,7 +543,9 @@ connection* connection_accept(server* srv, server_socket* srv_socket) {
     srv->con_opened++;
     connection* con = connections_get_new_connection(srv);
     con->fd = fd;
-    con->read_left_room = 0;
+    // A new client's first request is small: its first read goes without
+    // asking FIONREAD, and a larger one is sized on the next read.
+    con->read_left_room = 1;
     con->fde_ndx = -1;
     con->srv_socket = srv_socket;
     if (fdevent_register(srv->ev, fd, connection_handle_fdevent, con) != 0) {
@@ -546,13 +558,8 @@ connection* connection_accept(server* srv, server_socket* srv_socket) {
     con->connection_start = srv->cur_ts;
     con->dst_addr = address;
     buffer_copy_string(con->dst_addr_buf, inet_ntop_cache_get_ip(srv, &con->dst_addr));
-
-    if (fdevent_fcntl_set(srv->ev, fd) == -1) {
-        char scratch[128];
-        log_error_write(srv, kTag, __LINE__, "ss", "fcntl failed: ", http_error_text(errno, scratch, sizeof(scratch)));
-        connection_close(srv, con);
-        return nullptr;
-    }
+    // accept4 made the socket close-on-exec and non-blocking already, all
+    // fdevent_fcntl_set would do: no two more system calls per connection.
     return con;
 }
 
@@ -571,6 +578,9 @@ int connection_state_machine(server* srv, connection* con) {
         switch (con->state) {
             case CON_STATE_CONNECT:
                 chunkqueue_reset(con->read_queue);
+                con->header_scanned = 0;
+                con->header_matched = 0;
+                con->header_resume = {};
                 con->request_count = 0;
                 break;
             case CON_STATE_REQUEST_START:

@@ -158,6 +158,11 @@ int fdevent_event_set(fdevents* ev, int* fde_ndx, int fd, int events) {
         *fde_ndx = -1;
         return -1;
     }
+    // Interest the back end already holds: asking again would only cost a
+    // system call (an epoll_ctl per keep-alive request).
+    if (*fde_ndx != -1 && node->events == events) {
+        return 0;
+    }
     const int index = ev->event_set(ev, *fde_ndx, fd, events);
     *fde_ndx = index;
     if (index < 0) {

@@ -1,7 +1,8 @@
 // The search for CR LF CR LF in a read queue. The position reached and the
 // length of the partial match are kept by the caller, so each byte of a
-// header is looked at once however many reads it takes to arrive; skipping
-// the bytes already looked at only walks the chunk list.
+// header is looked at once however many reads it takes to arrive; with the
+// chunk the search stopped in kept too, the bytes already looked at are
+// skipped without walking the chunk list.
 #include "http/header_end.h"
 
 namespace hx {
@@ -14,10 +15,25 @@ constexpr int kTerminatorLength = 4;
 }  // namespace
 
 http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* matched) {
+    return http_header_end_find(cq, scanned, matched, nullptr);
+}
+
+http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* matched,
+                                http_header_end_resume* resume) {
     http_off_t skip = *scanned;
     int match = *matched;
     http_off_t position = 0;  // bytes from the read position before the current chunk
-    for (const chunk* c = cq->first; c != nullptr; c = c->next) {
+    const chunk* start = cq->first;
+    if (resume != nullptr && resume->at != nullptr && cq->first != nullptr && resume->first == cq->first &&
+        resume->first_offset == cq->first->offset && skip >= resume->at_position) {
+        start = resume->at;
+        position = resume->at_position;
+        skip -= position;
+    }
+    // The last chunk with bytes that the search reached, and its position.
+    const chunk* reached = nullptr;
+    http_off_t reached_position = 0;
+    for (const chunk* c = start; c != nullptr; c = c->next) {
         // Only memory chunks arrive from a socket; nothing past another kind
         // can be searched.
         if (c->type != MEM_CHUNK) {
@@ -31,6 +47,8 @@ http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* 
         if (available <= 0) {
             continue;
         }
+        reached = c;
+        reached_position = position;
         if (skip >= available) {
             skip -= available;
             position += available;
@@ -43,6 +61,9 @@ http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* 
                 if (match == kTerminatorLength) {
                     *scanned = position + i + 1;
                     *matched = match;
+                    if (resume != nullptr) {
+                        *resume = {};
+                    }
                     return position + i + 1;
                 }
             } else {
@@ -55,6 +76,12 @@ http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* 
     }
     *scanned = position > *scanned ? position : *scanned;
     *matched = match;
+    if (resume != nullptr) {
+        *resume = {};
+        if (reached != nullptr) {
+            *resume = {reached, reached_position, cq->first, cq->first->offset};
+        }
+    }
     return 0;
 }
 

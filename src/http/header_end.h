@@ -16,5 +16,10 @@ namespace hx {
 // header's length from the read position, terminator included, or 0 while
 // it is not complete.
 http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* matched);
+// The same, starting where the previous search stopped when `resume` (which
+// it updates; null is accepted) still holds: a header arriving in many small
+// reads then costs the same per byte however many chunks it spans.
+http_off_t http_header_end_find(const chunkqueue* cq, http_off_t* scanned, int* matched,
+                                http_header_end_resume* resume);
 
 }  // namespace hx

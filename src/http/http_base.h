@@ -141,9 +141,22 @@ struct server_socket;
 struct fdevents;
 struct plugin;
 struct chunkqueue;
+struct chunk;
 struct stat_cache;
 struct connection;
 struct server;
+
+// Where a search for a header's end stopped in the read queue, so the next
+// search starts in that chunk instead of walking the queue from its first:
+// the chunk, the bytes from the read position before it, and the queue's
+// first chunk and its offset then (the place holds only while both are
+// unchanged). All null/0 for none.
+struct http_header_end_resume {
+    const chunk* at;
+    http_off_t at_position;
+    const chunk* first;
+    http_off_t first_offset;
+};
 
 // The server-wide settings (`srvconf`). Buffers and arrays are created by
 // server_init and released by server_free.
@@ -385,6 +398,7 @@ struct connection {
     // arrives byte by byte is then scanned once, not once per byte.
     http_off_t header_scanned;
     int header_matched;
+    http_header_end_resume header_resume;  // cleared with header_scanned
 };
 
 // Bits of `parsed_response`: headers a plugin has already put in place.

@@ -134,21 +134,33 @@ bool small_file_rest(const chunk* c, std::int64_t room) {
     return rest <= kSmallFileBytes && rest <= room && position / kFileWindow == (range_end - 1) / kFileWindow;
 }
 
-// Reads the rest of a small file chunk (see small_file_rest) into
-// srv->tmp_buf, without logging: on any trouble the chunk is left to the
-// window path, which reports it as before. True when the bytes are there.
-bool read_small_file(server* srv, connection* con, chunk* c) {
+// The rest of a small file chunk (see small_file_rest), without logging: on
+// any trouble null, and the chunk is left to the window path, which reports
+// it as before. The bytes are the stat cache's copy of the file while its
+// entry is fresh, else read into srv->tmp_buf; either way they stay put until
+// the next call into the cache or the writer.
+const char* small_file_bytes(server* srv, connection* con, chunk* c) {
     const std::int64_t position = static_cast<std::int64_t>(c->file.start) + c->offset;
     const std::int64_t range_end = static_cast<std::int64_t>(c->file.start) + c->file.length;
     const auto count = static_cast<size_t>(range_end - position);
     stat_cache_entry* entry = nullptr;
     if (stat_cache_get_entry(srv, con, c->file.name, &entry) != HANDLER_GO_ON || entry->st.st_size < range_end) {
-        return false;
+        return nullptr;
+    }
+    // The window in use, as the window path would show it.
+    const std::int64_t window_offset = position - position % kFileWindow;
+    const auto use_window = [&] {
+        c->file.mmap.offset = static_cast<http_off_t>(window_offset);
+        c->file.mmap.length = static_cast<size_t>(std::min(range_end - window_offset, kFileWindow));
+    };
+    if (const buffer* content = stat_cache_entry_content(srv, entry); content != nullptr) {
+        use_window();
+        return content->ptr + position;
     }
     if (c->file.fd == -1) {
         c->file.fd = open(c->file.name->ptr, O_RDONLY | O_CLOEXEC);
         if (c->file.fd == -1) {
-            return false;
+            return nullptr;
         }
     }
     buffer_prepare_copy(srv->tmp_buf, count);
@@ -159,14 +171,12 @@ bool read_small_file(server* srv, connection* con, chunk* c) {
             continue;
         }
         if (got <= 0) {
-            return false;
+            return nullptr;
         }
         have += static_cast<size_t>(got);
     }
-    const std::int64_t window_offset = position - position % kFileWindow;
-    c->file.mmap.offset = static_cast<http_off_t>(window_offset);
-    c->file.mmap.length = static_cast<size_t>(std::min(range_end - window_offset, kFileWindow));
-    return true;
+    use_window();
+    return srv->tmp_buf->ptr;
 }
 
 // One run of consecutive memory chunks from `first` in one writev, with the
@@ -194,11 +204,13 @@ chunk* write_memory_run(server* srv, connection* con, int fd, chunkqueue* cq, ch
         entry.iov_len = static_cast<size_t>(rest);
         room -= rest;
     }
-    if (!cut && c != nullptr && entries < kMaxVectorChunks && small_file_rest(c, room) && read_small_file(srv, con, c)) {
-        iovec& entry = vector[entries++];
-        entry.iov_base = srv->tmp_buf->ptr;
-        entry.iov_len = static_cast<size_t>(c->file.length - c->offset);
-        c = c->next;
+    if (!cut && c != nullptr && entries < kMaxVectorChunks && small_file_rest(c, room)) {
+        if (const char* bytes = small_file_bytes(srv, con, c); bytes != nullptr) {
+            iovec& entry = vector[entries++];
+            entry.iov_base = const_cast<char*>(bytes);
+            entry.iov_len = static_cast<size_t>(c->file.length - c->offset);
+            c = c->next;
+        }
     }
 
     const std::int64_t written =

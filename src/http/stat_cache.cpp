@@ -1,6 +1,9 @@
 // The stat cache: file status, content type and ETag per path, looked up by a
 // hash of the path in a splay tree, taken again at most once a second and
-// dropped two seconds after it was taken.
+// dropped two seconds after it was taken. Failed lookups are kept the same
+// way, so a name that does not exist (every POST's ".w" name) costs one stat
+// a second, and small files' bytes ride along with their entries, so a
+// static request costs no open, read or close of the file within the second.
 #include "http/stat_cache.h"
 
 #include <fcntl.h>
@@ -37,15 +40,90 @@ stat_cache_entry* stat_cache_entry_init(void) {
     return sce;
 }
 
-void stat_cache_entry_free(void* data) {
+// Drops the entry's file bytes and gives them back to the budget.
+void drop_content(stat_cache* sc, stat_cache_entry* sce) {
+    if (sce->content != nullptr) {
+        sc->content_bytes -= sce->content->size;
+        buffer_free(sce->content);
+        sce->content = nullptr;
+    }
+    sce->content_tried = 0;
+}
+
+void stat_cache_entry_free(stat_cache* sc, void* data) {
     auto* sce = static_cast<stat_cache_entry*>(data);
     if (sce == nullptr) {
         return;
     }
+    drop_content(sc, sce);
     buffer_free(sce->name);
     buffer_free(sce->etag);
     buffer_free(sce->content_type);
     std::free(sce);
+}
+
+// Whether the open file is still the one the entry describes.
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The whole file into `out`, which has room for one byte more than the size
+// the entry says: a read that fills that byte, or ends early, means the file
+// changed since its status was taken.
+bool read_whole_file(const stat_cache_entry* sce, buffer* out) {
+    const int fd = open(sce->name->ptr, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd == -1) {
+        return false;
+    }
+    struct stat st {};
+    bool good = fstat(fd, &st) == 0 && same_file(st, sce->st);
+    const auto expected = static_cast<size_t>(sce->st.st_size);
+    size_t have = 0;
+    while (good) {
+        const ssize_t got = read(fd, out->ptr + have, expected + 1 - have);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            good = got == 0 && have == expected;
+            break;
+        }
+        have += static_cast<size_t>(got);
+        if (have > expected) {
+            good = false;
+        } else if (have == expected) {
+            // A regular file's read is short only at its end; the status
+            // just taken says this is it.
+            break;
+        }
+    }
+    close(fd);
+    if (good) {
+        out->ptr[expected] = '\0';
+        out->used = expected + 1;
+    }
+    return good;
+}
+
+// Records a failed lookup in `sce` (keyed `key`, already in the tree or null
+// for a new one) and returns HANDLER_ERROR with errno set to `error`.
+handler_t remember_failure(server* srv, stat_cache* sc, int key, stat_cache_entry* sce, const buffer* name,
+                           int error) {
+    if (sce == nullptr) {
+        sce = stat_cache_entry_init();
+        sc->files = splaytree_insert(sc->files, key, sce);
+    }
+    buffer_copy_string_buffer(sce->name, name);
+    buffer_reset(sce->etag);
+    buffer_reset(sce->content_type);
+    drop_content(sc, sce);
+    sce->st = {};
+    sce->stat_ts = srv->cur_ts;
+    sce->is_symlink = 0;
+    sce->stat_errno = error;
+    errno = error;
+    return HANDLER_ERROR;
 }
 
 // 0 when the path is a symbolic link, 1 when not, -1 when lstat failed
@@ -155,7 +233,7 @@ void stat_cache_free(stat_cache* sc) {
     }
     while (sc->files != nullptr) {
         const int osize = sc->files->size;
-        stat_cache_entry_free(sc->files->data);
+        stat_cache_entry_free(sc, sc->files->data);
         sc->files = splaytree_delete(sc->files, sc->files->key);
         HTTP_ASSERT(osize - 1 == splaytree_size(sc->files));
     }
@@ -185,24 +263,29 @@ handler_t stat_cache_get_entry(server* srv, connection* con, buffer* name, stat_
         sce = static_cast<stat_cache_entry*>(sc->files->data);
         if (buffer_is_equal(name, sce->name) && srv->srvconf.stat_cache_engine == STAT_CACHE_ENGINE_SIMPLE &&
             sce->stat_ts == srv->cur_ts) {
+            if (sce->stat_errno != 0) {
+                errno = sce->stat_errno;
+                return HANDLER_ERROR;
+            }
             *fce = sce;
             return HANDLER_GO_ON;
         }
     }
 
+    // An entry found under this key may belong to another path whose hash is
+    // the same: it now serves this path, so its name must say so.
     struct stat st {};
     if (stat(name->ptr, &st) == -1) {
-        return HANDLER_ERROR;
+        return remember_failure(srv, sc, key, sce, name, errno);
     }
     if (S_ISREG(st.st_mode)) {
         // A file named as a folder ("file.html/") must not be served.
         if (name->ptr[name->used - 2] == '/') {
-            errno = ENOTDIR;
-            return HANDLER_ERROR;
+            return remember_failure(srv, sc, key, sce, name, ENOTDIR);
         }
         const int fd = open(name->ptr, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd == -1) {
-            return HANDLER_ERROR;
+            return remember_failure(srv, sc, key, sce, name, errno);
         }
         close(fd);
     }
@@ -211,14 +294,14 @@ handler_t stat_cache_get_entry(server* srv, connection* con, buffer* name, stat_
         sce = stat_cache_entry_init();
         sc->files = splaytree_insert(sc->files, key, sce);
     }
-    // An entry found under this key may belong to another path whose hash is
-    // the same: it now serves this path, so its name must say so.
     buffer_copy_string_buffer(sce->name, name);
     buffer_reset(sce->etag);
     buffer_reset(sce->content_type);
+    drop_content(sc, sce);
     sce->st = st;
     sce->stat_ts = srv->cur_ts;
     sce->is_symlink = 0;
+    sce->stat_errno = 0;
 
     if (!con->conf.follow_symlink && is_under_symlink(srv, sc, name)) {
         sce->is_symlink = 1;
@@ -245,7 +328,7 @@ int stat_cache_trigger_cleanup(server* srv) {
     for (const int key : keys) {
         sc->files = splaytree_splay(sc->files, key);
         if (sc->files != nullptr && sc->files->key == key) {
-            stat_cache_entry_free(sc->files->data);
+            stat_cache_entry_free(sc, sc->files->data);
             sc->files = splaytree_delete(sc->files, key);
         }
     }
@@ -253,5 +336,29 @@ int stat_cache_trigger_cleanup(server* srv) {
 }
 
 }  // extern "C"
+
+const buffer* stat_cache_entry_content(server* srv, stat_cache_entry* sce) {
+    if (sce->content != nullptr) {
+        return sce->content;
+    }
+    // Without the cache every request reads the file as it is now.
+    stat_cache* sc = srv->stat_cache;
+    if (sce->content_tried || sc == nullptr || srv->srvconf.stat_cache_engine != STAT_CACHE_ENGINE_SIMPLE ||
+        sce->stat_errno != 0 || !S_ISREG(sce->st.st_mode) ||
+        sce->st.st_size <= 0 || sce->st.st_size > kStatCacheContentMaxFile) {
+        return nullptr;
+    }
+    sce->content_tried = 1;
+    buffer* content = buffer_init();
+    // Room for the byte that tells a grown file, and the NUL.
+    buffer_prepare_copy(content, static_cast<size_t>(sce->st.st_size) + 2);
+    if (sc->content_bytes + content->size > kStatCacheContentMaxTotal || !read_whole_file(sce, content)) {
+        buffer_free(content);
+        return nullptr;
+    }
+    sce->content = content;
+    sc->content_bytes += content->size;
+    return content;
+}
 
 }  // namespace hx

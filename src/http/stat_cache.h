@@ -1,12 +1,15 @@
 // The response builder's cache of file status, content types and ETags,
 // kept in a splay tree keyed by a hash of the path; entries older than two
-// seconds are dropped by the once-a-second cleanup.
+// seconds are dropped by the once-a-second cleanup. A failed lookup is kept
+// too (its errno), and a small regular file's bytes once a writer asked for
+// them; both only for the second the entry was taken in, like the status.
 //
 // HTTP server thread only; nothing here is locked.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <ctime>
 
 #include "http/http_base.h"
@@ -30,12 +33,23 @@ struct stat_cache_entry {
     std::time_t stat_ts;
     char is_symlink;
     buffer* content_type;
+    // 0 for a found path; else the errno its lookup failed with, handed out
+    // again while the entry is fresh (st, etag and content_type are empty).
+    int stat_errno;
+    // The file's bytes (used - 1 == st.st_size) once loaded by
+    // stat_cache_entry_content; null before, and dropped with the entry or
+    // when it is taken again.
+    buffer* content;
+    // Set when loading was tried this second, so a file that cannot be kept
+    // is not read again on every request.
+    char content_tried;
 };
 
 struct stat_cache {
     tree_node* files;
     buffer* dir_name;
     buffer* hash_key;
+    size_t content_bytes;  // file bytes held by all entries
 };
 
 stat_cache* stat_cache_init(void);
@@ -51,5 +65,16 @@ tree_node* splaytree_insert(tree_node* t, int key, void* data);
 tree_node* splaytree_delete(tree_node* t, int key);
 
 }  // extern "C"
+
+// A file larger than this is never kept in memory.
+constexpr std::int64_t kStatCacheContentMaxFile = 64 * 1024;
+// All kept file bytes together stay within this.
+constexpr size_t kStatCacheContentMaxTotal = 2 * 1024 * 1024;
+
+// The bytes of a fresh entry's regular file, read on the first call within
+// the entry's second (one open, fstat, read and close) and kept with it; null
+// when the file is too large, the budget is spent, the cache is disabled, or
+// the file no longer matches the entry's status (the caller then reads the file itself).
+const buffer* stat_cache_entry_content(server* srv, stat_cache_entry* sce);
 
 }  // namespace hx

@@ -161,6 +161,38 @@ TEST_P(EventLoopTest, ReportsInOutAndHangUpToTheHandler) {
     EXPECT_EQ(fdevent_unregister(ev_, pair.local), 0);
 }
 
+// The back end's calls, counted around its own event_set.
+int (*g_back_end_set)(fdevents*, int, int, int) = nullptr;
+int g_back_end_sets = 0;
+int CountingEventSet(fdevents* ev, int fde_ndx, int fd, int events) {
+    ++g_back_end_sets;
+    return g_back_end_set(ev, fde_ndx, fd, events);
+}
+
+// Interest the back end already holds is not asked for again (a keep-alive
+// connection sets its read interest after every request); a change is.
+TEST_P(EventLoopTest, SameInterestAgainLeavesTheBackEndAlone) {
+    const Pair pair = NewPair();
+    int seen = 0;
+    int ndx = Watch(pair.local, FDEVENT_IN, &seen);
+    g_back_end_set = ev_->event_set;
+    g_back_end_sets = 0;
+    ev_->event_set = CountingEventSet;
+    EXPECT_EQ(fdevent_event_set(ev_, &ndx, pair.local, FDEVENT_IN), 0);
+    EXPECT_EQ(g_back_end_sets, 0);
+    EXPECT_EQ(fdevent_event_set(ev_, &ndx, pair.local, FDEVENT_OUT), 0);
+    EXPECT_EQ(fdevent_event_set(ev_, &ndx, pair.local, FDEVENT_IN), 0);
+    EXPECT_EQ(g_back_end_sets, 2);
+    ASSERT_EQ(fdevent_event_del(ev_, &ndx, pair.local), 0);
+    EXPECT_EQ(fdevent_event_set(ev_, &ndx, pair.local, FDEVENT_IN), 0) << "deleted: added again";
+    EXPECT_EQ(g_back_end_sets, 3);
+    ev_->event_set = g_back_end_set;
+
+    ASSERT_EQ(write(pair.peer, "x", 1), 1);
+    EXPECT_EQ(Turn(1000), (std::map<int, int>{{pair.local, FDEVENT_IN}}));
+    EXPECT_EQ(seen, FDEVENT_IN);
+}
+
 TEST_P(EventLoopTest, ReportsOnlyTheReadyOneOfSeveral) {
     std::vector<Pair> pairs;
     std::vector<int> seen(5, 0);

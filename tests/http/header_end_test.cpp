@@ -1,5 +1,6 @@
 // The search for a header's end in a read queue: the terminator split over
-// chunks, a header fed byte by byte, and the bytes after the terminator.
+// chunks, a header fed byte by byte, the bytes after the terminator, and the
+// chunk the search resumes in.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,11 +26,19 @@ protected:
         }
         buffer_append_string_len(last, &byte, 1);
     }
-    http_off_t Find() { return http_header_end_find(queue_, &scanned_, &matched_); }
+    // As the connection searches: resuming in the chunk it stopped in.
+    http_off_t Find() { return http_header_end_find(queue_, &scanned_, &matched_, &resume_); }
+    void Restart() {
+        chunkqueue_reset(queue_);
+        scanned_ = 0;
+        matched_ = 0;
+        resume_ = {};
+    }
 
     chunkqueue* queue_ = nullptr;
     http_off_t scanned_ = 0;
     int matched_ = 0;
+    http_header_end_resume resume_{};
 };
 
 TEST_F(HeaderEnd, TerminatorSplitOverChunks) {
@@ -53,9 +62,7 @@ TEST_F(HeaderEnd, TerminatorSplitOverChunks) {
         for (bool incremental : {false, true}) {
             SCOPED_TRACE(testing::Message() << "cuts " << testing::PrintToString(cuts) << " incremental "
                                             << incremental);
-            chunkqueue_reset(queue_);
-            scanned_ = 0;
-            matched_ = 0;
+            Restart();
             size_t from = 0;
             http_off_t found = 0;
             std::vector<size_t> bounds = cuts;
@@ -92,15 +99,11 @@ TEST_F(HeaderEnd, ResumesFromTheReadPosition) {
 TEST_F(HeaderEnd, NearMissesDoNotMatch) {
     for (const char* text : {"\r\n\r", "\n\r\n\r", "\r\r\n\r", "\r\n\n\r\n", "a\r\nb\r\n"}) {
         SCOPED_TRACE(testing::PrintToString(std::string(text)));
-        chunkqueue_reset(queue_);
-        scanned_ = 0;
-        matched_ = 0;
+        Restart();
         Append(text);
         EXPECT_EQ(Find(), 0);
     }
-    chunkqueue_reset(queue_);
-    scanned_ = 0;
-    matched_ = 0;
+    Restart();
     Append("\r\r\n\r\n");
     EXPECT_EQ(Find(), 5);
 }
@@ -119,6 +122,55 @@ TEST_F(HeaderEnd, ByteByByteLooksAtEachByteOnce) {
             ASSERT_EQ(scanned_, static_cast<http_off_t>(i + 1));
         } else {
             EXPECT_EQ(found, static_cast<http_off_t>(header.size()));
+        }
+    }
+}
+
+// The search starts in the chunk it stopped in while the queue's front is as
+// it was; a front that moved (finished chunks dropped, a queue rebuilt) makes
+// it walk from the first chunk again, with the same results.
+TEST_F(HeaderEnd, ResumesInTheChunkItStoppedIn) {
+    const std::string header = "GET / HTTP/1.1\r\nHost: a\r\nX-Long: abcdefghij\r\n\r\n";
+    for (size_t i = 0; i + 1 < header.size(); ++i) {
+        Append(header.substr(i, 1));  // one chunk per byte
+        ASSERT_EQ(Find(), 0);
+        ASSERT_EQ(resume_.at, queue_->last) << i;
+        ASSERT_EQ(resume_.at_position, static_cast<http_off_t>(i));
+    }
+    Append(header.substr(header.size() - 1));
+    EXPECT_EQ(Find(), static_cast<http_off_t>(header.size()));
+    EXPECT_EQ(resume_.at, nullptr);
+
+    // The front changes between searches: a finished chunk dropped from the
+    // front, or a place left from a queue rebuilt with its chunks reused. The
+    // search walks from the first chunk and still finds the end.
+    const struct {
+        const char* what;
+        bool rebuild;
+    } cases[] = {{"front chunk dropped", false}, {"queue rebuilt", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Restart();
+        Append("x");
+        queue_->first->offset = 1;  // consumed by a previous request
+        Append("GET / HTTP/1.1\r\n");
+        Append("Host: a\r\n");
+        ASSERT_EQ(Find(), 0);
+        ASSERT_EQ(resume_.at, queue_->last);
+        if (c.rebuild) {
+            const http_header_end_resume stale = resume_;
+            Restart();
+            Append("GET /a HTTP/1.1\r\n");
+            Append("Host: bb\r\n");
+            Append("X: y\r\n");
+            resume_ = stale;  // a place left over from the old queue
+            EXPECT_EQ(Find(), 0);
+            Append("\r\n");
+            EXPECT_EQ(Find(), 35);
+        } else {
+            chunkqueue_remove_finished_chunks(queue_);
+            Append("\r\n");
+            EXPECT_EQ(Find(), 27);
         }
     }
 }

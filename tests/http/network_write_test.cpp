@@ -303,6 +303,68 @@ TEST_F(WriterTest, RateLimits) {
     srv_->joblist->used = 0;
 }
 
+// A small file after the header goes out in the header's writev from the
+// stat cache's copy of its bytes, with no descriptor opened: the bytes of the
+// entry's second, a change on disk from the next second on. A file that
+// fails the cache's limits is read as before.
+TEST_F(WriterTest, SmallFileRidesWithTheHeaderFromTheStatCache) {
+    const struct {
+        const char* what;
+        size_t size;
+        bool kept;
+    } cases[] = {
+        {"small", 1000, true},
+        {"at the limit", static_cast<size_t>(kStatCacheContentMaxFile), true},
+        {"budget spent, read each time", static_cast<size_t>(kStatCacheContentMaxFile), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_SIMPLE;
+        srv_->cur_ts = 100;
+        const std::string path = MakeFile("page.html", c.size);
+        if (!c.kept) {
+            // Spend the budget on other files of the same size first.
+            stat_cache_entry* sce = nullptr;
+            for (int i = 0; sce == nullptr || stat_cache_entry_content(srv_, sce) != nullptr; ++i) {
+                auto name = test::NewBuffer(MakeFile(std::to_string(i) + ".fill", c.size));
+                ASSERT_EQ(stat_cache_get_entry(srv_, con_, name.get(), &sce), HANDLER_GO_ON);
+            }
+        }
+        int local, peer;
+        SocketPair(&local, &peer);
+        bool kept = c.kept;
+        const auto send = [&] {
+            AppendText("HTTP/1.1 200 OK\r\n\r\n");
+            AppendFile(path, 0, static_cast<http_off_t>(c.size));
+            EXPECT_EQ(network_write_chunkqueue_writev(srv_, con_, local, con_->write_queue, INT32_MAX), 0);
+            EXPECT_EQ(con_->write_queue->last->file.fd == -1, kept) << "a descriptor only without the copy";
+            EXPECT_EQ(con_->write_queue->last->offset, static_cast<http_off_t>(c.size));
+            chunkqueue_reset(con_->write_queue);
+            std::string received;
+            for (std::string piece; !(piece = Drain(peer)).empty();) {
+                received += piece;
+            }
+            return received.substr(received.find("\r\n\r\n") + 4);
+        };
+        const std::string first = send();
+        ASSERT_EQ(first.size(), c.size);
+        EXPECT_EQ(first[0], Pattern(0));
+        // Rewritten in place, same size: the cached second still sends its
+        // bytes; an uncached file is read as it is now.
+        std::ofstream(path, std::ios::binary) << std::string(c.size, 'Z');
+        EXPECT_EQ(send()[0], c.kept ? Pattern(0) : 'Z');
+        srv_->cur_ts = 101;
+        EXPECT_EQ(send(), std::string(c.size, 'Z'));
+        // The disabled cache keeps no bytes: each send reads the file.
+        srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_NONE;
+        kept = false;
+        std::ofstream(path, std::ios::binary) << std::string(c.size, 'Y');
+        EXPECT_EQ(send()[0], 'Y');
+        stat_cache_free(srv_->stat_cache);
+        srv_->stat_cache = stat_cache_init();
+    }
+}
+
 // An export rewritten while it is downloaded: the file is cut short between
 // two calls. The connection fails with a logged reason; the process (which
 // would die of SIGBUS reading a mapping past the new end) goes on.

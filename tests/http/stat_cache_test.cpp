@@ -1,6 +1,7 @@
 // The splay tree against an ordered map, and the stat cache on real files:
-// entries, errors, symbolic links, the once-a-second reuse, hash collisions
-// and the cleanup in virtual time.
+// entries, errors, symbolic links, the once-a-second reuse of found and
+// failed lookups and of kept file bytes, hash collisions and the cleanup in
+// virtual time.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -138,6 +140,16 @@ protected:
         return stat_cache_get_entry(srv_, &con_, name.get(), sce);
     }
     int Entries() const { return srv_->stat_cache->files == nullptr ? 0 : srv_->stat_cache->files->size; }
+    // The kept bytes of a path's fresh entry, or "(none)".
+    std::string Content(const std::string& path) {
+        stat_cache_entry* sce = nullptr;
+        if (Get(path, &sce) != HANDLER_GO_ON) {
+            return "(error)";
+        }
+        const buffer* content = stat_cache_entry_content(srv_, sce);
+        return content == nullptr ? "(none)" : test::Text(content);
+    }
+    size_t KeptBytes() const { return srv_->stat_cache->content_bytes; }
     std::string Log() const { return test::ErrorLogText(srv_); }
 
     test::TestEnvironment env_;
@@ -317,6 +329,139 @@ TEST_F(StatCache, CleanupDropsEntriesOlderThanTwoSeconds) {
     // Looked up again, a path gets a fresh entry.
     ASSERT_EQ(Get(old_file, &sce), HANDLER_GO_ON);
     EXPECT_EQ(Entries(), 1);
+}
+
+// A failed lookup is answered from the cache for the rest of its second, like
+// a found one: a name that appears, or a file that goes, is seen from the
+// next second on. Without the cache every lookup looks again.
+TEST_F(StatCache, FailedLookupIsKeptForItsSecond) {
+    const std::string file = Write("file.html", "x");
+    const std::string missing = (dir_ / "GetModules.w").string();
+    const struct {
+        std::string path;
+        int error;
+        std::function<void()> mend;  // makes the path resolve
+    } cases[] = {
+        {missing, ENOENT, [&] { Write("GetModules.w", "now here"); }},
+        {file + "/", ENOTDIR, [&] { fs::remove(file); fs::create_directory(file); }},
+        {(dir_ / "gone/page.html").string(), ENOENT, [&] {
+             fs::create_directory(dir_ / "gone");
+             Write("gone/page.html", "y");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        stat_cache_entry* sce = nullptr;
+        ASSERT_EQ(Get(c.path, &sce), HANDLER_ERROR);
+        EXPECT_EQ(errno, c.error);
+        c.mend();
+        EXPECT_EQ(Get(c.path, &sce), HANDLER_ERROR) << "within the second";
+        EXPECT_EQ(errno, c.error);
+        EXPECT_EQ(sce, nullptr);
+        Advance(1);
+        ASSERT_EQ(Get(c.path, &sce), HANDLER_GO_ON);
+        EXPECT_EQ(test::Text(sce->name), c.path);
+    }
+
+    // A found file that goes is missing from the next second on, and the
+    // failure then stands for its own second.
+    const std::string page = Write("page.html", "abc");
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get(page, &sce), HANDLER_GO_ON);
+    Advance(1);
+    fs::remove(page);
+    EXPECT_EQ(Get(page, &sce), HANDLER_ERROR);
+    Write("page.html", "abcd");
+    EXPECT_EQ(Get(page, &sce), HANDLER_ERROR);
+    EXPECT_EQ(errno, ENOENT);
+    Advance(1);
+    ASSERT_EQ(Get(page, &sce), HANDLER_GO_ON);
+    EXPECT_EQ(sce->st.st_size, 4);
+    EXPECT_EQ(sce->stat_errno, 0);
+    EXPECT_FALSE(test::Text(sce->etag).empty());
+
+    // Failures age out with the cleanup like any entry.
+    const int before = Entries();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Get((dir_ / (std::to_string(i) + ".none")).string(), &sce), HANDLER_ERROR);
+    }
+    EXPECT_EQ(Entries(), before + 5);
+    Advance(3);
+    stat_cache_trigger_cleanup(srv_);
+    EXPECT_EQ(Entries(), 0);
+
+    // The disabled cache keeps nothing.
+    srv_->srvconf.stat_cache_engine = STAT_CACHE_ENGINE_NONE;
+    EXPECT_EQ(Get(missing + ".new", &sce), HANDLER_ERROR);
+    Write("GetModules.w.new", "z");
+    EXPECT_EQ(Get(missing + ".new", &sce), HANDLER_GO_ON);
+    EXPECT_EQ(Log(), "");
+}
+
+// A small file's bytes stay with its entry for the entry's second: what the
+// status and ETag describe is what is sent, and a change on disk shows from
+// the next second on. Bytes that no longer match the status are not kept.
+TEST_F(StatCache, FileBytesAreKeptWithTheirEntry) {
+    const std::string page = Write("page.html", "first");
+    EXPECT_EQ(Content(page), "first");
+    const size_t kept = KeptBytes();
+    EXPECT_GE(kept, 5u);
+    Write("page.html", "second!");
+    EXPECT_EQ(Content(page), "first") << "within the second";
+    EXPECT_EQ(KeptBytes(), kept) << "read once";
+    Advance(1);
+    EXPECT_EQ(Content(page), "second!");
+    Advance(1);
+    fs::remove(page);
+    EXPECT_EQ(Content(page), "(error)");
+    EXPECT_EQ(KeptBytes(), 0u) << "dropped with the entry's renewal";
+
+    // Changed between the status and the first read: not kept, not tried again
+    // within the second, kept once the status is taken again.
+    const std::string moving = Write("moving.html", "12345");
+    stat_cache_entry* sce = nullptr;
+    ASSERT_EQ(Get(moving, &sce), HANDLER_GO_ON);
+    Write("moving.html", "1234567890");
+    EXPECT_EQ(stat_cache_entry_content(srv_, sce), nullptr);
+    EXPECT_EQ(Content(moving), "(none)");
+    Advance(1);
+    EXPECT_EQ(Content(moving), "1234567890");
+
+    const struct {
+        std::string path;
+        const char* why;
+    } refused[] = {
+        {Write("large.bin", std::string(kStatCacheContentMaxFile + 1, 'L')), "larger than the limit"},
+        {Write("empty.html", ""), "empty"},
+        {(dir_ / "sub").string(), "a folder"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(Content(c.path), "(none)");
+    }
+    EXPECT_EQ(Content(Write("limit.bin", std::string(kStatCacheContentMaxFile, 'M'))).size(),
+              static_cast<size_t>(kStatCacheContentMaxFile));
+    EXPECT_EQ(Log(), "");
+}
+
+// All kept bytes stay within the budget; the cleanup gives them back.
+TEST_F(StatCache, KeptBytesStayWithinTheirBudget) {
+    const std::string bytes(kStatCacheContentMaxFile, 'B');
+    const size_t files = kStatCacheContentMaxTotal / bytes.size() + 4;
+    size_t kept_files = 0;
+    for (size_t i = 0; i < files; ++i) {
+        if (Content(Write(std::to_string(i) + ".f", bytes)) == bytes) {
+            ++kept_files;
+        }
+        EXPECT_LE(KeptBytes(), kStatCacheContentMaxTotal);
+    }
+    EXPECT_LT(kept_files, files);
+    EXPECT_GE(kept_files, files - 6);
+    Advance(3);
+    stat_cache_trigger_cleanup(srv_);
+    EXPECT_EQ(Entries(), 0);
+    EXPECT_EQ(KeptBytes(), 0u);
+    EXPECT_EQ(Content(Write("0.f", bytes)), bytes);
 }
 
 }  // namespace
