@@ -203,10 +203,7 @@ void DATA_Save_QAMParameter(cJSON* root) {
     cJSON_AddItemToObject(root, "QamParameter", qam);
 }
 
-void DATA_Save_IPMonitorParams(cJSON* root) {
-    QamApplyGuard apply(QAM_ApplyLock());
-    const QAM_IPMonitorPara& record = *GetQAMIPMonitor_Handle();
-
+cJSON* DATA_IPMonitorObject(const QAM_IPMonitorPara& record) {
     cJSON* monitor = cJSON_CreateObject();
     U32 port = 0;
     U32 channel = 0;
@@ -241,7 +238,12 @@ void DATA_Save_IPMonitorParams(cJSON* root) {
         cJSON_AddItemToArray(ports, portObject);
     }
     cJSON_AddItemToObject(monitor, "portlist", ports);
-    cJSON_AddItemToObject(root, "IPMonitorParams", monitor);
+    return monitor;
+}
+
+void DATA_Save_IPMonitorParams(cJSON* root) {
+    QamApplyGuard apply(QAM_ApplyLock());
+    cJSON_AddItemToObject(root, "IPMonitorParams", DATA_IPMonitorObject(*GetQAMIPMonitor_Handle()));
 }
 
 void DATA_Save() {

@@ -22,6 +22,10 @@
 struct cJSON;
 
 namespace hx {
+struct QAM_IPMonitorPara;
+}
+
+namespace hx {
 
 constexpr const char* kQamJsonFilePath = "/vandik_data/oid.json";
 // Shown as "netmask"; the IP monitor port always has this mask.
@@ -36,6 +40,9 @@ void DATA_Save();
 // `root`.
 void DATA_Save_QAMParameter(cJSON* root);
 void DATA_Save_IPMonitorParams(cJSON* root);
+// The IP monitor record as the JSON copy and the IP monitor page show it
+// (the web port and channel, "netmask", "mac" and the port list included).
+cJSON* DATA_IPMonitorObject(const QAM_IPMonitorPara& record);
 
 // Applies the JSON copy to the live records and saves the QAM parameter file;
 // 0, or 1 when the file cannot be read or parsed (nothing changed). Sends

@@ -283,51 +283,6 @@ U32 SetIpMonitor(cJSON* body, buffer* reply) {
     return web_processSuccess(reply);
 }
 
-std::string MacText(const U8 (&mac)[6]) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return text;
-}
-
-cJSON* IpMonitorData(const QAM_IPMonitorPara& monitor) {
-    cJSON* data = cJSON_CreateObject();
-    U32 port = 0;
-    U32 channel = 0;
-    if (_web_GetOutPortAndChannelByRealChannel(monitor.u8Channel, &port, &channel) == 0) {
-        port = 0;
-        channel = 0;
-    }
-    AddNumber(data, "port", port);
-    AddNumber(data, "channel", channel);
-    AddNumber(data, "enable", monitor.u8Enable);
-    AddNumber(data, "destport", monitor.u16DestPort);
-    AddNumber(data, "destipaddress", monitor.u32DestIPAddr);
-    AddNumber(data, "bitrate", monitor.u16IP1MaxRate);
-    AddNumber(data, "ipaddress", monitor.u32IP1);
-    AddNumber(data, "netmask", kQamJsonNetmask);
-    if (monitor.u8Mac1LicFlag != 0) {
-        cJSON_AddItemToObject(data, "mac", cJSON_CreateString(MacText(monitor.aru8Mac1).c_str()));
-    } else {
-        AddNumber(data, "mac", 0);
-    }
-    cJSON* ports = cJSON_CreateArray();
-    for (U32 webPort = 0; webPort < _web_GetOutPortNum(); ++webPort) {
-        cJSON* portObject = cJSON_CreateObject();
-        AddNumber(portObject, "port", webPort);
-        cJSON* channels = cJSON_CreateArray();
-        for (U32 webChannel = 0; webChannel < _web_GetOutChannelNumbyPort(); ++webChannel) {
-            cJSON* channelObject = cJSON_CreateObject();
-            AddNumber(channelObject, "channel", webChannel);
-            cJSON_AddItemToArray(channels, channelObject);
-        }
-        cJSON_AddItemToObject(portObject, "channellist", channels);
-        cJSON_AddItemToArray(ports, portObject);
-    }
-    cJSON_AddItemToObject(data, "portlist", ports);
-    return data;
-}
-
 }  // namespace
 
 U32 web_processGetSubboardDetail(buffer* reply) {
@@ -383,7 +338,7 @@ U32 web_processGetSubboardIPMonitorParam(buffer* reply) {
             QamApplyGuard apply(QAM_ApplyLock());
             monitor = *GetQAMIPMonitor_Handle();
         }
-        return web_ReplyData(out, IpMonitorData(monitor));
+        return web_ReplyData(out, DATA_IPMonitorObject(monitor));
     });
 }
 
