@@ -51,7 +51,7 @@ double ShownSymbolRate(const TParameter_QAM& table, U32 group) {
     return table.SymbolRate[group].value / 1000.0;
 }
 
-cJSON* QamChannelObject(const TParameter_QAM& table, U32 channel, U32 real) {
+cJSON* QamChannelObject(const TParameter_QAM& table, U32 channel, U32 real, bool fileMembers) {
     const U32 group = real / kChannelsPerGroup;
     cJSON* object = cJSON_CreateObject();
     AddNumber(object, "channel", channel);
@@ -63,7 +63,9 @@ cJSON* QamChannelObject(const TParameter_QAM& table, U32 channel, U32 real) {
     AddNumber(object, "symbolrate", ShownSymbolRate(table, group));
     AddNumber(object, "bandwidth", table.Bandwidth[group].value);
     AddNumber(object, "maxbitrate", table.MaxRate[group].value);
-    AddNumber(object, "insertpsienable", table.InsertPSIEnable[real].value);
+    if (fileMembers) {
+        AddNumber(object, "insertpsienable", table.InsertPSIEnable[real].value);
+    }
     return object;
 }
 
@@ -169,16 +171,13 @@ void RecoverPorts(const cJSON* ports, TParameter_QAM& table) {
 
 }  // namespace
 
-void DATA_Save_QAMParameter(cJSON* root) {
-    QamApplyGuard apply(QAM_ApplyLock());
-    const TParameter_QAM& table = *GetQAMPara_Handle();
-    U16 interval = 0;
-    Web_GetPSIInterval(&interval);
-
+cJSON* DATA_QamParameterObject(const TParameter_QAM& table, U16 psiInterval, bool fileMembers) {
     cJSON* qam = cJSON_CreateObject();
-    AddNumber(qam, "standard", table.Standard.value);
-    AddNumber(qam, "singlemode", table.SingleMode.value);
-    AddNumber(qam, "psiinterval", interval);
+    if (fileMembers) {
+        AddNumber(qam, "standard", table.Standard.value);
+        AddNumber(qam, "singlemode", table.SingleMode.value);
+    }
+    AddNumber(qam, "psiinterval", psiInterval);
     AddNumber(qam, "rflevel", table.PowerLevel.value);
     AddNumber(qam, "channelstandard", table.ATSCChannelMode.value);
     AddNumber(qam, "rflevelversion", Web_GetPowerLevelType());
@@ -193,14 +192,21 @@ void DATA_Save_QAMParameter(cJSON* root) {
         for (U32 channel = 0; channel < channelsPerPort; ++channel) {
             const U32 real = _web_GetOutRealChannel(port, channel);
             if (real < kQamChannelSlots) {
-                cJSON_AddItemToArray(channels, QamChannelObject(table, channel, real));
+                cJSON_AddItemToArray(channels, QamChannelObject(table, channel, real, fileMembers));
             }
         }
         cJSON_AddItemToObject(portObject, "channellist", channels);
         cJSON_AddItemToArray(ports, portObject);
     }
     cJSON_AddItemToObject(qam, "portlist", ports);
-    cJSON_AddItemToObject(root, "QamParameter", qam);
+    return qam;
+}
+
+void DATA_Save_QAMParameter(cJSON* root) {
+    QamApplyGuard apply(QAM_ApplyLock());
+    U16 interval = 0;
+    Web_GetPSIInterval(&interval);
+    cJSON_AddItemToObject(root, "QamParameter", DATA_QamParameterObject(*GetQAMPara_Handle(), interval, true));
 }
 
 cJSON* DATA_IPMonitorObject(const QAM_IPMonitorPara& record) {

@@ -23,6 +23,7 @@ struct cJSON;
 
 namespace hx {
 struct QAM_IPMonitorPara;
+struct TParameter_QAM;
 }
 
 namespace hx {
@@ -40,6 +41,10 @@ void DATA_Save();
 // `root`.
 void DATA_Save_QAMParameter(cJSON* root);
 void DATA_Save_IPMonitorParams(cJSON* root);
+// The QAM set as the JSON copy keeps it ("standard", "singlemode" and each
+// channel's "insertpsienable" only with `fileMembers`) or, without them, as
+// the RF channel page shows it.
+cJSON* DATA_QamParameterObject(const TParameter_QAM& table, U16 psiInterval, bool fileMembers);
 // The IP monitor record as the JSON copy and the IP monitor page show it
 // (the web port and channel, "netmask", "mac" and the port list included).
 cJSON* DATA_IPMonitorObject(const QAM_IPMonitorPara& record);

@@ -35,7 +35,6 @@ namespace {
 
 constexpr U32 kChannelsPerGroup = 8;  // MAX_CHANNEL_PER_CLUSTER
 constexpr U32 kBoardDescriptorBytes = 20;
-constexpr double kShownAnnexBSymbolRate = 5361;
 // What one request may list: the pages have one port of 16 channels, and a
 // count beyond these would have been walked modulo 256 and 65,536.
 constexpr int kMaxPortItems = 255;
@@ -86,49 +85,6 @@ std::optional<U32> RealChannel(const cJSON* item, long long port, U32 limit) {
 }
 
 // ---- GetSubboardParam.w ----------------------------------------------------------
-
-cJSON* ChannelObject(const TParameter_QAM& table, U32 channel, U32 real) {
-    const U32 group = real / kChannelsPerGroup;
-    cJSON* object = cJSON_CreateObject();
-    AddNumber(object, "channel", channel);
-    AddNumber(object, "enable", table.ChannelEnable[real].value);
-    AddNumber(object, "frequency", table.Frequency[real].value);
-    AddNumber(object, "Interweave", table.Interleaver[real].value);
-    AddNumber(object, "annexmode", table.Mode[group].value);
-    AddNumber(object, "constellation", table.Constellation[group].value);
-    AddNumber(object, "symbolrate",
-              IsAnnexBFixedRate(table, group) ? kShownAnnexBSymbolRate : table.SymbolRate[group].value / 1000.0);
-    AddNumber(object, "bandwidth", table.Bandwidth[group].value);
-    AddNumber(object, "maxbitrate", table.MaxRate[group].value);
-    return object;
-}
-
-cJSON* QamData(const TParameter_QAM& table, U16 psiInterval) {
-    cJSON* data = cJSON_CreateObject();
-    AddNumber(data, "psiinterval", psiInterval);
-    AddNumber(data, "rflevel", table.PowerLevel.value);
-    AddNumber(data, "channelstandard", table.ATSCChannelMode.value);
-    AddNumber(data, "rflevelversion", Web_GetPowerLevelType());
-    AddNumber(data, "rflevelunittype", table.rflevelunittype.value);
-    cJSON* ports = cJSON_CreateArray();
-    const U32 channelsPerPort = _web_GetOutChannelNumbyPort();
-    for (U32 port = 0; port < _web_GetOutPortNum(); ++port) {
-        cJSON* portObject = cJSON_CreateObject();
-        AddNumber(portObject, "port", port);
-        AddNumber(portObject, "channelnumber", channelsPerPort);
-        cJSON* channels = cJSON_CreateArray();
-        for (U32 channel = 0; channel < channelsPerPort; ++channel) {
-            const U32 real = _web_GetOutRealChannel(port, channel);
-            if (real < kQamChannelSlots) {
-                cJSON_AddItemToArray(channels, ChannelObject(table, channel, real));
-            }
-        }
-        cJSON_AddItemToObject(portObject, "channellist", channels);
-        cJSON_AddItemToArray(ports, portObject);
-    }
-    cJSON_AddItemToObject(data, "portlist", ports);
-    return data;
-}
 
 // ---- SetSubboardParam.w ----------------------------------------------------------
 
@@ -320,7 +276,7 @@ U32 web_processGetSubboardParam(buffer* reply) {
             QamApplyGuard apply(QAM_ApplyLock());
             table = *GetQAMPara_Handle();
         }
-        return web_ReplyData(out, QamData(table, interval));
+        return web_ReplyData(out, DATA_QamParameterObject(table, interval, false));
     });
 }
 
