@@ -19,6 +19,7 @@
 #include "sim/fpga160t.h"
 #include "support/http_test_server.h"
 #include "support/program_run.h"
+#include "support/qam_live.h"
 #include "support/snmp_agent_run.h"
 #include "web/user_authority.h"
 #include "web/web_accessors.h"
@@ -42,7 +43,7 @@ TEST(WebAndSnmpApplies, EveryBurstWholeAndTheModulatorEndsWithTheLiveSet) {
         *GetQAMParaTmp_Handle() = *GetQAMPara_Handle();
     }
     Web_SetPSIInterval(100);
-    const TParameter_QAM start = *GetQAMPara_Handle();
+    const TParameter_QAM start = test::LiveQamSet();
     const std::size_t burstsBefore = modulator.Bursts().size();
 
     test::HttpServerOptions options;
@@ -71,7 +72,7 @@ TEST(WebAndSnmpApplies, EveryBurstWholeAndTheModulatorEndsWithTheLiveSet) {
         EXPECT_NE(std::string::npos, curl.Output().find("\"code\":\t0")) << curl.Output();
         ASSERT_EQ(0, snmp.status) << snmp.output;
 
-        const TParameter_QAM& live = *GetQAMPara_Handle();
+        const TParameter_QAM live = test::LiveQamSet();
         EXPECT_EQ(frequency, live.Frequency[0].value) << "round " << round;
         EXPECT_EQ(level + kRfLevelOffset, static_cast<int>(live.PowerLevel.value)) << "round " << round;
     }
@@ -90,14 +91,15 @@ TEST(WebAndSnmpApplies, EveryBurstWholeAndTheModulatorEndsWithTheLiveSet) {
             << burst.pairs[0].address;
     }
     const std::map<U32, U32> map = modulator.ParameterMap();
-    const QamPairs live = QAM_PairsOf(*GetQAMPara_Handle());
+    const TParameter_QAM ended = test::LiveQamSet();
+    const QamPairs live = QAM_PairsOf(ended);
     for (U32 i = 0; i < kQamUsedPairs; ++i) {
         if (const auto it = map.find(live[i].address); it != map.end()) {
             EXPECT_EQ(live[i].value, it->second) << "address " << live[i].address;
         }
     }
-    EXPECT_EQ(GetQAMPara_Handle()->Frequency[0].value, map.at(start.Frequency[0].address));
-    EXPECT_EQ(GetQAMPara_Handle()->PowerLevel.value, map.at(start.PowerLevel.address));
+    EXPECT_EQ(ended.Frequency[0].value, map.at(start.Frequency[0].address));
+    EXPECT_EQ(ended.PowerLevel.value, map.at(start.PowerLevel.address));
 }
 
 }  // namespace

@@ -189,12 +189,19 @@ U32 HttpTestServer::RecordingHook(buffer* reply, server* /*srv*/, connection* co
         call.uploadCrc = generate_crc32c(upload.data(), upload.size());
     }
     const bool known = web_IsRequestName(call.name);
+    if (g_dispatch) {
+        // Recorded once the handler is done, so a test that reads WebCalls()
+        // after the reply is ordered after everything the handler changed,
+        // which the reply's road through curl does not show to the thread
+        // checker.
+        const U32 result = web_DispatchRequest(reply, con);
+        std::lock_guard<std::mutex> lock(g_callsMutex);
+        g_calls.push_back(std::move(call));
+        return result;
+    }
     {
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.push_back(std::move(call));
-    }
-    if (g_dispatch) {
-        return web_DispatchRequest(reply, con);
     }
     if (!known) {
         return 770;  // answered 404

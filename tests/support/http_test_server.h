@@ -79,6 +79,9 @@ public:
     // The descriptors the process holds right now.
     static int OpenDescriptors();
 
+    // The requests the web hook saw. With `dispatch`, each is recorded once
+    // its handler is done, so reading them after a reply orders the handler's
+    // changes before the test's next reads.
     std::vector<WebCall> WebCalls();
 
 private:

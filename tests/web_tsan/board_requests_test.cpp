@@ -31,6 +31,7 @@
 #include "support/card_server.h"
 #include "support/http_test_server.h"
 #include "support/param_files.h"
+#include "support/qam_live.h"
 #include "support/program_run.h"
 #include "support/sim_160t.h"
 #include "support/test_env.h"
@@ -119,6 +120,8 @@ protected:
         data += env.Path("/tmp/request.json");
         const ToolRun run = RunTool({"curl", "--noproxy", "*", "-sS", "-H", "Content-Type: application/json",
                                      "--data-binary", data, "-w", "\n%{http_code}", server.Url("/" + name)});
+        // Orders the handler's changes before what the test reads next.
+        server.WebCalls();
         Reply reply;
         const size_t last = run.output.rfind('\n');
         if (run.status != 0 || last == std::string::npos) {
@@ -150,11 +153,7 @@ protected:
         return QamParams_Parse(bytes).st_IPMonitorParams.stIPMonitorParams;
     }
     std::string JsonCopy() { return env.ReadText(kQamJsonFilePath); }
-    static U16 Interval() {
-        U16 interval = 0;
-        Web_GetPSIInterval(&interval);
-        return interval;
-    }
+    static U16 Interval() { return test::LivePsiInterval(); }
     // The JSON copy shows the table and the interval, channel by channel.
     void ExpectJsonCopyShows(const TParameter_QAM& table, U16 interval) {
         const Json json = Parse(JsonCopy());
@@ -186,12 +185,14 @@ protected:
 // ---- the gets -------------------------------------------------------------------
 
 TEST_F(BoardRequestsTest, GetsShowTheLiveSettings) {
-    TParameter_QAM& live = *GetQAMPara_Handle();
-    live.Frequency[15].value = 858000;
-    live.Mode[1].value = MODE_QAMB;
-    live.Constellation[1].value = 1;
-    live.SymbolRate[1].value = kAnnexBFixedSymbolRate;
-    live.SymbolRate[0].value = 5056941;
+    test::EditLiveQamSet([](TParameter_QAM& live) {
+        live.Frequency[15].value = 858000;
+        live.Mode[1].value = MODE_QAMB;
+        live.Constellation[1].value = 1;
+        live.SymbolRate[1].value = kAnnexBFixedSymbolRate;
+        live.SymbolRate[0].value = 5056941;
+    });
+    const TParameter_QAM live = test::LiveQamSet();
     Reply reply = Post("GetSubboardParam.w", R"({"token":"t"})");
     ASSERT_EQ(200, reply.status);
     Json json = Parse(reply.body);
@@ -211,12 +212,13 @@ TEST_F(BoardRequestsTest, GetsShowTheLiveSettings) {
     EXPECT_EQ(858000, Number(cJSON_GetArrayItem(channels, 15), "frequency"));
     EXPECT_EQ(15, Number(cJSON_GetArrayItem(channels, 15), "channel"));
 
-    QAM_IPMonitorPara& monitor = *GetQAMIPMonitor_Handle();
-    monitor.u8Channel = 16;  // no output channel: shown as port 0, channel 0
-    monitor.u32DestIPAddr = 3232235876;
-    monitor.u8Mac1LicFlag = 1;
     const U8 mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0xfe};
-    std::memcpy(monitor.aru8Mac1, mac, sizeof mac);
+    test::EditLiveIpMonitor([&mac](QAM_IPMonitorPara& monitor) {
+        monitor.u8Channel = 16;  // no output channel: shown as port 0, channel 0
+        monitor.u32DestIPAddr = 3232235876;
+        monitor.u8Mac1LicFlag = 1;
+        std::memcpy(monitor.aru8Mac1, mac, sizeof mac);
+    });
     reply = Post("GetSubboardIPMonitorParam.w", R"({"token":"t"})");
     json = Parse(reply.body);
     data = cJSON_GetObjectItem(json.get(), "data");
@@ -378,7 +380,7 @@ TEST_P(SetSubboardParamTest, ReplyLiveSetBurstAndFiles) {
     for (const char* error : c.errors) {
         env.FailOnUnexpectedErrors({error});
     }
-    const TParameter_QAM before = *GetQAMPara_Handle();
+    const TParameter_QAM before = test::LiveQamSet();
     const std::string jsonBefore = JsonCopy();
     ASSERT_FALSE(jsonBefore.empty());
     TParameter_QAM expected = before;
@@ -392,7 +394,8 @@ TEST_P(SetSubboardParamTest, ReplyLiveSetBurstAndFiles) {
     fpga160t().ClearFaults();
     ASSERT_EQ(200, reply.status);
     EXPECT_EQ(c.code, Code(reply)) << reply.body;
-    EXPECT_EQ(0, std::memcmp(&expected, GetQAMPara_Handle(), sizeof expected)) << "live set";
+    const TParameter_QAM after = test::LiveQamSet();
+    EXPECT_EQ(0, std::memcmp(&expected, &after, sizeof expected)) << "live set";
     EXPECT_EQ(c.interval, Interval());
 
     std::vector<sim::Burst160T> bursts = fpga160t().Bursts();
@@ -514,13 +517,14 @@ class SetIPMonitorTest : public BoardRequestsTest, public ::testing::WithParamIn
 
 TEST_P(SetIPMonitorTest, ReplyLiveRecordAndFiles) {
     const MonitorCase& c = GetParam();
-    QAM_IPMonitorPara expected = *GetQAMIPMonitor_Handle();
+    QAM_IPMonitorPara expected = test::LiveIpMonitor();
     c.edit(expected);
     const std::string jsonBefore = JsonCopy();
 
     const Reply reply = Post("SetSubboardIPMonitorParam.w", c.body);
     EXPECT_EQ(c.code, Code(reply)) << reply.body;
-    EXPECT_EQ(0, std::memcmp(&expected, GetQAMIPMonitor_Handle(), sizeof expected));
+    const QAM_IPMonitorPara after = test::LiveIpMonitor();
+    EXPECT_EQ(0, std::memcmp(&expected, &after, sizeof expected));
     if (c.code != 0) {
         EXPECT_EQ(jsonBefore, JsonCopy());
         return;
@@ -556,8 +560,8 @@ TEST_F(BoardRequestsTest, RightsFromTheBackBoardGuardBothSetters) {
     };
     send(0);
 
-    const TParameter_QAM before = *GetQAMPara_Handle();
-    const QAM_IPMonitorPara monitorBefore = *GetQAMIPMonitor_Handle();
+    const TParameter_QAM before = test::LiveQamSet();
+    const QAM_IPMonitorPara monitorBefore = test::LiveIpMonitor();
     const std::string jsonBefore = JsonCopy();
     const size_t burstsBefore = fpga160t().Bursts().size();
     for (const auto& [name, body] : std::vector<std::pair<std::string, std::string>>{
@@ -571,8 +575,10 @@ TEST_F(BoardRequestsTest, RightsFromTheBackBoardGuardBothSetters) {
         EXPECT_STREQ("User does not have the permission to modify the module",
                      cJSON_GetStringValue(cJSON_GetObjectItem(json.get(), "description")));
     }
-    EXPECT_EQ(0, std::memcmp(&before, GetQAMPara_Handle(), sizeof before));
-    EXPECT_EQ(0, std::memcmp(&monitorBefore, GetQAMIPMonitor_Handle(), sizeof monitorBefore));
+    const TParameter_QAM after = test::LiveQamSet();
+    const QAM_IPMonitorPara monitorAfter = test::LiveIpMonitor();
+    EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+    EXPECT_EQ(0, std::memcmp(&monitorBefore, &monitorAfter, sizeof monitorBefore));
     EXPECT_EQ(burstsBefore, fpga160t().Bursts().size());
     EXPECT_EQ(jsonBefore, JsonCopy());
     for (const char* name : {"GetSubboardParam.w", "GetSubboardIPMonitorParam.w", "GetSubboardDetail.w"}) {
@@ -582,9 +588,9 @@ TEST_F(BoardRequestsTest, RightsFromTheBackBoardGuardBothSetters) {
     // The next message grants the right again.
     send(1);
     EXPECT_EQ(0, Code(Post("SetSubboardParam.w", Channels(R"({"channel":0,"frequency":474000})"))));
-    EXPECT_EQ(474000u, GetQAMPara_Handle()->Frequency[0].value);
+    EXPECT_EQ(474000u, test::LiveQamSet().Frequency[0].value);
     EXPECT_EQ(0, Code(Post("SetSubboardIPMonitorParam.w", R"({"token":"t","destport":99})")));
-    EXPECT_EQ(99, GetQAMIPMonitor_Handle()->u16DestPort);
+    EXPECT_EQ(99, test::LiveIpMonitor().u16DestPort);
 }
 
 }  // namespace
