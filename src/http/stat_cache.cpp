@@ -106,10 +106,11 @@ bool read_whole_file(const stat_cache_entry* sce, buffer* out) {
     return good;
 }
 
-// Records a failed lookup in `sce` (keyed `key`, already in the tree or null
-// for a new one) and returns HANDLER_ERROR with errno set to `error`.
-handler_t remember_failure(server* srv, stat_cache* sc, int key, stat_cache_entry* sce, const buffer* name,
-                           int error) {
+// Fills `sce` (keyed `key`, already in the tree or null for a new one)
+// afresh with a lookup's outcome for this second: `st` for a found file, or
+// the lookup's errno. Returns the entry.
+stat_cache_entry* renew_entry(server* srv, stat_cache* sc, int key, stat_cache_entry* sce, const buffer* name,
+                              const struct stat& st, int error) {
     if (sce == nullptr) {
         sce = stat_cache_entry_init();
         sc->files = splaytree_insert(sc->files, key, sce);
@@ -118,10 +119,18 @@ handler_t remember_failure(server* srv, stat_cache* sc, int key, stat_cache_entr
     buffer_reset(sce->etag);
     buffer_reset(sce->content_type);
     drop_content(sc, sce);
-    sce->st = {};
+    sce->st = st;
     sce->stat_ts = srv->cur_ts;
     sce->is_symlink = 0;
     sce->stat_errno = error;
+    return sce;
+}
+
+// Records a failed lookup in `sce` (keyed `key`, already in the tree or null
+// for a new one) and returns HANDLER_ERROR with errno set to `error`.
+handler_t remember_failure(server* srv, stat_cache* sc, int key, stat_cache_entry* sce, const buffer* name,
+                           int error) {
+    renew_entry(srv, sc, key, sce, name, {}, error);
     errno = error;
     return HANDLER_ERROR;
 }
@@ -290,18 +299,7 @@ handler_t stat_cache_get_entry(server* srv, connection* con, buffer* name, stat_
         close(fd);
     }
 
-    if (sce == nullptr) {
-        sce = stat_cache_entry_init();
-        sc->files = splaytree_insert(sc->files, key, sce);
-    }
-    buffer_copy_string_buffer(sce->name, name);
-    buffer_reset(sce->etag);
-    buffer_reset(sce->content_type);
-    drop_content(sc, sce);
-    sce->st = st;
-    sce->stat_ts = srv->cur_ts;
-    sce->is_symlink = 0;
-    sce->stat_errno = 0;
+    sce = renew_entry(srv, sc, key, sce, name, st, 0);
 
     if (!con->conf.follow_symlink && is_under_symlink(srv, sc, name)) {
         sce->is_symlink = 1;
