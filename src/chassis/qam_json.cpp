@@ -3,7 +3,6 @@
 #include <cjson/cJSON.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -95,20 +94,6 @@ void TakeValue(const cJSON* object, const char* key, U32& target) {
     }
 }
 
-// A real value to be kept as an unsigned 32-bit word: the nearest integer,
-// and only when the value is finite and that integer fits (1e999 parses to
-// infinity; converting it or a negative value is undefined).
-std::optional<U32> UnsignedWord(double value) {
-    if (!std::isfinite(value)) {
-        return std::nullopt;
-    }
-    const double rounded = std::round(value);
-    if (rounded < 0 || rounded > 4294967295.0) {
-        return std::nullopt;
-    }
-    return static_cast<U32>(rounded);
-}
-
 // The real channel an item names, from whole numbers before any narrowing:
 // nothing for a negative port or channel or a channel beyond `limit`.
 std::optional<U32> RealChannel(const cJSON* port, const cJSON* channel, U32 limit) {
@@ -121,20 +106,6 @@ std::optional<U32> RealChannel(const cJSON* port, const cJSON* channel, U32 limi
         return std::nullopt;
     }
     return static_cast<U32>(real);
-}
-
-void RecoverGroup(const cJSON* item, TParameter_QAM& table, U32 group) {
-    TakeValue(item, "annexmode", table.Mode[group].value);
-    TakeValue(item, "constellation", table.Constellation[group].value);
-    if (const cJSON* rate = NumberMember(item, "symbolrate")) {
-        if (table.Mode[group].value == MODE_QAMB && table.Constellation[group].value == 1) {
-            table.SymbolRate[group].value = kAnnexBFixedSymbolRate;
-        } else if (const std::optional<U32> symbols = UnsignedWord(rate->valuedouble * 1000)) {
-            table.SymbolRate[group].value = *symbols;
-        }
-    }
-    TakeValue(item, "bandwidth", table.Bandwidth[group].value);
-    TakeValue(item, "maxbitrate", table.MaxRate[group].value);
 }
 
 void RecoverPorts(const cJSON* ports, TParameter_QAM& table) {
@@ -163,7 +134,7 @@ void RecoverPorts(const cJSON* ports, TParameter_QAM& table) {
             // Every item carries its group's values; the group's first channel
             // decides them.
             if (*real % kChannelsPerGroup == 0) {
-                RecoverGroup(item, table, *real / kChannelsPerGroup);
+                DATA_TakeQamGroup(item, table, *real / kChannelsPerGroup);
             }
         }
     }
@@ -200,6 +171,20 @@ cJSON* DATA_QamParameterObject(const TParameter_QAM& table, U16 psiInterval, boo
     }
     cJSON_AddItemToObject(qam, "portlist", ports);
     return qam;
+}
+
+void DATA_TakeQamGroup(const cJSON* item, TParameter_QAM& table, U32 group) {
+    TakeValue(item, "annexmode", table.Mode[group].value);
+    TakeValue(item, "constellation", table.Constellation[group].value);
+    if (const cJSON* rate = NumberMember(item, "symbolrate")) {
+        if (table.Mode[group].value == MODE_QAMB && table.Constellation[group].value == 1) {
+            table.SymbolRate[group].value = kAnnexBFixedSymbolRate;
+        } else {
+            web_RoundToU32(rate->valuedouble * 1000, &table.SymbolRate[group].value);
+        }
+    }
+    TakeValue(item, "bandwidth", table.Bandwidth[group].value);
+    TakeValue(item, "maxbitrate", table.MaxRate[group].value);
 }
 
 void DATA_Save_QAMParameter(cJSON* root) {
@@ -313,9 +298,7 @@ void DATA_Recovery_IPMonitorParams(const cJSON* root) {
         record.u8Enable = static_cast<U8>(item->valueint);
     }
     if (const cJSON* item = NumberMember(monitor, "destipaddress")) {
-        if (const std::optional<U32> address = UnsignedWord(item->valuedouble)) {
-            record.u32DestIPAddr = *address;
-        }
+        web_RoundToU32(item->valuedouble, &record.u32DestIPAddr);
     }
     const cJSON* port = NumberMember(monitor, "port");
     const cJSON* channel = NumberMember(monitor, "channel");

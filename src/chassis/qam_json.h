@@ -45,6 +45,11 @@ void DATA_Save_IPMonitorParams(cJSON* root);
 // channel's "insertpsienable" only with `fileMembers`) or, without them, as
 // the RF channel page shows it.
 cJSON* DATA_QamParameterObject(const TParameter_QAM& table, U16 psiInterval, bool fileMembers);
+// Writes a channel item's group members ("annexmode", "constellation",
+// "symbolrate" in thousands, "bandwidth", "maxbitrate"), each only when it is
+// a number, into group `group`: the symbol rate rounded to whole symbols per
+// second, and fixed for annex B with constellation 1 (as just written).
+void DATA_TakeQamGroup(const cJSON* item, TParameter_QAM& table, U32 group);
 // The IP monitor record as the JSON copy and the IP monitor page show it
 // (the web port and channel, "netmask", "mac" and the port list included).
 cJSON* DATA_IPMonitorObject(const QAM_IPMonitorPara& record);

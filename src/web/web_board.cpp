@@ -10,7 +10,6 @@
 
 #include <cJSON.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -55,21 +54,6 @@ void TakeInt(const cJSON* object, const char* key, U32& target) {
     }
 }
 
-bool IsAnnexBFixedRate(const TParameter_QAM& table, U32 group) {
-    return table.Mode[group].value == MODE_QAMB && table.Constellation[group].value == 1;
-}
-
-// The page's symbol rate in thousands as symbols per second: the nearest
-// integer of value × 1000 (truncation would store 1024.003 as 1,024,002),
-// and only when that is a finite number an unsigned word holds.
-std::optional<U32> SymbolsPerSecond(double thousands) {
-    const double symbols = std::round(thousands * 1000.0);
-    if (!std::isfinite(symbols) || symbols < 0 || symbols > 4294967295.0) {
-        return std::nullopt;
-    }
-    return static_cast<U32>(symbols);
-}
-
 // The real channel a (port, channel) item names, from whole non-negative
 // numbers without any narrowing; nothing when it lies at or beyond `limit`.
 std::optional<U32> RealChannel(const cJSON* item, long long port, U32 limit) {
@@ -107,21 +91,6 @@ bool ListsFit(const cJSON* ports) {
     return true;
 }
 
-void EditGroup(const cJSON* item, TParameter_QAM& table, U32 group) {
-    TakeInt(item, "annexmode", table.Mode[group].value);
-    TakeInt(item, "constellation", table.Constellation[group].value);
-    double thousands = 0;
-    if (web_ReadDouble(item, "symbolrate", &thousands)) {
-        if (IsAnnexBFixedRate(table, group)) {
-            table.SymbolRate[group].value = kAnnexBFixedSymbolRate;
-        } else if (const std::optional<U32> symbols = SymbolsPerSecond(thousands)) {
-            table.SymbolRate[group].value = *symbols;
-        }
-    }
-    TakeInt(item, "bandwidth", table.Bandwidth[group].value);
-    TakeInt(item, "maxbitrate", table.MaxRate[group].value);
-}
-
 void EditChannels(const cJSON* ports, TParameter_QAM& table) {
     const cJSON* portItem;
     cJSON_ArrayForEach(portItem, ports) {
@@ -145,7 +114,7 @@ void EditChannels(const cJSON* ports, TParameter_QAM& table) {
             TakeInt(item, "Interweave", table.Interleaver[*real].value);
             // Group values count only on the group's first channel.
             if (*real % kChannelsPerGroup == 0) {
-                EditGroup(item, table, *real / kChannelsPerGroup);
+                DATA_TakeQamGroup(item, table, *real / kChannelsPerGroup);
             }
         }
     }

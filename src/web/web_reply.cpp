@@ -11,6 +11,7 @@
 #include "web/user_authority.h"
 #include "web/web_request.h"
 #include "web/web_slot.h"
+#include "web/web_value.h"
 
 namespace hx {
 
@@ -143,16 +144,7 @@ bool web_ReadDouble(const cJSON* object, const char* key, double* value) {
 
 bool web_ReadU32Rounded(const cJSON* object, const char* key, U32* value) {
     const cJSON* item = NumberMember(object, key);
-    if (item == nullptr || value == nullptr || !std::isfinite(item->valuedouble)) {
-        return false;
-    }
-    // Converting a negative or too large double to an unsigned type is undefined.
-    const double rounded = std::round(item->valuedouble);
-    if (rounded < 0.0 || rounded > 4294967295.0) {
-        return false;
-    }
-    *value = static_cast<U32>(rounded);
-    return true;
+    return item != nullptr && web_RoundToU32(item->valuedouble, value);
 }
 
 bool web_ReadWholeInt(const cJSON* object, const char* key, long long min, long long max, long long* value) {

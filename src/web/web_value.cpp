@@ -2,6 +2,7 @@
 
 #include <cJSON.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -102,6 +103,18 @@ U32 Hex2Bcd(U32 u32Value) {
         weight *= 10;
     }
     return binary;
+}
+
+bool web_RoundToU32(double value, U32* pu32Value) {
+    if (pu32Value == nullptr || !std::isfinite(value)) {
+        return false;
+    }
+    const double rounded = std::round(value);
+    if (rounded < 0.0 || rounded > 4294967295.0) {
+        return false;
+    }
+    *pu32Value = static_cast<U32>(rounded);
+    return true;
 }
 
 U8 x2c(const char* pText) {

@@ -39,6 +39,12 @@ U32 Bcd2Hex(U32 u32BcdCode);
 // its value (0x1A gives 20).
 U32 Hex2Bcd(U32 u32Value);
 
+// A page's real number kept as an unsigned 32-bit word: the nearest integer,
+// taken only when the number is finite and that integer fits (1e999 parses
+// to infinity; converting it or a negative value is undefined). False leaves
+// `*pu32Value` as it was.
+bool web_RoundToU32(double value, U32* pu32Value);
+
 // Two hexadecimal characters to a byte, either case; a one-character text
 // gives that digit, an absent or empty text 0. Characters are not validated.
 U8 x2c(const char* pText);
