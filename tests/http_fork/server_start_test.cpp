@@ -106,6 +106,20 @@ struct Card {
         dup2(fd, STDERR_FILENO);
         close(fd);
     }
+    // Runs `body` in a child process with a started server, which ends once
+    // `body` has returned; "failed" when the server did not start.
+    std::string WithServer(const std::function<std::string(server*)>& body) const {
+        return InChildText([&] {
+            RedirectStandardError();
+            server* srv = server_start();
+            if (srv == nullptr) {
+                return std::string("failed");
+            }
+            std::string result = body(srv);
+            server_exit(srv);
+            return result;
+        });
+    }
     // Everything the server said: descriptor 2, then its error log.
     std::string Said() const { return env.ReadText("/stderr.txt") + test::HttpServerErrorLog(env); }
 
@@ -171,14 +185,8 @@ TEST(ServerStartTest, StartUpFailuresEndOnlyTheServerAndSayWhy) {
 
 TEST(ServerStartTest, UnknownKeysAreWarnedAboutAndNoWorkersIsFine) {
     Card card(Extra("server.max-worker = 0\nserver.no-such-key = \"x\"\nvar.mine = \"y\""));
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* /*srv*/) {
         const int client = test::ConnectToHttpServer(card.port);
-        server_exit(srv);
         return std::string(client >= 0 ? "served" : "not listening");
     });
     EXPECT_EQ(seen, "served");
@@ -226,12 +234,7 @@ TEST(ServerStartTest, DescriptorAndConnectionLimitsFollowTheProcessLimit) {
 
 TEST(ServerStartTest, ConnectionLimitStopsAcceptingOnceAndResumesAtNinetyPercent) {
     Card card(Extra("server.max-connections = 20"));
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* srv) {
         std::string report;
         std::vector<int> clients;
         for (int i = 0; i < 20; ++i) {
@@ -261,7 +264,6 @@ TEST(ServerStartTest, ConnectionLimitStopsAcceptingOnceAndResumesAtNinetyPercent
             close(fd);
         }
         close(late);
-        server_exit(srv);
         return report;
     });
     EXPECT_EQ(seen, "20 accepted; disabled; 20 held; still disabled at 19; resumed at 18, the late one accepted");
@@ -303,12 +305,7 @@ TEST(ServerStartTest, FirstSigintDrainsSecondStops) {
 
 TEST(ServerStartTest, GracefulShutdownEndsWhenTheLastClientLeaves) {
     Card card;
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* srv) {
         const int client = test::ConnectToHttpServer(card.port);
         TurnUntil(srv, [&] { return srv->conns->used == 1; });
         raise(SIGINT);
@@ -316,7 +313,6 @@ TEST(ServerStartTest, GracefulShutdownEndsWhenTheLastClientLeaves) {
         std::string report = server_loop_should_stop() ? "stopped early;" : "draining;";
         close(client);
         report += TurnUntil(srv, [] { return server_loop_should_stop(); }) ? " stopped" : " never stopped";
-        server_exit(srv);
         return report;
     });
     EXPECT_EQ(seen, "draining; stopped");
@@ -324,18 +320,12 @@ TEST(ServerStartTest, GracefulShutdownEndsWhenTheLastClientLeaves) {
 
 TEST(ServerStartTest, HangUpCyclesTheLogAndTermStops) {
     Card card;
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* srv) {
         raise(SIGHUP);
         server_loop_turn(srv, 0);
         std::string report = server_loop_should_stop() ? "stopped by SIGHUP;" : "running;";
         raise(SIGTERM);
         report += server_loop_should_stop() ? " stopped by SIGTERM" : " SIGTERM ignored";
-        server_exit(srv);
         return report;
     });
     EXPECT_EQ(seen, "running; stopped by SIGTERM");
@@ -346,12 +336,7 @@ TEST(ServerStartTest, HangUpCyclesTheLogAndTermStops) {
 // make those calls fail with EINTR.
 TEST(ServerStartTest, SignalHandlersRestartInterruptedCalls) {
     Card card;
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* /*srv*/) {
         std::string report;
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGCHLD}) {
             struct sigaction act {};
@@ -361,7 +346,6 @@ TEST(ServerStartTest, SignalHandlersRestartInterruptedCalls) {
         struct sigaction pipeAct {};
         sigaction(SIGPIPE, nullptr, &pipeAct);
         report += pipeAct.sa_handler == SIG_IGN ? " pipe ignored" : " pipe not ignored";
-        server_exit(srv);
         return report;
     });
     EXPECT_EQ(seen, "rrrrr pipe ignored");
@@ -376,12 +360,7 @@ handler_t FailingHandler(server* /*srv*/, void* ctx, int /*revents*/) {
 
 TEST(ServerStartTest, AFailingDescriptorHandlerIsLoggedAndTheLoopGoesOn) {
     Card card;
-    const std::string seen = InChildText([&] {
-        card.RedirectStandardError();
-        server* srv = server_start();
-        if (srv == nullptr) {
-            return std::string("failed");
-        }
+    const std::string seen = card.WithServer([&](server* srv) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
             return std::string("no pipe");
@@ -398,7 +377,6 @@ TEST(ServerStartTest, AFailingDescriptorHandlerIsLoggedAndTheLoopGoesOn) {
         close(client);
         fdevent_event_del(srv->ev, &ndx, ends[0]);
         fdevent_unregister(srv->ev, ends[0]);
-        server_exit(srv);
         return report + " fd " + std::to_string(ends[0]);
     });
     EXPECT_THAT(seen, HasSubstr("running; still accepting"));
