@@ -164,6 +164,36 @@ bool web_ReadWholeInt(const cJSON* object, const char* key, long long min, long 
     return true;
 }
 
+bool web_ReadIndex(const cJSON* object, const char* key, U32 max, std::optional<U32>* index) {
+    if (NumberMember(object, key) == nullptr || index == nullptr) {
+        return false;
+    }
+    long long value = 0;
+    if (web_ReadWholeInt(object, key, 0, max, &value)) {
+        *index = static_cast<U32>(value);
+    } else {
+        index->reset();
+    }
+    return true;
+}
+
+bool web_ReadOutChannel(const cJSON* object, std::optional<U16>* channel) {
+    std::optional<U32> port;
+    std::optional<U32> inPort;
+    if (channel == nullptr || !web_ReadIndex(object, "port", 0xFFFF, &port) ||
+        !web_ReadIndex(object, "channel", 0xFFFF, &inPort)) {
+        return false;
+    }
+    channel->reset();
+    if (port && inPort) {
+        const U32 real = _web_GetOutRealChannel(*port, *inPort);  // both at most 65,535: no wrap
+        if (real <= 0xFFFF) {
+            *channel = static_cast<U16>(real);
+        }
+    }
+    return true;
+}
+
 const char* web_ReadString(const cJSON* object, const char* key) {
     const cJSON* item = cJSON_GetObjectItem(object, key);
     return cJSON_IsString(item) ? item->valuestring : nullptr;

@@ -9,6 +9,7 @@
 #include <cJSON.h>
 
 #include <functional>
+#include <optional>
 
 #include "core/types.h"
 #include "http/http_base.h"
@@ -63,6 +64,18 @@ bool web_ReadU32Rounded(const cJSON* object, const char* key, U32* value);
 // A number that is a whole integer within `min`..`max` (no narrowing
 // wraps); anything else is treated as a wrongly typed member.
 bool web_ReadWholeInt(const cJSON* object, const char* key, long long min, long long max, long long* value);
+// A required number used as an index or channel. False when it is missing
+// or not a number (the request's 774). Else `*index` is its value when that
+// is a whole number within 0..`max`, and empty otherwise: a negative,
+// fractional or too large number addresses nothing, rather than wrapping onto
+// entry 0 once narrowed.
+bool web_ReadIndex(const cJSON* object, const char* key, U32 max, std::optional<U32>* index);
+// The real output channel that "port" and "channel" name (channel + port ×
+// channels per port). False when either is missing or not a number. Empty
+// when either addresses nothing or the real channel lies past 65,535; a
+// channel the board does not have (16 and up) is passed on, and the model
+// finds no stream there.
+bool web_ReadOutChannel(const cJSON* object, std::optional<U16>* channel);
 const char* web_ReadString(const cJSON* object, const char* key);
 cJSON* web_ReadArray(const cJSON* object, const char* key);
 cJSON* web_ReadObject(const cJSON* object, const char* key);
