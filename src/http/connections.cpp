@@ -114,17 +114,26 @@ void log_connection_close_result(server* srv, handler_t result) {
 }
 
 // Reads and throws away what a closing peer still sends; its end of stream
-// (or an error) ends the lingering at once.
+// (or an error) ends the lingering at once. A read that finds the socket
+// drained marks it unreadable until its next event, so the lingering costs
+// no read that can only come back empty: none right after the half-close,
+// and none again for the end of stream its event already read.
 void linger_drain(server* srv, connection* con) {
     char discard[1024];
     const ssize_t got = ::read(con->fd, discard, sizeof(discard));
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         con->close_timeout_ts = srv->cur_ts - kLingerSeconds;
     }
+    if (got == 0 || (got > 0 && static_cast<size_t>(got) < sizeof(discard)) ||
+        (got < 0 && errno != EINTR)) {
+        con->is_readable = 0;
+    }
 }
 
 void linger_close(server* srv, connection* con) {
-    linger_drain(srv, con);
+    if (con->is_readable && srv->cur_ts - con->close_timeout_ts < kLingerSeconds) {
+        linger_drain(srv, con);
+    }
     if (srv->cur_ts - con->close_timeout_ts >= kLingerSeconds) {
         const int fd = con->fd;
         connection_close(srv, con);
@@ -301,7 +310,7 @@ handler_t connection_handle_fdevent(server* srv, void* context, int revents) {
         log_error_write(srv, kTag, __LINE__, "ds", con->fd, "handle write failed.");
         connection_set_state(srv, con, CON_STATE_ERROR);
     }
-    if (con->state == CON_STATE_CLOSE) {
+    if (con->state == CON_STATE_CLOSE && con->is_readable) {
         linger_drain(srv, con);
     }
     return HANDLER_FINISHED;
