@@ -36,7 +36,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,9 +84,6 @@ constexpr std::string_view kModelRows[] = {
 constexpr std::string_view kApplyRows[] = {"ApplyAllParam.w", "ClearAllParam.w", "AutoGenerateNITDescriptor.w"};
 constexpr hx::U32 kPidClash = 0x30017;
 
-bool among(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
 template <std::size_t N>
 bool among(std::string_view name, const std::string_view (&names)[N]) {
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
