@@ -11,25 +11,52 @@
 // A dispatch must answer 200 (0) for every row and 404 (770) only for the
 // unknown name, leave no body behind, and leave an empty reply or one JSON
 // object with a numeric "code".
+//
+// The rows of the stream, output status and NIT pages run on a small model
+// built afresh for each input: a multiplexed stream with two programs, an
+// other PID and a NIT on channel 0, a passed-through stream on channel 1, the
+// temporary copy refreshed from it as "GetSubboardTSInfo.w" does, and one
+// pending edit in the copy (a renamed program), so a copy reloaded from the
+// live model shows. After the request both models must pass the invariant
+// checker; an edit refused with a non-zero code must leave both byte for byte
+// as they were, but for a stream edit's PID clash (0x30017), which reloads the
+// copy from the live model: then the copy must equal the live model. The
+// rows that copy the copy over the live model (apply, clear, automatic NIT)
+// may fail after that copy, so only the invariants hold for them.
+// Inter-board sends go to a loopback port that refuses every connection.
+#include <arpa/inet.h>
 #include <cJSON.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chassis/qam_json.h"
 #include "core/clock.h"
+#include "core/common_fun.h"
 #include "core/run_profile.h"
+#include "engine/model_copy.h"
+#include "engine/model_lock.h"
+#include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
 #include "http/chunk.h"
 #include "http/config_keys.h"
 #include "http/connection_internal.h"
 #include "http/connections.h"
+#include "si/nit_storage.h"
+#include "si/section_codec.h"
+#include "support/model_builder.h"
+#include "support/model_checker.h"
 #include "web/web_request.h"
 
 namespace {
@@ -43,6 +70,140 @@ hx::server* g_server = nullptr;
     std::fprintf(stderr, "web_request: %s (%.*s)\n--- reply ---\n%.*s\n", why, static_cast<int>(name.size()),
                  name.data(), static_cast<int>(reply.size()), reply.data());
     std::abort();
+}
+
+// The rows that work on the output model.
+constexpr std::string_view kModelRows[] = {
+    "GetOutputTSStatus.w", "GetOutputProgramStatus.w", "GetOutputTSDetailStatus.w", "ClearAllErr.w",
+    "ApplyAllParam.w", "ClearAllParam.w", "DeleteTSConfig.w", "GetSubboardTSInfo.w", "SetTsParam.w",
+    "SetProgramParam.w", "GetTempTSInfo.w", "GetTempProgramInfo.w", "SetNitVersionNum.w", "GetNIT.w",
+    "AddNITNetwork.w", "DeleteNITNetwork.w", "AddNITStream.w", "DeleteNITStream.w", "DeleteLCN.w", "SetLCN.w",
+    "AddDescriptor.w", "AutoGenerateNITDescriptor.w",
+};
+// Of those, the ones that copy the temporary copy over the live model.
+constexpr std::string_view kApplyRows[] = {"ApplyAllParam.w", "ClearAllParam.w", "AutoGenerateNITDescriptor.w"};
+constexpr hx::U32 kPidClash = 0x30017;
+
+template <std::size_t N>
+bool among(std::string_view name, const std::string_view (&names)[N]) {
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+// Small pools, so that edits also take the growth paths.
+constexpr hx::TSInfoInitNum kPoolCounts = {16, 8, 16, 8, 8, 8};
+
+std::vector<hx::U8> nitSection(hx::U16 networkId, hx::U16 tsid) {
+    std::vector<hx::U8> section = {0x40, 0xF0, 0x00, static_cast<hx::U8>(networkId >> 8), static_cast<hx::U8>(networkId),
+                                   0xC1, 0x00, 0x00, 0xF0, 0x00, 0xF0, 0x06, static_cast<hx::U8>(tsid >> 8),
+                                   static_cast<hx::U8>(tsid), 0x00, 0x01, 0xF0, 0x00};
+    section[2] = static_cast<hx::U8>(section.size() + 4 - 3);
+    const hx::U32 crc = hx::Common_CRC(section, hx::kCrcInitMpeg2);
+    section.resize(section.size() + 4);
+    hx::PutBe32(&section[section.size() - 4], crc);
+    return section;
+}
+
+void buildModel() {
+    using hx::test::ModelBuilder;
+    hx::TSP_ModelLock lock;
+    hx::Output_TSInfo* live = hx::TSP_GetTSParam();
+    ModelBuilder builder(live);
+    const hx::U16 ts = builder.AddStream(0);
+    for (hx::U16 p = 0; p < 2; ++p) {
+        const hx::U8 slot = static_cast<hx::U8>(5 + p);
+        const hx::U16 base = static_cast<hx::U16>(0x100 + 0x10 * p);
+        const hx::U16 program = builder.AddProgram(
+            ts, {.sourceSlot = slot, .programId = static_cast<hx::U16>(p + 1), .serviceId = static_cast<hx::U16>(100 + p),
+                 .pmtPid = base, .pcrPid = static_cast<hx::U16>(base + 1)});
+        builder.AddPid(hx::PID_TYPE_PCRPID, program, {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1)});
+        builder.AddPid(hx::PID_TYPE_ESPID, program,
+                       {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1), .streamType = 0x02});
+        builder.AddPid(hx::PID_TYPE_ESPID, program,
+                       {.sourceSlot = slot, .key = static_cast<hx::U16>(base + 2), .pid = static_cast<hx::U16>(base + 2),
+                        .streamType = 0x04});
+        hx::Output_TSProgram& record = live->pOutputProgram[program];
+        record.u8ServiceNameLen = 4;
+        std::copy_n(p == 0 ? "Eins" : "Zwei", 4, record.aru8ServiceName);
+    }
+    builder.AddPid(hx::PID_TYPE_OTHERPID, ts, {.sourceSlot = 5, .key = 0x1FF0, .pid = 0x1FF0, .streamType = 0x06});
+    const std::vector<hx::U8> nit = nitSection(1, 1);
+    std::vector<hx::TSTable> records;
+    hx::TSP_SectionsToRecords(nit.data(), static_cast<hx::U32>(nit.size()), hx::kNitTableId, hx::kNitTableType, 0, 0, ts,
+                              records);
+    hx::TSP_ReplaceTableChain(live, ts, hx::TableChainHead::Nit, records);
+    live->pOutputTS[ts].u8NITGenerate = 1;
+    hx::Output_TSStream& bypass = live->pOutputTS[builder.AddStream(1)];
+    bypass.u8BypassFlag = 1;
+    bypass.u8SrcSlotID = 12;
+    bypass.u16SrcChannelID = 3;
+
+    // The refresh of "GetSubboardTSInfo.w", then an edit not yet applied.
+    hx::TSP_InitOutputTempTSInfo();
+    hx::TSP_CopyOutputTempTSInfo();
+    hx::Output_TSInfo* copy = hx::TSP_GetTempTSParam();
+    for (hx::U32 i = 0; i < copy->u32OutputProgramNumber; ++i) {
+        if (copy->pOutputProgram[i].u8ValidFlag != 0) {
+            copy->pOutputProgram[i].aru8ServiceName[0] = 'X';
+            break;
+        }
+    }
+}
+
+constexpr hx::ModelPool kCopiedPools[] = {hx::ModelPool::Stream, hx::ModelPool::Program, hx::ModelPool::Pid,
+                                          hx::ModelPool::Table, hx::ModelPool::Descriptor};
+
+std::string poolBytes(const hx::Output_TSInfo* model) {
+    std::string bytes;
+    for (hx::ModelPool pool : kCopiedPools) {
+        bytes += hx::test::PoolBytes(model, pool);
+    }
+    return bytes;
+}
+
+struct ModelBytes {
+    std::string live;
+    std::string copy;
+};
+
+ModelBytes modelBytes() {
+    hx::TSP_ModelLock lock;
+    return {poolBytes(hx::TSP_GetTSParam()), poolBytes(hx::TSP_GetTempTSParam())};
+}
+
+void checkModels(std::string_view name, const std::string& reply) {
+    hx::TSP_ModelLock lock;
+    for (const hx::Output_TSInfo* model : {hx::TSP_GetTSParam(), hx::TSP_GetTempTSParam()}) {
+        const std::vector<std::string> violations = hx::test::CheckModel(*model);
+        if (!violations.empty()) {
+            fail(model == hx::TSP_GetTSParam() ? "the live model breaks an invariant" : "the copy breaks an invariant",
+                 name, reply + "\n--- violations ---\n" + hx::test::DescribeViolations(violations));
+        }
+    }
+}
+
+// The reply's "code" (0 for an empty reply).
+hx::U32 replyCode(const std::string& text) {
+    cJSON* tree = cJSON_Parse(text.c_str());
+    const cJSON* code = cJSON_GetObjectItem(tree, "code");
+    const hx::U32 value = cJSON_IsNumber(code) ? static_cast<hx::U32>(code->valuedouble) : 0;
+    cJSON_Delete(tree);
+    return value;
+}
+
+// A loopback port that is bound but never listens: every inter-board
+// connection to it is refused at once, and no other process can take it.
+hx::U16 refusingPort() {
+    static const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        std::fprintf(stderr, "web_request: no loopback port\n");
+        std::abort();
+    }
+    return ntohs(addr.sin_port);
 }
 
 void recover(const std::uint8_t* text, std::size_t size) {
@@ -60,6 +221,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     clock.SetAutoAdvance(true);
     hx::SetClock(&clock);
     const std::filesystem::path root = hx::fuzz::UseTemporaryDataRoot();
+    hx::RunProfile profile = hx::Profile();
+    profile.interBoardPort = refusingPort();
+    hx::SetProfile(profile);
     const std::filesystem::path config = root / "webserver.conf";
     std::ofstream(config) << "server.document-root = \"" << root.string() << "\"\n";
     g_server = hx::server_init();
@@ -82,6 +246,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t row = (data[0] & 0x7F) % (kRows + 1);
     const std::string name = row < kRows ? hx::arstWEBComm[row].pcStr : "NoSuchRequest.w";
+
+    const bool onModel = row < kRows && among(name, kModelRows);
+    std::optional<hx::test::ScopedSharedModels> models;
+    ModelBytes before;
+    if (onModel) {
+        models.emplace(kPoolCounts);
+        buildModel();
+        before = modelBytes();
+    }
 
     hx::connection* con = hx::connections_get_new_connection(g_server);
     const std::string header = "POST /" + name + " HTTP/1.1\r\nHost: card\r\n\r\n";
@@ -109,6 +282,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         cJSON_Delete(tree);
         if (!shaped) {
             fail("a reply that is not an object with a code", name, text);
+        }
+    }
+    if (onModel) {
+        checkModels(name, text);
+        const hx::U32 code = replyCode(text);
+        if (code != 0 && !among(name, kApplyRows)) {
+            const ModelBytes after = modelBytes();
+            if (after.live != before.live) {
+                fail("a refused request changed the live model", name, text);
+            }
+            if (code == kPidClash && name == "SetTsParam.w") {
+                if (after.copy != after.live) {
+                    fail("a stream edit's PID clash left the copy other than the live model", name, text);
+                }
+            } else if (after.copy != before.copy) {
+                fail("a refused edit changed the copy", name, text);
+            }
         }
     }
     return 0;

@@ -30,7 +30,7 @@ const std::string kNotExistReply = "{\n\t\"code\":\t770,\n\t\"description\":\t\"
 struct Row {
     const char* name;
     ProcessHandle handler;
-    bool board;  // answered by the board requests, whose replies vary
+    bool board;  // answered by a built handler, whose replies vary
 };
 
 // The table the pages rely on: names exactly, in match order.
@@ -42,10 +42,10 @@ const Row kRows[] = {
     {"GetSubboardIPMonitorParam.w", web_processGetSubboardIPMonitorParam, true},
     {"SetSubboardIPMonitorParam.w", web_processSetSubboardIPMonitorParam, true},
     {"GetSubboardReadyStatus.w", web_processGetSubboardReadyStatus, true},
-    {"GetOutputTSStatus.w", web_processGetOutputTSStatus, false},
-    {"GetOutputProgramStatus.w", web_processGetOutputProgramStatus, false},
-    {"GetOutputTSDetailStatus.w", web_processGetOutputTSDetailStatus, false},
-    {"ClearAllErr.w", web_processClearAllErr, false},
+    {"GetOutputTSStatus.w", web_processGetOutputTSStatus, true},
+    {"GetOutputProgramStatus.w", web_processGetOutputProgramStatus, true},
+    {"GetOutputTSDetailStatus.w", web_processGetOutputTSDetailStatus, true},
+    {"ClearAllErr.w", web_processClearAllErr, true},
     {"ApplyAllParam.w", web_processApplyAllParam, false},
     {"ClearAllParam.w", web_processClearAllParam, false},
     {"DeleteTSConfig.w", web_processClearOneChannelProg, false},
