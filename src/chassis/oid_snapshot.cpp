@@ -10,4 +10,12 @@ U32 OIDDATA_Recovery() {
     return VK_ERR_FAILURE;  // no snapshot
 }
 
+void OIDDATA_Save() {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+}
+
+void OID_ModifyVersionNumber(U16 /*u16newVersion*/) {
+    HX_STANDIN(LOG_MODULE_PARAMS);
+}
+
 }  // namespace hx

@@ -90,4 +90,9 @@ U32 SubUpgrade_TimeoutStart() {
     return VK_SUCCESS;
 }
 
+U32 upgrade_DelNetHeader(const U8* /*u8UpgradeFileName*/) {
+    HX_STANDIN(LOG_MODULE_SYS);
+    return VK_SUCCESS;
+}
+
 }  // namespace hx

@@ -51,5 +51,10 @@ U32 upgrade_RecieveFile(const U8* pu8Buffer, U32 u32Length);
 U32 upgrade_UpgradeSystem(const char* pcFileName);
 U32 upgrade_FTPUpgradeMode();
 U32 SubUpgrade_TimeoutStart();
+// Rewrites a spooled multipart/form-data upload in place so that it holds
+// only the uploaded file's bytes. 0; 4 a null name, 7 the file cannot be
+// read or rewritten, 8 no memory, 10 the envelope is not recognised; on
+// every failure the file is left as it was.
+U32 upgrade_DelNetHeader(const U8* u8UpgradeFileName);
 
 }  // namespace hx
