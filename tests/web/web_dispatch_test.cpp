@@ -30,7 +30,7 @@ const std::string kNotExistReply = "{\n\t\"code\":\t770,\n\t\"description\":\t\"
 struct Row {
     const char* name;
     ProcessHandle handler;
-    bool board;  // answered by the board requests, whose replies vary
+    bool board;  // answered by a built request, whose replies vary
 };
 
 // The table the pages rely on: names exactly, in match order.
@@ -46,14 +46,14 @@ const Row kRows[] = {
     {"GetOutputProgramStatus.w", web_processGetOutputProgramStatus, false},
     {"GetOutputTSDetailStatus.w", web_processGetOutputTSDetailStatus, false},
     {"ClearAllErr.w", web_processClearAllErr, false},
-    {"ApplyAllParam.w", web_processApplyAllParam, false},
-    {"ClearAllParam.w", web_processClearAllParam, false},
-    {"DeleteTSConfig.w", web_processClearOneChannelProg, false},
-    {"GetSubboardTSInfo.w", web_processGetSubboardTSInfo, false},
-    {"SetTsParam.w", web_processSetTSParam, false},
-    {"SetProgramParam.w", web_processSetProgramParam, false},
-    {"GetTempTSInfo.w", web_processGetTempTSInfo, false},
-    {"GetTempProgramInfo.w", web_processGetTempProgramInfo, false},
+    {"ApplyAllParam.w", web_processApplyAllParam, true},
+    {"ClearAllParam.w", web_processClearAllParam, true},
+    {"DeleteTSConfig.w", web_processClearOneChannelProg, true},
+    {"GetSubboardTSInfo.w", web_processGetSubboardTSInfo, true},
+    {"SetTsParam.w", web_processSetTSParam, true},
+    {"SetProgramParam.w", web_processSetProgramParam, true},
+    {"GetTempTSInfo.w", web_processGetTempTSInfo, true},
+    {"GetTempProgramInfo.w", web_processGetTempProgramInfo, true},
     {"Default.w", web_processDefault, false},
     {"Reboot.w", web_processReboot, false},
     {"SetNitVersionNum.w", web_processSetNITVersion, false},
@@ -151,7 +151,7 @@ TEST_F(WebDispatch, EveryRowIsReachedByItsOwnPathWhateverTheHeadersName) {
                 EXPECT_EQ(reply, kNotExistReply) << path;
                 continue;
             }
-            // The board requests answer with an object carrying a code, or
+            // The built requests answer with an object carrying a code, or
             // nothing at all (the ready status).
             if (!reply.empty()) {
                 cJSON* tree = cJSON_Parse(reply.c_str());
