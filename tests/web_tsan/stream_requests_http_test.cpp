@@ -290,6 +290,7 @@ TEST_F(StreamRequestsHttp, DeleteWaitsForTheInputCard) {
     EXPECT_EQ(0, g_DelDestChannelNum.load());
     const std::vector<SimReceivedMessage> states = Received(kBackBoardSlot, IPCOMM_SEND_RESOUR);
     ASSERT_FALSE(states.empty()) << "the channel states went to the back board";
+    TSP_ModelLock lock;
     EXPECT_TRUE(test::CheckModel(*TSP_GetTSParam()).empty());
 }
 
