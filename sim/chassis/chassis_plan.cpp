@@ -123,7 +123,21 @@ std::vector<SimPlanMessage> SimChassis_InputCardMessages(const SimChassisPlan& p
     };
 }
 
+std::vector<SimMessage> SimChassis_InputCardDropMessages(const SimChassisPlan& plan) {
+    std::vector<DeleteProgramOrder> orders;
+    for (const SimPlanProgram& program : kSimPlanPrograms) {
+        orders.push_back({.sourceSlot = static_cast<U8>(plan.inputSlot), .sourceChannel = kSimPlanOutputChannel,
+                          .channel = kSimPlanOutputChannel, .programId = program.programId});
+    }
+    return {
+        {IPCOMM_DEL_PROGRAM, InputCard_EncodeDeletePrograms(orders)},
+        {IPCOMM_SEND_TSP_MUX_PROCESS, {}},
+    };
+}
+
 bool SimChassis_RunPlan(SimChassis& chassis, const SimChassisPlan& plan) {
+    chassis.SetChannelFeed(plan.inputSlot, kSimPlanOutputChannel, plan.cardAddress, plan.port,
+                           SimChassis_InputCardDropMessages(plan));
     std::vector<SimPlanMessage> messages = SimChassis_BackBoardMessages(plan);
     for (SimPlanMessage& message : SimChassis_InputCardMessages(plan)) {
         messages.push_back(std::move(message));

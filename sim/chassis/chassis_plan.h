@@ -8,6 +8,8 @@
 //   stream (259), the programs (260, in two packets), their PCR, video and
 //   audio PIDs (261), a program descriptor loop each (288), then the apply
 //   command (271) and the end of its configuration (264).
+// - Told to drop output channel 0 (2068), the input card deletes its three
+//   programs there (263) and sends the apply command (271).
 // - The EIT board only listens: the card sends it its EIT list (278, 279)
 //   after the apply.
 //
@@ -64,7 +66,12 @@ std::vector<SimPlanMessage> SimChassis_BackBoardMessages(const SimChassisPlan& p
 // 259, 260, 261, 288, 271, 264.
 std::vector<SimPlanMessage> SimChassis_InputCardMessages(const SimChassisPlan& plan);
 
-// Sends the back board's messages, then the input card's, to the card; the
+// 263 for the three programs on the output channel, then 271: the input
+// card's answer to the card's order to drop that channel.
+std::vector<SimMessage> SimChassis_InputCardDropMessages(const SimChassisPlan& plan);
+
+// Registers the input card's answer to a drop of its channel (SetChannelFeed),
+// then sends the back board's messages, then the input card's, to the card; the
 // first waits for the card's port at most plan.waitForCardMs. True when every
 // message was answered with success; a message that is not still lets the
 // others go out.

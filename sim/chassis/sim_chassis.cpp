@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "chassis/ipcomm_cmd.h"
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_socket.h"
 #include "core/clock.h"
@@ -282,7 +283,64 @@ void SimChassis::Serve(Board& board, int connection) {
         for (const std::string& line : SimChassis_DescribePayload(complete->command, complete->data)) {
             Print("    " + line);
         }
+        if (const std::optional<Feed> feed = TakeDroppedFeed(board.slot, *complete)) {
+            AnswerDrop(board.slot, *feed);
+        }
     }
+}
+
+std::optional<SimChassis::Feed> SimChassis::TakeDroppedFeed(U32 slot, const SimReceivedMessage& message) {
+    if (message.command != IPCOMM_SEND_DEL_DESTCHANNEL || message.data.size() < 4) {
+        return std::nullopt;
+    }
+    const U32 channel = GetLe32(message.data.data());
+    std::lock_guard lock(mutex_);
+    auto found = channel <= 0xFFFF ? feeds_.find({slot, static_cast<U16>(channel)}) : feeds_.end();
+    if (found == feeds_.end()) {
+        return std::nullopt;
+    }
+    Feed feed = std::move(found->second);
+    feeds_.erase(found);
+    switch (dropMode_) {
+        case SimDropMode::Answer:
+            return feed;
+        case SimDropMode::Hold:
+            heldDrops_.emplace_back(slot, std::move(feed));
+            return std::nullopt;
+        case SimDropMode::Silent:
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void SimChassis::AnswerDrop(U32 slot, const Feed& feed) {
+    for (const SimMessage& message : feed.answer) {
+        if (!Send(slot, feed.cardAddress, feed.cardPort, message.command, message.payload).ok()) {
+            return;
+        }
+    }
+}
+
+void SimChassis::SetChannelFeed(U32 slot, U16 channel, U32 cardAddress, U16 cardPort, std::vector<SimMessage> answer) {
+    std::lock_guard lock(mutex_);
+    feeds_[{slot, channel}] = Feed{cardAddress, cardPort, std::move(answer)};
+}
+
+void SimChassis::SetDropMode(SimDropMode mode) {
+    std::lock_guard lock(mutex_);
+    dropMode_ = mode;
+}
+
+U32 SimChassis::ReleaseDrops() {
+    std::vector<std::pair<U32, Feed>> held;
+    {
+        std::lock_guard lock(mutex_);
+        held = std::exchange(heldDrops_, {});
+    }
+    for (const auto& [slot, feed] : held) {
+        AnswerDrop(slot, feed);
+    }
+    return static_cast<U32>(held.size());
 }
 
 SimSendResult SimChassis::Send(U32 fromSlot, U32 address, U16 port, U16 command, std::span<const U8> data,

@@ -10,6 +10,11 @@
 // and answer, and every whole message with its decoded payload
 // (chassis_decode.h).
 //
+// An input card also answers the card's order to drop an output channel it
+// feeds (2068): once the order is acknowledged it sends the card the delete
+// orders of its programs there and then the apply command (271), as set with
+// SetChannelFeed; a test can hold those answers back or make the cards silent.
+//
 // One thread per board; all recorded state is behind one mutex, never held
 // across a network wait. Send runs in the caller's thread. Used by tests and
 // by the chassis-sim program (chassis_plan.h).
@@ -46,6 +51,19 @@ struct SimSendResult {
     bool ok() const { return outcome == IPCommExchange::Success; }
 };
 
+// A message a board sends on its own: command and payload.
+struct SimMessage {
+    U16 command;
+    std::vector<U8> payload;
+};
+
+// How the input cards answer an order to drop a channel they feed.
+enum class SimDropMode {
+    Answer,  // at once, from the board's thread
+    Hold,    // kept until ReleaseDrops
+    Silent,  // never: the order is acknowledged and forgotten
+};
+
 struct SimReceivedMessage {
     U32 slot;       // the board that received it
     U8 fromSlot;    // the sender's slot byte
@@ -77,6 +95,15 @@ public:
     void FailNextExchanges(U32 count);
     // Stops (true) or resumes (false) listening on `slot`'s address.
     bool Refuse(U32 slot, bool refuse);
+    // Board `slot` feeds output `channel` of the card at `cardAddress`:`cardPort`:
+    // an acknowledged 2068 for that channel is answered with `answer`, sent
+    // to the card one message after the other; the board then no longer feeds
+    // the channel.
+    void SetChannelFeed(U32 slot, U16 channel, U32 cardAddress, U16 cardPort, std::vector<SimMessage> answer);
+    void SetDropMode(SimDropMode mode);
+    // Sends the answers held back so far, in the caller's thread; how many
+    // drop orders were answered.
+    U32 ReleaseDrops();
     // Prints every packet and message to this sink (the chassis-sim program).
     void SetPrinter(std::function<void(const std::string&)> printer);
 
@@ -102,6 +129,14 @@ private:
     bool Listen(Board& board);
     SimAnswer PickAnswer(Board& board, U16 command);
     void Print(const std::string& line);
+    struct Feed {
+        U32 cardAddress = 0;
+        U16 cardPort = 0;
+        std::vector<SimMessage> answer;
+    };
+    // The feed a received message asks to drop, taken (nothing for others).
+    std::optional<Feed> TakeDroppedFeed(U32 slot, const SimReceivedMessage& message);
+    void AnswerDrop(U32 slot, const Feed& feed);
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -109,6 +144,9 @@ private:
     std::vector<SimReceivedMessage> messages_;
     U32 failAll_ = 0;
     std::map<U16, std::pair<SimAnswer, U32>> commandAnswers_;
+    std::map<std::pair<U32, U16>, Feed> feeds_;  // by (slot, output channel)
+    SimDropMode dropMode_ = SimDropMode::Answer;
+    std::vector<std::pair<U32, Feed>> heldDrops_;
     std::atomic<bool> stopping_{false};
     std::function<void(const std::string&)> printer_;
     U16 port_ = 0;

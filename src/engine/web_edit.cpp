@@ -144,7 +144,28 @@ U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "u16PIDNum[%u] beyond [%u]\r\n\n", view.u16PIDNum, kWebPidViews);
         return kTspErrInput;
     }
+    // Every check comes before the first change, so a refused edit leaves the
+    // temporary model as it was. Every view finds its program before any
+    // service ID changes, so two programs can swap their IDs.
     IndexInfoList list;
+    if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &list); result != 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSProgIndexList return error\r\n\n");
+        return result;
+    }
+    if (list.u16IndexListNum != view.u16ProgramNum) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "program number[%u] but view[%u]\r\n\n", list.u16IndexListNum,
+               view.u16ProgramNum);
+        return kTspErrViewCount;
+    }
+    std::vector<U16> targets(programViews);
+    for (U16 i = 0; i < programViews; ++i) {
+        targets[i] = ProgramWithServiceId(model, list, view.arOutputProInfo[i].u16OldServiceID);
+        if (targets[i] == kChainEnd) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Channel[%u],ServiceID[%u] program don't exist\r\n\n",
+                   view.u16Channel, view.arOutputProInfo[i].u16OldServiceID);
+            return kTspErrNoProgram;
+        }
+    }
     if (const U32 result = TSP_GetOutTSOtherPIDIndexList(tsIndex, model, &list); result != 0) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSOtherPIDIndexList return error\r\n\n");
         return result;
@@ -187,26 +208,6 @@ U32 TSP_ModifyTSInfoByWeb(Output_WebTSInfo* pstWebTSInfo, U8* pu8ConflictFlag) {
     ts.u8ModulationMode = view.u8ModulationMode;
     ts.u8TDTGenerate = view.u8TDTGenerate;
 
-    if (const U32 result = TSP_GetOutTSProgIndexList(tsIndex, model, &list); result != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "TSP_GetOutTSProgIndexList return error\r\n\n");
-        return result;
-    }
-    if (list.u16IndexListNum != view.u16ProgramNum) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "program number[%u] but view[%u]\r\n\n", list.u16IndexListNum,
-               view.u16ProgramNum);
-        return kTspErrViewCount;
-    }
-    // Every view finds its program before any service ID changes, so two
-    // programs can swap their IDs.
-    std::vector<U16> targets(programViews);
-    for (U16 i = 0; i < programViews; ++i) {
-        targets[i] = ProgramWithServiceId(model, list, view.arOutputProInfo[i].u16OldServiceID);
-        if (targets[i] == kChainEnd) {
-            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "Channel[%u],ServiceID[%u] program don't exist\r\n\n",
-                   view.u16Channel, view.arOutputProInfo[i].u16OldServiceID);
-            return kTspErrNoProgram;
-        }
-    }
     for (U16 i = 0; i < programViews; ++i) {
         ApplyProgramIdentity(ts, model->pOutputProgram[targets[i]], view.arOutputProInfo[i]);
     }
@@ -266,14 +267,8 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
                 return kTspErrChannelNumber;
             }
         }
-        program.u16MajorChannelNum = view.u16MajorChannelNum;
-        program.u16MinorChannelNum = view.u16MinorChannelNum;
     }
     Output_TSStream& ts = model->pOutputTS[tsIndex];
-    if (program.u8ServiceType != static_cast<U8>(view.u8ServiceType)) {
-        program.u8ServiceType = static_cast<U8>(view.u8ServiceType);
-        ts.u8SDTChangeFlag = 1;
-    }
     if (view.u16ESNumber != program.u16ESNumber) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_TSPROCESS, "ES number[%u] but view[%u]\r\n\n", program.u16ESNumber,
                view.u16ESNumber);
@@ -324,6 +319,16 @@ U32 TSP_ModifyProgramInfoByWeb(U16 u16Channel, Output_WebProgramInfo* pstWebProg
         }
     }
 
+    // Every check has passed (the PID checks put back what they moved when
+    // one refused), so nothing a refused edit named is left in the copy.
+    if (Resource_GetSIMode() == kSiModeAtsc) {
+        program.u16MajorChannelNum = view.u16MajorChannelNum;
+        program.u16MinorChannelNum = view.u16MinorChannelNum;
+    }
+    if (program.u8ServiceType != static_cast<U8>(view.u8ServiceType)) {
+        program.u8ServiceType = static_cast<U8>(view.u8ServiceType);
+        ts.u8SDTChangeFlag = 1;
+    }
     ApplyProgramIdentity(ts, program, view);
     program.u16PMTPID = view.u16PMTPID;
     // Only the PIDs the operator changed are written: one the checks moved

@@ -11,6 +11,7 @@
 #include "engine/web_edit.h"
 #include "platform/qam_params.h"
 #include "support/model_builder.h"
+#include "support/model_checker.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -429,6 +430,75 @@ TEST_F(WebViewTest, ServiceIdZeroAndTablePidsAreRefused) {
     EXPECT_EQ(101, TSP_GetTempTSParam()->pOutputProgram[programs[1]].u16ServiceID);
     EXPECT_EQ(0x111, TSP_GetTempTSParam()->pOutputProgram[programs[1]].u16PCRPID) << "put back";
     EXPECT_EQ(0x112, TSP_GetTempTSParam()->pOutputPID[video[1]].u16PID);
+}
+
+// Every check of an edit comes before its first change: a refused edit leaves
+// the temporary model byte for byte as it was, so nothing of it goes on air
+// with the next apply.
+TEST_F(WebViewTest, ARefusedEditLeavesTheTemporaryModelAsItWas) {
+    const auto bytes = [] {
+        TSP_ModelLock lock;
+        std::string all;
+        for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
+                               ModelPool::Descriptor}) {
+            all += test::PoolBytes(TSP_GetTempTSParam(), pool);
+        }
+        return all;
+    };
+    {
+        // The copy an image of the live model, as a PID clash reloads it.
+        TSP_ModelLock lock;
+        ClearFlags(TSP_GetTSParam());
+    }
+    GetQAMPara_Handle()->Standard.value = 1;  // ATSC: channel numbers are checked and set
+    const std::string before = bytes();
+    const Output_WebProgramInfo shown = TempView()->arOutputProInfo[1];
+    const struct {
+        const char* what;
+        std::function<void(Output_WebProgramInfo&)> edit;
+        U32 code;
+    } programCases[] = {
+        {"elementary-stream count differs", [](Output_WebProgramInfo& v) { v.u16ESNumber = 1; }, 0xC0020},
+        {"ES PID onto another program's video",
+         [](Output_WebProgramInfo& v) { v.arOutputESInfo[1].u16PID = 0x122; }, kErrPidConflict},
+        {"ES PID onto the NIT", [](Output_WebProgramInfo& v) { v.arOutputESInfo[0].u16PID = 0x10; }, 0xC0000},
+    };
+    for (const auto& c : programCases) {
+        Output_WebProgramInfo view = shown;
+        view.u16MajorChannelNum = 7;
+        view.u16MinorChannelNum = 3;
+        view.u8ServiceType = 0x19;
+        view.u16ServiceID = 555;
+        view.u16PMTPID = 0x1F0;
+        c.edit(view);
+        U8 conflict = 0;
+        EXPECT_EQ(c.code, TSP_ModifyProgramInfoByWeb(kChannel, &view, &conflict)) << c.what;
+        EXPECT_EQ(before, bytes()) << c.what;
+    }
+    GetQAMPara_Handle()->Standard.value = 0;
+
+    const struct {
+        const char* what;
+        std::function<void(Output_WebTSInfo&)> edit;
+        U32 code;
+    } streamCases[] = {
+        {"a program the stream does not have", [](Output_WebTSInfo& v) { v.arOutputProInfo[2].u16OldServiceID = 999; },
+         0xC0018},
+        {"program count differs", [](Output_WebTSInfo& v) { v.u16ProgramNum = 2; }, 0xC0020},
+        {"other PID onto a video", [](Output_WebTSInfo& v) { v.arOutputPIDInfo[0].u16PID = 0x102; }, kErrPidConflict},
+    };
+    for (const auto& c : streamCases) {
+        auto view = TempView();
+        view->u16TransportStreamID = 0x4321;
+        view->u16OriginalNetworkID = 0x99;
+        view->u8ModulationMode = 1;
+        view->arOutputProInfo[0].u16ServiceID = 777;
+        view->arOutputPIDInfo[0].u16PID = 0x7F0;
+        c.edit(*view);
+        U8 conflict = 0;
+        EXPECT_EQ(c.code, TSP_ModifyTSInfoByWeb(view.get(), &conflict)) << c.what;
+        EXPECT_EQ(before, bytes()) << c.what;
+    }
 }
 
 }  // namespace

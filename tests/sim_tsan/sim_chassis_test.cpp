@@ -15,6 +15,7 @@
 #include "sim/chassis/chassis_decode.h"
 #include "sim/chassis/chassis_plan.h"
 #include "sim/chassis/sim_chassis.h"
+#include "sim/input_card_messages.h"
 #include "support/test_env.h"
 
 namespace hx {
@@ -189,6 +190,68 @@ TEST_F(SimChassisAnswerTest, SendWaitsBoundedForAPeerThatIsNotListening) {
     ASSERT_EQ(1u, received.size());
     EXPECT_EQ(data, received[0].data);
     EXPECT_EQ(5, received[0].fromSlot);
+}
+
+// An input card told to drop a channel it feeds answers with the delete
+// orders of its programs there, then the apply command, sent to the card (here
+// board 7 stands in for the card); held answers go out when released, a
+// silent card sends nothing, and a channel it no longer feeds gets nothing.
+TEST_F(SimChassisAnswerTest, AnInputCardAnswersTheDropOfAChannelItFeeds) {
+    SimChassisPlan plan;
+    plan.inputSlot = 5;
+    plan.cardAddress = SimBoardAddress(7);
+    plan.port = chassis.port();
+    const std::vector<SimMessage> answer = SimChassis_InputCardDropMessages(plan);
+    ASSERT_EQ(2u, answer.size());
+    EXPECT_EQ(IPCOMM_DEL_PROGRAM, answer[0].command);
+    EXPECT_EQ(1u + 3 * kOrderBytes, answer[0].payload.size());
+    EXPECT_EQ(3, answer[0].payload[0]);
+    EXPECT_EQ(IPCOMM_SEND_TSP_MUX_PROCESS, answer[1].command);
+
+    const auto drop = [&](U32 channel) {
+        U8 data[4];
+        PutLe32(data, channel);
+        U16 reply = 0;
+        return IPComm_ExchangeOnce(SimBoardAddress(5), chassis.port(), 3, IPCOMM_SEND_DEL_DESTCHANNEL, data,
+                                   sizeof data, 0, 1, &reply);
+    };
+    const auto commandsAtTheCard = [&] {
+        std::vector<U16> commands;
+        for (const SimReceivedMessage& message : chassis.Take()) {
+            if (message.slot == 7) {
+                EXPECT_EQ(5, message.fromSlot);
+                commands.push_back(message.command);
+            }
+        }
+        return commands;
+    };
+    const std::vector<U16> deleteThenApply = {IPCOMM_DEL_PROGRAM, IPCOMM_SEND_TSP_MUX_PROCESS};
+
+    chassis.SetChannelFeed(5, 0, plan.cardAddress, plan.port, answer);
+    ASSERT_EQ(IPCommExchange::Success, drop(1));
+    ASSERT_EQ(IPCommExchange::Success, drop(0x10000)) << "channel 0 in 16 bits, but not in 32";
+    ASSERT_EQ(IPCommExchange::Success, drop(0));
+    ASSERT_TRUE(chassis.WaitForMessages(5));  // three drops, then the answer
+    EXPECT_EQ(deleteThenApply, commandsAtTheCard());
+    ASSERT_EQ(IPCommExchange::Success, drop(0));
+    ASSERT_TRUE(chassis.WaitForMessages(1));
+    EXPECT_TRUE(commandsAtTheCard().empty()) << "the channel is no longer fed";
+
+    chassis.SetDropMode(SimDropMode::Hold);
+    chassis.SetChannelFeed(5, 0, plan.cardAddress, plan.port, answer);
+    ASSERT_EQ(IPCommExchange::Success, drop(0));
+    ASSERT_TRUE(chassis.WaitForMessages(1));
+    EXPECT_TRUE(commandsAtTheCard().empty());
+    EXPECT_EQ(1u, chassis.ReleaseDrops());
+    EXPECT_EQ(deleteThenApply, commandsAtTheCard()) << "sent in the releasing thread";
+    EXPECT_EQ(0u, chassis.ReleaseDrops());
+
+    chassis.SetDropMode(SimDropMode::Silent);
+    chassis.SetChannelFeed(5, 0, plan.cardAddress, plan.port, answer);
+    ASSERT_EQ(IPCommExchange::Success, drop(0));
+    ASSERT_TRUE(chassis.WaitForMessages(1));
+    EXPECT_EQ(0u, chassis.ReleaseDrops());
+    EXPECT_TRUE(commandsAtTheCard().empty());
 }
 
 }  // namespace

@@ -46,14 +46,14 @@ const Row kRows[] = {
     {"GetOutputProgramStatus.w", web_processGetOutputProgramStatus, true},
     {"GetOutputTSDetailStatus.w", web_processGetOutputTSDetailStatus, true},
     {"ClearAllErr.w", web_processClearAllErr, true},
-    {"ApplyAllParam.w", web_processApplyAllParam, false},
-    {"ClearAllParam.w", web_processClearAllParam, false},
-    {"DeleteTSConfig.w", web_processClearOneChannelProg, false},
-    {"GetSubboardTSInfo.w", web_processGetSubboardTSInfo, false},
-    {"SetTsParam.w", web_processSetTSParam, false},
-    {"SetProgramParam.w", web_processSetProgramParam, false},
-    {"GetTempTSInfo.w", web_processGetTempTSInfo, false},
-    {"GetTempProgramInfo.w", web_processGetTempProgramInfo, false},
+    {"ApplyAllParam.w", web_processApplyAllParam, true},
+    {"ClearAllParam.w", web_processClearAllParam, true},
+    {"DeleteTSConfig.w", web_processClearOneChannelProg, true},
+    {"GetSubboardTSInfo.w", web_processGetSubboardTSInfo, true},
+    {"SetTsParam.w", web_processSetTSParam, true},
+    {"SetProgramParam.w", web_processSetProgramParam, true},
+    {"GetTempTSInfo.w", web_processGetTempTSInfo, true},
+    {"GetTempProgramInfo.w", web_processGetTempProgramInfo, true},
     {"Default.w", web_processDefault, false},
     {"Reboot.w", web_processReboot, false},
     {"SetNitVersionNum.w", web_processSetNITVersion, true},
@@ -151,7 +151,7 @@ TEST_F(WebDispatch, EveryRowIsReachedByItsOwnPathWhateverTheHeadersName) {
                 EXPECT_EQ(reply, kNotExistReply) << path;
                 continue;
             }
-            // The board requests answer with an object carrying a code, or
+            // The built requests answer with an object carrying a code, or
             // nothing at all (the ready status).
             if (!reply.empty()) {
                 cJSON* tree = cJSON_Parse(reply.c_str());
