@@ -26,7 +26,6 @@
 #include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
-#include "web/web_model.h"
 
 namespace hx {
 namespace {
@@ -96,8 +95,6 @@ protected:
     }
     std::string Packets() { return env.ReadText("/sim/ts/out-00.ts"); }
 
-    static U32 Apply() { return Web_MuxProcess(); }
-
     test::TestEnvironment env;
     test::SimBoard board;
     test::ScopedSharedModels models;
@@ -121,7 +118,7 @@ TEST_F(NitRequestsHttpTest, EditedNitGoesOnAirWithTheApply) {
     EXPECT_EQ(Post("AddNITNetwork.w", R"({"token":"t","port":0,"channel":0,"tag":"40","data":"Headend"})"), success);
     EXPECT_TRUE(SendTicks(30).empty()) << "edits wait in the temporary copy";
 
-    ASSERT_EQ(Apply(), 0u);
+    ASSERT_EQ(Post("ApplyAllParam.w", R"({"token":"t"})"), success);
     const std::vector<test::DecodedNit> nits = SendTicks(30);
     ASSERT_EQ(nits.size(), 1u);
     EXPECT_EQ(nits[0].network,
