@@ -278,12 +278,17 @@ void SimChassis::Serve(Board& board, int connection) {
             changed_.notify_all();
         }
     }
+    // A drop order is taken (and a held one recorded) before the
+    // acknowledgement, so whoever sent it finds it held once its send is
+    // done; the answer itself follows the acknowledgement, since the card
+    // counts the order only once its send succeeded.
+    const std::optional<Feed> feed = complete ? TakeDroppedFeed(board.slot, *complete) : std::nullopt;
     Answer(connection, board.slot, IPCOMM_SUCCESS_CMD);
     if (complete) {
         for (const std::string& line : SimChassis_DescribePayload(complete->command, complete->data)) {
             Print("    " + line);
         }
-        if (const std::optional<Feed> feed = TakeDroppedFeed(board.slot, *complete)) {
+        if (feed) {
             AnswerDrop(board.slot, *feed);
         }
     }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chassis/ipcomm_cmd.h"
@@ -284,6 +285,11 @@ TEST_F(StreamRequestsHttp, DeleteWaitsForTheInputCard) {
     EXPECT_TRUE(LiveStreamOn(kSimPlanOutputChannel));
     EXPECT_EQ(1u, chassis.ReleaseDrops());
     EXPECT_FALSE(LiveStreamOn(kSimPlanOutputChannel)) << "the card's delete orders";
+    // The card acknowledges the apply order before it counts the order down,
+    // so the sleep may end only once the count is 0.
+    while (g_DelDestChannelNum.load() != 0) {
+        std::this_thread::yield();
+    }
     env.clock().Advance(kSecond);
     EXPECT_EQ(0, reply.get().code);
     EXPECT_EQ(4u, SleepsOfTheRequest());
