@@ -33,7 +33,6 @@ namespace {
 using test::FileExists;
 using test::MarkedSettings;
 using test::ReadBytes;
-using test::WriteBytes;
 
 constexpr U32 kSlot = 5;
 constexpr U8 kOwnBoardType = 33;
@@ -46,6 +45,12 @@ const std::string kStage = "/tmp/stage";
 
 constexpr MarkedSettings kExported{333000, 3333};
 constexpr MarkedSettings kLocal{444000, 4444};
+
+// Writes a file of the data root, its folders made first.
+void Put(const std::string& logical, const std::vector<U8>& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(ResolvePath(logical)).parent_path());
+    test::WriteBytes(logical, bytes);
+}
 
 std::vector<U8> Bytes(const std::string& text) { return std::vector<U8>(text.begin(), text.end()); }
 
@@ -75,12 +80,12 @@ public:
         Resource_getSelfHandle()->u8BoardType = kOwnBoardType;
         Resource_SetBackBoardIpAddr(SimBoardAddress(16));
         test::ResetParameterState();
-        QAM160T_Init_Parmeter();
+        QAM160T_Init_Parmeter(GetQAMPara_Handle());
         Init_IPMonitor_Parmeter();
         Mark(kLocal);
         ConfigBackup_SetSnapshotSaver([this] {
             if (saveSnapshot) {
-                WriteBytes(kSnapshot, kSnapshotBytes);
+                Put(kSnapshot, kSnapshotBytes);
             }
         });
     }
@@ -101,7 +106,7 @@ public:
         std::filesystem::create_directories(env.Path("/sim/ftp"));
         ASSERT_EQ(0, Command_Run(command).status);
     }
-    void StageFile(const std::string& name, const std::vector<U8>& bytes) { WriteBytes(kStage + "/" + name, bytes); }
+    void StageFile(const std::string& name, const std::vector<U8>& bytes) { Put(kStage + "/" + name, bytes); }
 
     test::TestEnvironment env;
     std::optional<test::SimBoard> board;
@@ -203,7 +208,7 @@ TEST(ConfigExportTest, AFailedExportSendsNothingAndLeavesNoSnapshot) {
         {"only an older snapshot",
          [](BackupBoard& card) {
              card.saveSnapshot = false;
-             WriteBytes(kSnapshot, {1, 0, 2, 3});
+             Put(kSnapshot, {1, 0, 2, 3});
          },
          6, "PARAM_InitConfigPara error: 0x6"},
         // A folder where the archive goes: tar cannot make it, and an old
@@ -218,8 +223,8 @@ TEST(ConfigExportTest, AFailedExportSendsNothingAndLeavesNoSnapshot) {
     for (const ExportFailure& c : cases) {
         SCOPED_TRACE(c.name);
         BackupBoard card;
-        card.env.FailOnUnexpectedErrors({c.logged, "Get VANDIK_OID", "tar 5conf.tar error", "Delete file",
-                                         "open file: /product_data/oid.json", "open pcFileName"});
+        card.env.FailOnUnexpectedErrors({c.logged, "OID_FILE len error:6", "OID_JSON_FILE len error:7",
+                                         "tar 5conf.tar error", "Delete file", "write file: /product_data/oid.json"});
         c.arrange(card);
         EXPECT_EQ(c.result, FTP_SendBackUpPara());
         EXPECT_FALSE(FileExists(kSnapshot));
@@ -244,7 +249,7 @@ TEST(ConfigImportTest, AnExportImportedOnAnotherDataRootAppliesTheSettingsAtOnce
     BackupBoard card;
     card.env.FailOnUnexpectedErrors();
     DATA_Save();
-    WriteBytes(kFtpArchive, archive);
+    Put(kFtpArchive, archive);
     ASSERT_EQ(1, test::LiveMarks({kExported, kLocal}));
 
     EXPECT_EQ(0u, IPComm_GetAndSetParam());
@@ -338,8 +343,8 @@ TEST(ConfigImportTest, LeftoversOfAnEarlierImportNeverCount) {
     card.StageArchive({"param_new.conf"});
     std::filesystem::create_directories(card.env.Path("/var/volatile"));
     std::filesystem::rename(card.env.Path(kFtpArchive), card.env.Path(kArchive));
-    WriteBytes(kNewConfig, NewConfigFile(Bytes("{}"), kSnapshotBytes));
-    WriteBytes(kOldConfig, std::vector<U8>(100, 0));
+    Put(kNewConfig, NewConfigFile(Bytes("{}"), kSnapshotBytes));
+    Put(kOldConfig, std::vector<U8>(100, 0));
 
     // The back board has no archive now: the fetch fails and nothing applies.
     EXPECT_EQ(1u, IPComm_GetAndSetParam());
@@ -349,7 +354,7 @@ TEST(ConfigImportTest, LeftoversOfAnEarlierImportNeverCount) {
     EXPECT_EQ(before, ReadBytes(kQamJsonFilePath));
 
     // A stale "param.conf" does not turn the next import into an older-archive one.
-    WriteBytes(kOldConfig, std::vector<U8>(100, 0));
+    Put(kOldConfig, std::vector<U8>(100, 0));
     BackupBoard::Mark(kExported);
     DATA_Save();
     card.StageFile("param_new.conf", NewConfigFile(ReadBytes(kQamJsonFilePath), kSnapshotBytes));
@@ -403,7 +408,7 @@ TEST(ConfigImportTest, LinksAndPathsInAnArchiveAreNeverRead) {
     DATA_Save();
     const std::vector<U8> before = ReadBytes(kQamJsonFilePath);
     // A good file elsewhere in the data root, that a link would reach.
-    WriteBytes("/vandik_data/elsewhere.conf", NewConfigFile(Bytes("{}"), kSnapshotBytes));
+    Put("/vandik_data/elsewhere.conf", NewConfigFile(Bytes("{}"), kSnapshotBytes));
     for (const char* name : {"param_new.conf", "param.conf"}) {
         SCOPED_TRACE(name);
         std::filesystem::remove_all(card.env.Path(kStage));
