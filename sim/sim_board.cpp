@@ -3,6 +3,7 @@
 #include "platform/fpga_reg.h"
 #include "platform/mdio.h"
 #include "platform/network.h"
+#include "sim/ftp_service.h"
 #include "sim/gpio_model.h"
 #include "sim/sim_network.h"
 #include "sim/sim_phy.h"
@@ -19,6 +20,7 @@ std::unique_ptr<MdioBus> MakePhys() { return std::make_unique<SimMdioBus>(); }
 
 std::shared_ptr<MainFpga> SimBoard_PowerOn() {
     GpioModel_Install(GpioModel_FromProfile());
+    SimFtp_Install();
     return std::make_shared<MainFpga>(MainFpgaConfig_FromProfile());
 }
 

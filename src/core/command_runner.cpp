@@ -61,7 +61,7 @@ std::string BaseName(const std::string& program) {
     return slash == std::string::npos ? program : program.substr(slash + 1);
 }
 
-void Record(const Command& command) {
+void RecordText(const Command& command) {
     const std::string text = Command_Text(command);
     std::lock_guard lock(g_mutex);
     g_recorded.push_back(text);
@@ -71,18 +71,27 @@ void Record(const Command& command) {
     std::ofstream(logPath, std::ios::app) << text << '\n';
 }
 
-// Maps the absolute paths of a file tool's arguments into the data root.
-// Returns false when an argument would reach outside it.
+// Maps the absolute paths of a file tool's arguments into the data root, and
+// its working directory too. Returns false when an argument would reach
+// outside it.
 bool ConfineToDataRoot(Command& command) {
+    std::filesystem::path workDir = Profile().dataRoot;
+    if (command.workingDirectory) {
+        workDir = std::filesystem::path(ResolvePath(*command.workingDirectory)).lexically_normal();
+        if (!IsInsideDataRoot(workDir)) {
+            return false;
+        }
+        command.workingDirectory = workDir.string();
+    }
     for (std::size_t i = 1; i < command.argv.size(); ++i) {
         std::string& arg = command.argv[i];
         if (arg.empty() || arg.front() == '-') {
             continue;
         }
         // Relative words (modes, archive members, paths below the working
-        // directory, which is the data root) stay as they are, unless they climb out.
+        // directory) stay as they are, unless they climb out of the data root.
         if (arg.front() != '/') {
-            if (!IsInsideDataRoot(Profile().dataRoot / arg)) {
+            if (!IsInsideDataRoot(workDir / arg)) {
                 return false;
             }
             continue;
@@ -94,7 +103,8 @@ bool ConfineToDataRoot(Command& command) {
         arg = real.string();
     }
     if (command.stdoutFile) {
-        command.stdoutFile = ResolvePath(*command.stdoutFile);
+        command.stdoutFile = command.stdoutFile->front() == '/' ? ResolvePath(*command.stdoutFile)
+                                                                : (workDir / *command.stdoutFile).string();
         if (!IsInsideDataRoot(*command.stdoutFile)) {
             return false;
         }
@@ -153,7 +163,8 @@ void Finish(pid_t pid, int outputFd, std::size_t limit,
     result.status = !result.timedOut && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-CommandResult Spawn(const Command& command, bool capture, std::size_t limit, bool inDataRoot) {
+// `workDir` is a real path (already resolved); empty keeps the caller's.
+CommandResult Spawn(const Command& command, bool capture, std::size_t limit, const std::string& workDir) {
     CommandResult result;
     result.status = -1;
     if (command.argv.empty()) {
@@ -181,8 +192,7 @@ CommandResult Spawn(const Command& command, bool capture, std::size_t limit, boo
     // Whatever another thread has open (sockets, settings files being
     // written) is none of the command's business, close-on-exec or not.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    const std::string workDir = Profile().dataRoot.string();
-    if (inDataRoot) {
+    if (!workDir.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     }
     posix_spawnattr_t attributes;
@@ -218,7 +228,8 @@ CommandResult Execute(const Command& command, bool capture, std::size_t limit) {
         return CommandResult{-1, false, {}};
     }
     if (Profile().backend == HardwareBackend::Card) {
-        return Spawn(command, capture, limit, false);
+        return Spawn(command, capture, limit,
+                     command.workingDirectory ? ResolvePath(*command.workingDirectory) : std::string());
     }
     const std::string program = BaseName(command.argv.front());
     SimCommandHandler handler;
@@ -234,12 +245,12 @@ CommandResult Execute(const Command& command, bool capture, std::size_t limit) {
     if (kFileTools.count(program) != 0) {
         Command confined = command;
         if (!ConfineToDataRoot(confined)) {
-            Record(command);
+            RecordText(command);
             return CommandResult{-1, false, {}};
         }
-        return Spawn(confined, capture, limit, true);
+        return Spawn(confined, capture, limit, confined.workingDirectory.value_or(Profile().dataRoot.string()));
     }
-    Record(command);
+    RecordText(command);
     return CommandResult{0, false, {}};
 }
 
@@ -274,6 +285,8 @@ void Command_ClearSimHandlers() {
     std::lock_guard lock(g_mutex);
     g_handlers.clear();
 }
+
+void Command_Record(const Command& command) { RecordText(command); }
 
 std::vector<std::string> Command_Recorded() {
     std::lock_guard lock(g_mutex);

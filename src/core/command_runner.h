@@ -6,13 +6,20 @@
 //   - commands that would change the host (addresses, routes, clock, reboot,
 //     mounts, process control, SSH service, FTP transfers, iperf3) are recorded
 //     in order, in memory and appended to "sim/commands.log" under the data
-//     root, and are not run;
+//     root, and are not run (a simulated peer that performs one, as the back
+//     board's FTP service does, records it too: Command_Record);
 //   - file tools (tar, cp, mv, rm, mkdir, ln, chmod, touch) run for real, with
-//     every absolute path argument resolved under the data root and any path
-//     that would leave it refused;
+//     every absolute path argument resolved under the data root, relative
+//     ones taken in the working directory, and any path that would leave the
+//     data root refused;
 //   - a simulated device may claim a command (for example the GPIO model takes
 //     "echo N > /sys/class/gpio/export") through SetSimHandler;
 //   - anything else is recorded and not run.
+//
+// A command runs in its own working directory when it names one, else in the
+// card application's (on the simulated board: the data root). The process
+// itself never changes directory: threads share it, and a command started by
+// one thread must not move another's relative paths.
 //
 // A command that runs for real gets only standard input, output and error of
 // the card application: every other descriptor it would inherit is closed in
@@ -39,6 +46,10 @@ struct Command {
     // When set, the command and everything it started are killed once it has
     // run this long.
     std::optional<std::chrono::milliseconds> timeLimit = std::nullopt;
+    // When set, the (logical) folder the command runs in, as "cd dir && argv"
+    // would; relative paths among its arguments are taken there. The folder
+    // must exist, else the command does not start.
+    std::optional<std::string> workingDirectory = std::nullopt;
 };
 
 struct CommandResult {
@@ -63,6 +74,11 @@ int Command_Run(std::vector<std::string> argv);
 using SimCommandHandler = std::function<CommandResult(const Command&)>;
 void Command_SetSimHandler(const std::string& program, SimCommandHandler handler);
 void Command_ClearSimHandlers();
+
+// Adds the command to the record (and "sim/commands.log"), as the simulated
+// board does for a host command it does not run; for simulated peers that
+// perform such a command, so the record stays complete.
+void Command_Record(const Command& command);
 
 // What the simulated board recorded instead of running, oldest first.
 std::vector<std::string> Command_Recorded();

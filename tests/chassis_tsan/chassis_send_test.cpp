@@ -14,12 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "chassis/config_backup.h"
 #include "chassis/ipcomm_server.h"
+#include "chassis/qam_json.h"
+#include "core/command_runner.h"
 #include "core/run_profile.h"
 #include "platform/chassis_info.h"
+#include "platform/ip_monitor.h"
+#include "platform/qam_defaults.h"
 #include "platform/resource.h"
 #include "sim/chassis/sim_chassis.h"
 #include "support/card_server.h"
+#include "support/param_files.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
 #include "web/user_authority.h"
@@ -316,6 +322,65 @@ TEST_F(ChassisSendCardTest, SuccessErrorAndRefusedFromTheCard) {
     run = RunChassisSend(To({"SEND_SUBPLUGFLAG", "1"}));
     EXPECT_EQ(1, run.status) << run.output;
     EXPECT_TRUE(Has(run, "answer: refused")) << run.output;
+}
+
+// ---- backup and import, as a user orders them --------------------------------
+
+// The card in slot 6, the back board at its simulated address; the export's
+// snapshot step writes a fixed snapshot. The server is stopped (its thread
+// joined) before a result is looked at: 516 and 517 are answered first and
+// run after the reply.
+class ChassisSendBackupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunProfile profile = Profile();
+        profile.simSlotId = 6;
+        SetProfile(profile);
+        board.emplace();
+        Status_Init();
+        Resource_getSelfHandle()->u8BoardType = 33;
+        Resource_SetBackBoardIpAddr(SimBoardAddress(16));
+        test::ResetParameterState();
+        QAM160T_Init_Parmeter(GetQAMPara_Handle());
+        Init_IPMonitor_Parmeter();
+        ConfigBackup_SetSnapshotSaver([] { test::WriteBytes("/vandik_data/oiddata.conf", {1, 2, 3}); });
+    }
+    void TearDown() override {
+        server.reset();
+        ConfigBackup_SetSnapshotSaver({});
+        board.reset();
+        Resource_Reset();
+    }
+    // Sends one bare command to the card and waits until it has been handled.
+    void Order(const std::string& command) {
+        server.emplace(0, 500);
+        ASSERT_NE(0, server->port());
+        const ToolRun run = RunChassisSend({"--port", std::to_string(server->port()), command});
+        EXPECT_EQ(0, run.status) << run.output;
+        server.reset();
+    }
+
+    test::TestEnvironment env;
+    std::optional<test::SimBoard> board;
+    std::optional<test::CardServer> server;
+};
+
+TEST_F(ChassisSendBackupTest, AnExportLeavesTheArchiveInTheFtpFolderAndAnImportTakesItBack) {
+    env.FailOnUnexpectedErrors();
+    constexpr test::MarkedSettings kExported{555000, 5555};
+    constexpr test::MarkedSettings kLater{666000, 6666};
+    test::ApplyMarks(*GetQAMPara_Handle(), *GetQAMIPMonitor_Handle(), kExported);
+    Order("IPCOMM_SEND_EXPORTPARA");
+    EXPECT_TRUE(test::FileExists("/sim/ftp/6conf.tar"));
+    EXPECT_FALSE(test::FileExists("/vandik_data/oiddata.conf"));
+
+    test::ApplyMarks(*GetQAMPara_Handle(), *GetQAMIPMonitor_Handle(), kLater);
+    DATA_Save();
+    Order("SEND_BACKUPPARA");
+    EXPECT_EQ(0, test::LiveMarks({kExported, kLater}));
+    EXPECT_EQ((std::vector<U8>{1, 2, 3}), test::ReadBytes("/vandik_data/oiddata.conf"));
+    EXPECT_EQ((std::vector<std::string>{"ftpput 127.0.0.16 6conf.tar", "ftpget 127.0.0.16 6conf.tar"}),
+              Command_Recorded());
 }
 
 }  // namespace

@@ -85,6 +85,31 @@ TEST(CommandRunnerTest, SimulatedDevicesCanClaimACommand) {
     EXPECT_TRUE(Command_Recorded().empty());
 }
 
+TEST(CommandRunnerTest, FileToolsRunInTheirWorkingDirectoryInsideTheDataRoot) {
+    test::TestEnvironment env;
+    const std::filesystem::path before = std::filesystem::current_path();
+    env.WriteText("/var/volatile/member.txt", "m");
+    Command pack{{"tar", "-cf", "packed.tar", "member.txt"}, std::nullopt};
+    pack.workingDirectory = "/var/volatile";
+    EXPECT_EQ(0, Command_Run(pack).status);
+    EXPECT_TRUE(std::filesystem::exists(env.Path("/var/volatile/packed.tar")));
+    EXPECT_EQ(before, std::filesystem::current_path()) << "the process stays where it was";
+
+    // Relative words are judged from the working directory, and the
+    // directory itself must lie in the data root.
+    Command climb{{"touch", "../../../escape"}, std::nullopt};
+    climb.workingDirectory = "/var/volatile";
+    EXPECT_EQ(-1, Command_Run(climb).status);
+    Command outside{{"touch", "escape"}, std::nullopt};
+    outside.workingDirectory = "/../../escape-dir";
+    EXPECT_EQ(-1, Command_Run(outside).status);
+    EXPECT_FALSE(std::filesystem::exists(env.root().parent_path() / "escape"));
+    // A missing directory: the command does not start.
+    Command missing{{"touch", "x"}, std::nullopt};
+    missing.workingDirectory = "/no/such/folder";
+    EXPECT_FALSE(Command_Run(missing).executed);
+}
+
 TEST(CommandRunnerTest, CaptureReadsTheOutputOfAFileTool) {
     test::TestEnvironment env;
     env.WriteText("/vandik_data/a/b.txt", "x");
@@ -160,6 +185,14 @@ TEST_F(RealCommandTest, ATimeLimitKillsTheCommandAndWhatItStarted) {
     EXPECT_FALSE(finished.timedOut);
     EXPECT_EQ(3, finished.status);
     EXPECT_EQ("done\n", finished.output);
+}
+
+TEST_F(RealCommandTest, ACommandRunsInItsWorkingDirectory) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    Command where{{"sh", "-c", "pwd"}, std::nullopt};
+    where.workingDirectory = "/vandik_data";
+    EXPECT_EQ(std::filesystem::canonical(env.Path("/vandik_data")).string() + "\n", Command_Capture(where).output);
+    EXPECT_EQ(before, std::filesystem::current_path());
 }
 
 }  // namespace
