@@ -9,6 +9,7 @@
 
 #include <cJSON.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>

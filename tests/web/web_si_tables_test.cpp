@@ -42,6 +42,7 @@
 #include "web/user_authority_fixture.h"
 #include "web/web_reply.h"
 #include "web/web_request.h"
+#include "web/si_table_file.h"
 #include "web/web_si_tables.h"
 
 namespace hx {
@@ -91,27 +92,6 @@ const std::string kImported = Formatted(R"({"code":0,"description":null,"data":{
 std::vector<U8> FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A NIT table file: head (CRC of the data unless `crc` is given) and data.
-std::vector<U8> TableFile(const std::vector<U8>& data, std::optional<U32> crc = std::nullopt) {
-    DeviceConfigureSaveFileHeader_t head;
-    head.dwSignature = kSiTableFileSignature;
-    head.dwDeviceType = kSiTableFileDeviceType;
-    head.dwDataLength = static_cast<U32>(data.size());
-    head.dwDataCRC = crc.value_or(Common_CRCCalculate(data.data(), static_cast<U32>(data.size()), 0));
-    const auto bytes = SiTableHeader_Serialize(head);
-    std::vector<U8> file(bytes.begin(), bytes.end());
-    file.insert(file.end(), data.begin(), data.end());
-    return file;
-}
-
-// The multipart body a browser sends for the file.
-std::string Multipart(const std::vector<U8>& file) {
-    const std::string boundary = "----WebKitFormBoundaryx7Yq";
-    return boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"TS1_NIT.table\"\r\n" +
-           "Content-Type: application/octet-stream\r\n\r\n" + std::string(file.begin(), file.end()) + "\r\n" +
-           boundary + "--\r\n";
 }
 
 class WebSiTablesTest : public ::testing::Test {
@@ -269,7 +249,7 @@ TEST_F(WebSiTablesTest, ExportWritesTheTableFileAndLinksItForDownload) {
     EXPECT_EQ(Post("ExportSiTable.w", R"({"token":"t","tableid":64,"port":0,"channel":0})"),
               Formatted(R"({"code":0,"description":null,"data":{"uri":"download/TS1_NIT.table"}})"));
     const std::vector<U8> file = FileBytes(env().Path("/tmp/TS1_NIT.table"));
-    EXPECT_EQ(file, TableFile(nit_));
+    EXPECT_EQ(file, test::SiTableFile(nit_));
     const std::filesystem::path link = env().Path("/vandik_app/web/download/TS1_NIT.table");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(FileBytes(link.string()), file);
@@ -294,14 +274,14 @@ TEST_F(WebSiTablesTest, ExportWritesTheTableFileAndLinksItForDownload) {
 
 TEST_F(WebSiTablesTest, ImportedNitBecomesTheChannelsNitWithTheApply) {
     BuildModel();
-    EXPECT_EQ(Import("?port=0&channel=1&tableid=64", Multipart(TableFile(nit_))), kImported);
+    EXPECT_EQ(Import("?port=0&channel=1&tableid=64", test::SiTableMultipart(test::SiTableFile(nit_))), kImported);
     EXPECT_EQ(LiveNit(1), nit_);
     EXPECT_EQ(LiveNit(0), nit_);
     EXPECT_TRUE(LiveModelProblems().empty());
 }
 
 TEST_F(WebSiTablesTest, ImportQueryIsReadFromTheRequestLineOnly) {
-    const std::string upload = Multipart(TableFile(nit_));
+    const std::string upload = test::SiTableMultipart(test::SiTableFile(nit_));
     const struct {
         const char* query;
         int channel;  // that receives the NIT
@@ -332,7 +312,7 @@ TEST_F(WebSiTablesTest, ImportQueryIsReadFromTheRequestLineOnly) {
 
 TEST_F(WebSiTablesTest, ImportWithoutQueryAnswersNothingAndChangesNothing) {
     BuildModel();
-    const std::string upload = Multipart(TableFile(nit_));
+    const std::string upload = test::SiTableMultipart(test::SiTableFile(nit_));
     const std::vector<std::string> before = ModelBytes();
     for (const char* query : {"", "?", "?port=0", "?tableid=64"}) {
         EXPECT_EQ(Import(query, upload), "") << query;
@@ -343,7 +323,7 @@ TEST_F(WebSiTablesTest, ImportWithoutQueryAnswersNothingAndChangesNothing) {
 
 TEST_F(WebSiTablesTest, BadUploadsAreRefusedAndNothingIsApplied) {
     BuildModel();
-    std::vector<U8> altered = TableFile(nit_);
+    std::vector<U8> altered = test::SiTableFile(nit_);
     altered[40] ^= 0x01;
     std::vector<U8> notNit = nit_;
     notNit[0] = 0x42;
@@ -352,10 +332,10 @@ TEST_F(WebSiTablesTest, BadUploadsAreRefusedAndNothingIsApplied) {
         std::string spooled;
         U32 code;
     } cases[] = {
-        {"one data byte altered", Multipart(altered), VK_ERR_PARAMS},
-        {"first byte 0x42", Multipart(TableFile(notNit)), VK_ERR_PARAMS},
-        {"27 bytes", Multipart(std::vector<U8>(27, 0)), VK_ERR_PARAMS},
-        {"28 bytes, no data", Multipart(TableFile({})), VK_ERR_PARAMS},
+        {"one data byte altered", test::SiTableMultipart(altered), VK_ERR_PARAMS},
+        {"first byte 0x42", test::SiTableMultipart(test::SiTableFile(notNit)), VK_ERR_PARAMS},
+        {"27 bytes", test::SiTableMultipart(std::vector<U8>(27, 0)), VK_ERR_PARAMS},
+        {"28 bytes, no data", test::SiTableMultipart(test::SiTableFile({})), VK_ERR_PARAMS},
         {"no envelope", std::string(100, 'x'), VK_ERR_UPGRADE_CHECK_NET_HEADER},
     };
     // A pending edit of the temporary copy must not reach the live model either.
@@ -396,7 +376,7 @@ TEST_F(WebSiTablesTest, ImportBeforeAnyRefreshLeavesTheLiveModelIntact) {
         test::ModelBuilder(live).AddStream(1);
     }
     const std::vector<std::string> before = ModelBytes();
-    const std::string reply = Import("?port=0&channel=1&tableid=64", Multipart(TableFile(nit_)));
+    const std::string reply = Import("?port=0&channel=1&tableid=64", test::SiTableMultipart(test::SiTableFile(nit_)));
     EXPECT_NE(reply, "");
     EXPECT_TRUE(ModelBytes() == before) << reply;
     EXPECT_EQ(LiveNit(0), nit_);
@@ -410,7 +390,7 @@ TEST_F(WebSiTablesTest, SettersRefuseWithoutTheModifyRight) {
     Status_Init();
     ASSERT_EQ(test::Receive(test::kRefuseModify), 0u);
     ASSERT_EQ(VKUser_GetUser_BoardLevel_ModifyAuthority(), HX_FALSE);
-    const std::string upload = Multipart(TableFile(nit_));
+    const std::string upload = test::SiTableMultipart(test::SiTableFile(nit_));
     const std::vector<std::string> before = ModelBytes();
     const TParameter_QAM qam = *GetQAMPara_Handle();
     EXPECT_EQ(Code(Import("?port=0&channel=1&tableid=64", upload)), 1035);

@@ -34,6 +34,7 @@
 #include "support/test_env.h"
 #include "web/user_authority.h"
 #include "web/web_model.h"
+#include "web/si_table_file.h"
 #include "web/web_si_tables.h"
 
 namespace hx {
@@ -83,18 +84,6 @@ std::vector<U8> FileBytes(const std::string& path) {
 void WriteBytes(const std::string& path, const std::vector<U8>& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<U8> TableFile(const std::vector<U8>& data) {
-    DeviceConfigureSaveFileHeader_t head;
-    head.dwSignature = kSiTableFileSignature;
-    head.dwDeviceType = kSiTableFileDeviceType;
-    head.dwDataLength = static_cast<U32>(data.size());
-    head.dwDataCRC = Common_CRCCalculate(data.data(), static_cast<U32>(data.size()), 0);
-    const auto bytes = SiTableHeader_Serialize(head);
-    std::vector<U8> file(bytes.begin(), bytes.end());
-    file.insert(file.end(), data.begin(), data.end());
-    return file;
 }
 
 class SiTablesHttpTest : public ::testing::Test {
@@ -202,7 +191,7 @@ TEST_F(SiTablesHttpTest, NitExportedDownloadedAndImportedIntoAnotherChannel) {
     const std::string downloaded = (env.root() / "downloaded.table").string();
     Curl({"-f", "-o", downloaded, server.Url("/download/TS1_NIT.table")});
     const std::vector<U8> file = FileBytes(downloaded);
-    ASSERT_EQ(file, TableFile(nit_));
+    ASSERT_EQ(file, test::SiTableFile(nit_));
     const auto head = SiTableHeader_Parse(file);
     ASSERT_TRUE(head);
     EXPECT_EQ(head->dwSignature, 53117u);
@@ -223,19 +212,19 @@ TEST_F(SiTablesHttpTest, NitExportedDownloadedAndImportedIntoAnotherChannel) {
 }
 
 TEST_F(SiTablesHttpTest, BadUploadsAndQuerylessImportsChangeNothing) {
-    std::vector<U8> altered = TableFile(nit_);
+    std::vector<U8> altered = test::SiTableFile(nit_);
     altered[35] ^= 0x10;
     std::vector<U8> notNit = nit_;
     notNit[0] = 0x42;
-    for (const auto& upload : {altered, TableFile(notNit), std::vector<U8>(27, 0x40), TableFile({})}) {
+    for (const auto& upload : {altered, test::SiTableFile(notNit), std::vector<U8>(27, 0x40), test::SiTableFile({})}) {
         EXPECT_EQ(Code(Upload("?port=0&channel=1&tableid=64", upload)), static_cast<int>(VK_ERR_PARAMS));
     }
     EXPECT_TRUE(SendTicks(30, 1).nits.empty());
-    EXPECT_EQ(Upload("", TableFile(nit_)), "");
+    EXPECT_EQ(Upload("", test::SiTableFile(nit_)), "");
     const std::string path = (env.root() / "upload.table").string();
     EXPECT_EQ(Curl({"-w", "%{http_code}", "-F", "file=@" + path, server.Url("/ImportSiTable.w")}), "200");
     // Another table ID imports nothing, yet applies.
-    const std::string other = Upload("?port=0&channel=1&tableid=66", TableFile(nit_));
+    const std::string other = Upload("?port=0&channel=1&tableid=66", test::SiTableFile(nit_));
     EXPECT_EQ(DataText(other, "importdelay"), "5") << other;
     EXPECT_TRUE(SendTicks(30, 1).nits.empty());
     // No upload at all.
