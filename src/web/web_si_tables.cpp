@@ -546,24 +546,21 @@ U32 Web_ExportNIT(U32 u32RealChannel, U8* pu8ExportUrl) {
     header.dwDataCRC = Common_CRCCalculate(data.data(), static_cast<U32>(data.size()), 0);
     const std::array<U8, kSiTableFileHeaderBytes> head = SiTableHeader_Serialize(header);
 
-    char name[kExportUrlBytes];
-    std::snprintf(name, sizeof name, "TS%u_NIT.table", u32RealChannel + 1);
-    char filePath[kExportUrlBytes];
-    std::snprintf(filePath, sizeof filePath, "%s%s", kExportFolder, name);
+    const std::string name = "TS" + std::to_string(u32RealChannel + 1) + "_NIT.table";
+    const std::string filePath = kExportFolder + name;
     const std::span<const U8> pieces[] = {head, data};
     const std::string realFile = ResolvePath(filePath);
     File_MakeDirectories(ResolvePath(kExportFolder));
     if (!File_WriteAtomicGathered(realFile, pieces)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_WEB, "open %s fail\n", filePath);
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_WEB, "open %s fail\n", filePath.c_str());
         return VK_SUCCESS;
     }
-    char url[kExportUrlBytes];
-    std::snprintf(url, sizeof url, "download/%s", name);
-    const std::string linkPath = std::string("/vandik_app/web/") + url;
-    const Command link{{"ln", "-sf", filePath, linkPath}};
+    const std::string url = "download/" + name;
+    Command link;
+    link.argv = {"ln", "-sf", filePath, "/vandik_app/web/" + url};
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_WEB, "Command : %s\n", Command_Text(link).c_str());
     Command_Run(link);
-    std::snprintf(reinterpret_cast<char*>(pu8ExportUrl), kExportUrlBytes, "%s", url);
+    std::snprintf(reinterpret_cast<char*>(pu8ExportUrl), kExportUrlBytes, "%s", url.c_str());
     return VK_SUCCESS;
 }
 
