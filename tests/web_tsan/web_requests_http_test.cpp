@@ -16,6 +16,7 @@
 #include "support/program_run.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
+#include "web/user_authority.h"
 #include "web/web_server.h"
 
 namespace hx {
@@ -55,6 +56,8 @@ protected:
         SetProfile(profile);
         board_.emplace();
         Status_Init();
+        // Every right granted, whatever an earlier test's rights message withdrew.
+        VKUser_InitUserAuthority();
         env_.FailOnUnexpectedErrors();
         std::filesystem::create_directories(env_.Path("/vandik_app/web"));
         env_.WriteText("/vandik_app/web/index.html", kPage);
