@@ -1,8 +1,12 @@
 #include "chassis/upgrade.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <new>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/common_fun.h"
 #include "core/err.h"
@@ -90,8 +94,134 @@ U32 SubUpgrade_TimeoutStart() {
     return VK_SUCCESS;
 }
 
-U32 upgrade_DelNetHeader(const U8* /*u8UpgradeFileName*/) {
-    HX_STANDIN(LOG_MODULE_SYS);
+namespace {
+
+// The part headers are read as lines of at most this many characters (a
+// longer line is taken as several pieces, each counting as a line) ...
+constexpr std::size_t kEnvelopeLineChars = 199;
+// ... and must end within this many lines.
+constexpr U32 kEnvelopeMaxLines = 50;
+
+// The next line (up to and including its LF) or piece of one, from `position`.
+std::string_view NextEnvelopeLine(std::span<const U8> file, std::size_t position) {
+    const std::size_t rest = std::min(file.size() - position, kEnvelopeLineChars);
+    const char* start = reinterpret_cast<const char*>(file.data() + position);
+    const std::string_view window(start, rest);
+    const std::size_t newline = window.find('\n');
+    return newline == std::string_view::npos ? window : window.substr(0, newline + 1);
+}
+
+// A line as the log shows it: up to its first NUL.
+std::string Printable(std::string_view line) {
+    return std::string(line.substr(0, line.find('\0')));
+}
+
+// Where the uploaded bytes lie in a spooled multipart/form-data body, or the
+// code that refuses the envelope.
+struct PayloadSpan {
+    std::size_t start = 0;
+    std::size_t length = 0;
+};
+
+U32 FindPayload(std::span<const U8> file, PayloadSpan* payload) {
+    std::string_view boundary;
+    bool headerFound = false;
+    bool blankFound = false;
+    std::size_t position = 0;
+    U32 lines = 0;
+    while (position < file.size()) {
+        const std::string_view line = NextEnvelopeLine(file, position);
+        position += line.size();
+        if (++lines > kEnvelopeMaxLines) {
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Cant't find valid header!\n");
+            break;
+        }
+        if (lines == 1) {
+            boundary = line;
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade original first line: [%s]!\n",
+                   Printable(line).c_str());
+            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade record first line: [%s]!\n",
+                   Printable(boundary).c_str());
+        } else if (!headerFound) {
+            if (line.find("filename=") != std::string_view::npos) {
+                headerFound = true;
+                HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Find header:%s\n", Printable(line).c_str());
+            }
+        } else if (line.starts_with("\r\n")) {
+            HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Find space: [%s]\n", Printable(line).c_str());
+            blankFound = true;
+            break;
+        }
+    }
+    if (lines == 0) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade first can't read!\n");
+        return VK_ERR_UPGRADE_CHECK_NET_HEADER;
+    }
+    // The closing boundary is searched by the boundary line's text without its
+    // CR LF: a first line that is no text ending in CR LF ("\n", a cut piece,
+    // bare "\r\n") would match anywhere, or nowhere, and the payload's end
+    // would fall before its start.
+    const bool boundaryIsText = boundary.size() > 2 && boundary.ends_with("\r\n") &&
+                                boundary.find('\0') == std::string_view::npos;
+    if (!blankFound || !boundaryIsText) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade first line: [%s]!\n", Printable(boundary).c_str());
+        return VK_ERR_UPGRADE_CHECK_NET_HEADER;
+    }
+    const std::size_t boundaryLength = boundary.size();
+    const std::string_view marker = boundary.substr(0, boundaryLength - 2);
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Position : Cur %d  Total:%d  line_len:%d\n",
+           static_cast<int>(position), static_cast<int>(file.size()), static_cast<int>(boundaryLength));
+    const std::string_view body(reinterpret_cast<const char*>(file.data()), file.size());
+    for (std::size_t p = position; p + boundaryLength <= file.size(); ++p) {
+        if (body.compare(p, marker.size(), marker) != 0) {
+            continue;
+        }
+        // The payload ends before the CR LF that precedes the closing
+        // boundary; a boundary closer to the start leaves no such CR LF.
+        if (p < position + 2) {
+            break;
+        }
+        payload->start = position;
+        payload->length = p - 2 - position;
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "===>Find tail line, valid len:%d!\n",
+               static_cast<int>(payload->length));
+        return VK_SUCCESS;
+    }
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "===>Can't find tail line!\n");
+    return VK_ERR_UPGRADE_CHECK_NET_HEADER;
+}
+
+}  // namespace
+
+// The whole spooled file is read into one work buffer and the payload is
+// written back with File_WriteAtomic, so every refusal and every failed
+// write leaves the upload exactly as it was spooled.
+U32 upgrade_DelNetHeader(const U8* u8UpgradeFileName) {
+    if (u8UpgradeFileName == nullptr) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Null pointer!\n");
+        return VK_ERR_PARAMS;
+    }
+    const std::string path(reinterpret_cast<const char*>(u8UpgradeFileName));
+    HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade filename : [%s]!\n", path.c_str());
+    std::optional<std::vector<U8>> file;
+    try {
+        file = File_ReadAll(path);
+    } catch (const std::bad_alloc&) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] malloc failed!\n", path.c_str());
+        return VK_ERR_MALLOC_FALIURE;
+    }
+    if (!file) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] can't open!\n", path.c_str());
+        return VK_ERR_FILE_CAN_NOT_READE;
+    }
+    PayloadSpan payload;
+    if (const U32 result = FindPayload(*file, &payload); result != VK_SUCCESS) {
+        return result;
+    }
+    if (!File_WriteAtomic(path, std::span<const U8>(*file).subspan(payload.start, payload.length))) {
+        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "===>Can't re-open file:%s\n!\n", path.c_str());
+        return VK_ERR_FILE_CAN_NOT_READE;
+    }
     return VK_SUCCESS;
 }
 
