@@ -15,14 +15,13 @@
 #include "core/file_util.h"
 #include "core/run_profile.h"
 #include "engine/output_model.h"
-#include "support/model_builder.h"
+#include "engine/model_lock.h"
+#include "engine/model_pools.h"
+#include "models/largest_model.h"
 
 namespace hx {
 namespace {
 
-constexpr U16 kStreams = 16;
-constexpr U32 kFullPrograms = 500;
-constexpr U32 kFullEmms = 32;
 
 void StartOnce() {
     static const bool started = [] {
@@ -54,38 +53,13 @@ U32 ScaledModel(U32 scale) {
     return records;
 }
 
-// The apply pipeline's largest model, built as the input messages build it.
+// The apply pipeline's largest model; its record count.
 U32 MaximalModel() {
-    TSP_ModelLock lock;
-    if (TSP_FactoryOutputTSInfo() != 0) {
+    if (bench::BuildLargestModel(bench::kLargestModelPrograms) == 0) {
         return 0;
     }
+    TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTSParam();
-    test::ModelBuilder builder(model);
-    std::array<U16, kStreams> streams{};
-    for (U16 c = 0; c < kStreams; ++c) {
-        streams[c] = builder.AddStream(c);
-        builder.AddTable(streams[c], test::TableChainKind::Nit, 4, c);
-    }
-    for (U32 p = 0; p < kFullPrograms; ++p) {
-        const U16 c = static_cast<U16>(p % kStreams);
-        const U8 slot = static_cast<U8>(1 + p % 8);
-        const U16 id = static_cast<U16>(p + 1);
-        const U16 base = static_cast<U16>(0x100 + 8 * (p / kStreams));
-        const U16 program = builder.AddProgram(
-            streams[c], test::ProgramSpec{.sourceSlot = slot, .programId = id, .serviceId = id, .pmtPid = base,
-                                          .pcrPid = static_cast<U16>(base + 1)});
-        for (U16 e = 0; e <= 4; ++e) {
-            builder.AddPid(e == 0 ? PID_TYPE_PCRPID : PID_TYPE_ESPID, program,
-                           test::PidSpec{.sourceSlot = slot, .key = static_cast<U16>(5 * id + e),
-                                         .pid = static_cast<U16>(base + 1 + e)});
-        }
-    }
-    for (U32 e = 0; e < kFullEmms; ++e) {
-        builder.AddPid(PID_TYPE_EMMPID, streams[e % kStreams],
-                       test::PidSpec{.sourceSlot = 9, .key = static_cast<U16>(60000 + e),
-                                     .pid = static_cast<U16>(0x1F00 + e)});
-    }
     U32 records = 0;
     for (const ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
                                  ModelPool::Descriptor, ModelPool::Bypass}) {

@@ -54,7 +54,7 @@
 #include "si/nit_storage.h"
 #include "si/section_codec.h"
 #include "sim/main_fpga.h"
-#include "support/model_builder.h"
+#include "models/largest_model.h"
 #include "web/web_request.h"
 
 namespace {
@@ -274,70 +274,14 @@ BENCHMARK(BM_WebRequestBody)->RangeMultiplier(4)->Range(2 << 10, 1 << 20)->Compl
 
 // ---- Output model requests ---------------------------------------------------------
 
-constexpr U16 kStreams = 16;
-constexpr U32 kFullPrograms = 500;
-constexpr U32 kFullEmms = 32;
-
-std::vector<U8> NitOf(U16 networkId) {
-    std::vector<U8> section = {0x40, 0xF0, 0x0D, static_cast<U8>(networkId >> 8), static_cast<U8>(networkId),
-                               0xC1, 0x00, 0x00, 0xF0, 0x00, 0xF0, 0x00};
-    section[2] = static_cast<U8>(section.size() + 4 - 3);
-    const U32 crc = Common_CRC(section, kCrcInitMpeg2);
-    section.resize(section.size() + 4);
-    PutBe32(&section[section.size() - 4], crc);
-    return section;
-}
-
-// The live model of bench/mux_process with `programs` programs (program p on
-// channel p % 16 with service ID p + 1), and the temporary copy refreshed
+// The live model of bench/mux_process with `programs` named programs (program
+// p on channel p % 16 with service ID p + 1), and the temporary copy refreshed
 // from it. False when the engine refused.
 bool BuildModel(U32 programs) {
-    TSP_ModelLock lock;
-    if (TSP_FactoryOutputTSInfo() != 0) {
+    if (bench::BuildLargestModel(programs, {.programNames = true}) == 0) {
         return false;
     }
-    Output_TSInfo* model = TSP_GetTSParam();
-    test::ModelBuilder builder(model);
-    std::array<U16, kStreams> streams{};
-    for (U16 c = 0; c < kStreams; ++c) {
-        streams[c] = builder.AddStream(c);
-        const std::vector<U8> nit = NitOf(c);
-        std::vector<TSTable> records;
-        TSP_SectionsToRecords(nit.data(), static_cast<U32>(nit.size()), kNitTableId, kNitTableType, 0, c, streams[c],
-                              records);
-        TSP_ReplaceTableChain(model, streams[c], TableChainHead::Nit, records);
-        model->pOutputTS[streams[c]].u8NITGenerate = 1;
-    }
-    for (U32 p = 0; p < programs; ++p) {
-        const U16 c = static_cast<U16>(p % kStreams);
-        const U8 slot = static_cast<U8>(1 + p % 8);
-        const U16 id = static_cast<U16>(p + 1);
-        const U16 base = static_cast<U16>(0x100 + 8 * (p / kStreams));
-        const U16 program = builder.AddProgram(
-            streams[c], test::ProgramSpec{.sourceSlot = slot, .programId = id, .serviceId = id, .pmtPid = base,
-                                          .pcrPid = static_cast<U16>(base + 1)});
-        if (program == 0xFFFF) {
-            return false;
-        }
-        Output_TSProgram& record = model->pOutputProgram[program];
-        const std::string name = "Program " + std::to_string(id);
-        record.u8ServiceNameLen = static_cast<U8>(name.size());
-        std::copy(name.begin(), name.end(), record.aru8ServiceName);
-        builder.AddPid(PID_TYPE_PCRPID, program,
-                       test::PidSpec{.sourceSlot = slot, .key = static_cast<U16>(4 * id), .pid = static_cast<U16>(base + 1)});
-        for (U16 e = 1; e <= 4; ++e) {
-            builder.AddPid(PID_TYPE_ESPID, program,
-                           test::PidSpec{.sourceSlot = slot, .key = static_cast<U16>(4 * id + e),
-                                         .pid = static_cast<U16>(base + e), .streamType = e == 1 ? U8{0x02} : U8{0x04}});
-        }
-    }
-    const U32 emms = kFullEmms * programs / kFullPrograms;
-    for (U32 e = 0; e < emms; ++e) {
-        const U16 emm = builder.AddPid(PID_TYPE_EMMPID, streams[e % kStreams],
-                                       test::PidSpec{.sourceSlot = 9, .key = static_cast<U16>(60000 + e),
-                                                     .pid = static_cast<U16>(0x1F00 + e)});
-        model->pOutputPID[emm].u16CASID = 0x0B00;
-    }
+    TSP_ModelLock lock;
     if (TSP_InitOutputTempTSInfo() != 0) {
         return false;
     }
@@ -405,7 +349,7 @@ void BM_ProgramEditApply(benchmark::State& state) {
         return;
     }
     const U32 id = static_cast<U32>(state.thread_index()) + 1;
-    const std::string where = R"({"token":"t","port":0,"channel":)" + std::to_string((id - 1) % kStreams) +
+    const std::string where = R"({"token":"t","port":0,"channel":)" + std::to_string((id - 1) % bench::kLargestModelStreams) +
                               R"(,"oldserviceid":)" + std::to_string(id) + R"(,"servicename":")";
     const std::string apply = Post("ApplyAllParam.w", R"({"token":"t"})");
     // Two rounds per iteration: the name goes back and forth.
