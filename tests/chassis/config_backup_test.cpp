@@ -5,6 +5,7 @@
 // never count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -19,10 +20,15 @@
 #include "core/common_fun.h"
 #include "core/file_util.h"
 #include "core/run_profile.h"
+#include "engine/model_lock.h"
+#include "engine/model_pools.h"
+#include "engine/output_model.h"
 #include "platform/ip_monitor.h"
 #include "platform/qam_defaults.h"
 #include "platform/resource.h"
 #include "sim/ftp_service.h"
+#include "support/model_builder.h"
+#include "support/model_checker.h"
 #include "support/param_files.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
@@ -259,6 +265,82 @@ TEST(ConfigImportTest, AnExportImportedOnAnotherDataRootAppliesTheSettingsAtOnce
     EXPECT_EQ(kSnapshotBytes, ReadBytes(kSnapshot)) << "the snapshot waits for the next start-up";
     EXPECT_TRUE(FileExists(kArchive));
     EXPECT_TRUE(FileExists(kNewConfig));
+}
+
+// Every pool of the live model, byte for byte, and its counts.
+std::string LiveModelBytes() {
+    TSP_ModelLock lock;
+    const Output_TSInfo* live = TSP_GetTSParam();
+    std::string bytes;
+    for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
+                           ModelPool::Descriptor, ModelPool::Bypass}) {
+        bytes += test::PoolBytes(live, pool) + "|";
+    }
+    return bytes;
+}
+
+// A multiplexed stream with two programs and their PIDs on channel 0, a
+// passed-through stream on channel 2, in pools of their own sizes.
+void BuildLiveModel(const TSInfoInitNum& counts) {
+    TSP_ModelLock lock;
+    Output_TSInfo* live = TSP_GetTSParam();
+    ASSERT_EQ(0u, TSP_InitTSInfo(live, &counts));
+    test::ModelBuilder builder(live);
+    const U16 ts = builder.AddStream(0);
+    for (U16 p = 0; p < 2; ++p) {
+        const U16 base = static_cast<U16>(0x200 + 0x10 * p);
+        const U16 program = builder.AddProgram(
+            ts, {.sourceSlot = 6, .programId = static_cast<U16>(p + 1), .serviceId = static_cast<U16>(300 + p),
+                 .pmtPid = base, .pcrPid = static_cast<U16>(base + 1)});
+        builder.AddPid(PID_TYPE_ESPID, program,
+                       {.sourceSlot = 6, .key = base, .pid = static_cast<U16>(base + 1), .streamType = 0x1B});
+        live->pOutputProgram[program].u8ServiceNameLen = 3;
+        std::copy_n(p == 0 ? "One" : "Two", 3, live->pOutputProgram[program].aru8ServiceName);
+    }
+    Output_TSStream& bypass = live->pOutputTS[builder.AddStream(2)];
+    bypass.u8BypassFlag = 1;
+    bypass.u8SrcSlotID = 12;
+    bypass.u16SrcChannelID = 3;
+    ModelPool_RecordsChanged(live);
+}
+
+// The export's own snapshot, not a stand-in: what one card exports, another
+// imports, applies its settings at once and its model at the next start-up.
+TEST(ConfigImportTest, AnExportWithItsRealSnapshotRestoresTheModelOnAnotherCard) {
+    std::vector<U8> archive;
+    std::string exportedModel;
+    {
+        BackupBoard exporter;
+        exporter.env.FailOnUnexpectedErrors();
+        ConfigBackup_SetSnapshotSaver({});
+        BackupBoard::Mark(kExported);
+        BuildLiveModel({4, 4, 8, 2, 2, 2});
+        exportedModel = LiveModelBytes();
+        ASSERT_EQ(0u, FTP_SendBackUpPara());
+        EXPECT_FALSE(FileExists(kSnapshot));
+        archive = ReadBytes(kFtpArchive);
+    }
+    BackupBoard card;
+    card.env.FailOnUnexpectedErrors();
+    ConfigBackup_SetSnapshotSaver({});
+    test::WriteMarkedQamFile(kLocal);
+    test::MakeStampedLiveModel({3, 5, 6, 3, 4, 1}, 9);
+    ASSERT_EQ(0u, PARAMS_TSPParametersSave());
+    const std::string localModel = LiveModelBytes();
+    Put(kFtpArchive, archive);
+
+    EXPECT_EQ(0u, IPComm_GetAndSetParam());
+    EXPECT_EQ(0, test::LiveMarks({kExported, kLocal})) << "the settings apply at once";
+    EXPECT_TRUE(FileExists(kSnapshot));
+    EXPECT_EQ(localModel, LiveModelBytes()) << "the model waits for the next start-up";
+
+    test::ResetParameterState();
+    PARAMS_Init();
+    EXPECT_NE(std::string::npos, card.env.Console().find("start recovery all parameters!")) << card.env.Console();
+    EXPECT_FALSE(FileExists(kSnapshot)) << "applied once";
+    EXPECT_EQ(exportedModel, LiveModelBytes());
+    TSP_ModelLock lock;
+    EXPECT_EQ("", test::DescribeViolations(test::CheckModel(*TSP_GetTSParam())));
 }
 
 struct ImportCheckCase {
