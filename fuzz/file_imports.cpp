@@ -180,7 +180,8 @@ hx::U16 refusingPort() {
 // unpacks it as the input's bytes.
 void answerArchiveTools() {
     hx::Command_SetSimHandler("ftpget", [](const hx::Command& command) {
-        hx::CommandResult result{.status = 0, .executed = true};
+        hx::CommandResult result;
+        result.executed = true;
         if (command.argv.size() == 3) {
             const std::string archive = hx::ResolvePath(std::string(kWorkFolder) + command.argv[2]);
             std::ofstream(archive, std::ios::binary | std::ios::trunc) << "archive";
@@ -188,7 +189,8 @@ void answerArchiveTools() {
         return result;
     });
     hx::Command_SetSimHandler("tar", [](const hx::Command& command) {
-        hx::CommandResult result{.status = 0, .executed = true};
+        hx::CommandResult result;
+        result.executed = true;
         if (command.argv.size() >= 2 && command.argv[1] == "-ztf") {
             result.output = g_memberName + "\n";
         } else if (command.argv.size() >= 2 && command.argv[1] == "-zxf" &&
