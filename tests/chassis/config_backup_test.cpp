@@ -5,6 +5,7 @@
 // never count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,16 +14,22 @@
 #include <vector>
 
 #include "chassis/config_backup.h"
+#include "chassis/oid_snapshot.h"
 #include "chassis/param_store.h"
 #include "chassis/qam_json.h"
 #include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/file_util.h"
 #include "core/run_profile.h"
+#include "engine/model_lock.h"
+#include "engine/model_pools.h"
+#include "engine/output_model.h"
 #include "platform/ip_monitor.h"
 #include "platform/qam_defaults.h"
 #include "platform/resource.h"
 #include "sim/ftp_service.h"
+#include "support/model_builder.h"
+#include "support/model_checker.h"
 #include "support/param_files.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
@@ -259,6 +266,105 @@ TEST(ConfigImportTest, AnExportImportedOnAnotherDataRootAppliesTheSettingsAtOnce
     EXPECT_EQ(kSnapshotBytes, ReadBytes(kSnapshot)) << "the snapshot waits for the next start-up";
     EXPECT_TRUE(FileExists(kArchive));
     EXPECT_TRUE(FileExists(kNewConfig));
+}
+
+// Every pool of the live model, byte for byte, and its counts.
+std::string LiveModelBytes() {
+    TSP_ModelLock lock;
+    const Output_TSInfo* live = TSP_GetTSParam();
+    std::string bytes;
+    for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
+                           ModelPool::Descriptor, ModelPool::Bypass}) {
+        bytes += test::PoolBytes(live, pool) + "|";
+    }
+    return bytes;
+}
+
+// A multiplexed stream with two programs and their PIDs on channel 0, a
+// passed-through stream on channel 2, in pools of their own sizes.
+void BuildLiveModel(const TSInfoInitNum& counts) {
+    TSP_ModelLock lock;
+    Output_TSInfo* live = TSP_GetTSParam();
+    ASSERT_EQ(0u, TSP_InitTSInfo(live, &counts));
+    test::ModelBuilder builder(live);
+    const U16 ts = builder.AddStream(0);
+    for (U16 p = 0; p < 2; ++p) {
+        const U16 base = static_cast<U16>(0x200 + 0x10 * p);
+        const U16 program = builder.AddProgram(
+            ts, {.sourceSlot = 6, .programId = static_cast<U16>(p + 1), .serviceId = static_cast<U16>(300 + p),
+                 .pmtPid = base, .pcrPid = static_cast<U16>(base + 1)});
+        builder.AddPid(PID_TYPE_ESPID, program,
+                       {.sourceSlot = 6, .key = base, .pid = static_cast<U16>(base + 1), .streamType = 0x1B});
+        live->pOutputProgram[program].u8ServiceNameLen = 3;
+        std::copy_n(p == 0 ? "One" : "Two", 3, live->pOutputProgram[program].aru8ServiceName);
+    }
+    Output_TSStream& bypass = live->pOutputTS[builder.AddStream(2)];
+    bypass.u8BypassFlag = 1;
+    bypass.u8SrcSlotID = 12;
+    bypass.u16SrcChannelID = 3;
+    ModelPool_RecordsChanged(live);
+}
+
+// The export's own snapshot, not a stand-in: what one card exports, another
+// imports, applies its settings at once and its model at the next start-up.
+TEST(ConfigImportTest, AnExportWithItsRealSnapshotRestoresTheModelOnAnotherCard) {
+    std::vector<U8> archive;
+    std::string exportedModel;
+    {
+        BackupBoard exporter;
+        exporter.env.FailOnUnexpectedErrors();
+        ConfigBackup_SetSnapshotSaver({});
+        BackupBoard::Mark(kExported);
+        BuildLiveModel({4, 4, 8, 2, 2, 2});
+        exportedModel = LiveModelBytes();
+        ASSERT_EQ(0u, FTP_SendBackUpPara());
+        EXPECT_FALSE(FileExists(kSnapshot));
+        archive = ReadBytes(kFtpArchive);
+    }
+    BackupBoard card;
+    // Start-up offers the restored streams to the back board, which takes no
+    // resource record here.
+    card.env.FailOnUnexpectedErrors({"send resource to back board fail", "Config file version [538379024] vs [0]!",
+                                     "connect server error"});
+    ConfigBackup_SetSnapshotSaver({});
+    test::WriteMarkedQamFile(kLocal);
+    test::MakeStampedLiveModel({3, 5, 6, 3, 4, 1}, 9);
+    ASSERT_EQ(0u, PARAMS_TSPParametersSave());
+    const std::string localModel = LiveModelBytes();
+    Put(kFtpArchive, archive);
+
+    EXPECT_EQ(0u, IPComm_GetAndSetParam());
+    EXPECT_EQ(0, test::LiveMarks({kExported, kLocal})) << "the settings apply at once";
+    const std::vector<U8> exportedSnapshot = ReadBytes(kSnapshot);
+    ASSERT_FALSE(exportedSnapshot.empty());
+    EXPECT_EQ(localModel, LiveModelBytes()) << "the model waits for the next start-up";
+
+    test::ResetParameterState();
+    PARAMS_Init();
+    EXPECT_NE(std::string::npos, card.env.Console().find("start recovery all parameters!")) << card.env.Console();
+    EXPECT_FALSE(FileExists(kSnapshot)) << "applied once";
+    // Every keyed field as exported: a snapshot of the restored model is the
+    // exported one record for record, but for the PAT and SDT versions and
+    // change flags, which start-up's rebuild of those tables moves on.
+    OID_ModifyVersionNumber(kOidBackupVersion);
+    OIDDATA_Save();
+    const std::vector<U8> again = ReadBytes(kSnapshot);
+    ASSERT_EQ(exportedSnapshot.size(), again.size());
+    std::vector<U32> differing;
+    for (std::size_t at = 2; at + 8 <= again.size();) {
+        const std::size_t length = std::size_t{GetLe16(&again[at + 4])} * GetLe16(&again[at + 6]);
+        ASSERT_LE(at + 8 + length, again.size());
+        if (!std::equal(&again[at], &again[at] + 8 + length, &exportedSnapshot[at])) {
+            differing.push_back(GetLe32(&again[at]));
+        }
+        at += 8 + length;
+    }
+    std::sort(differing.begin(), differing.end());
+    const std::vector<U32> tableVersions = {13, 14, 24, 25};  // u8PAT/SDTVersionNumber, u8PAT/SDTChangeFlag
+    EXPECT_TRUE(std::includes(tableVersions.begin(), tableVersions.end(), differing.begin(), differing.end()))
+        << testing::PrintToString(differing);
+    TSP_ModelLock lock;
+    EXPECT_EQ("", test::DescribeViolations(test::CheckModel(*TSP_GetTSParam())));
 }
 
 struct ImportCheckCase {
