@@ -35,6 +35,7 @@
 #include "support/model_checker.h"
 #include "support/psi_decoder.h"
 #include "support/sim_board.h"
+#include "support/web_replies.h"
 #include "web/user_authority.h"
 #include "web/web_reply.h"
 #include "web/web_request.h"
@@ -47,27 +48,8 @@ using test::NitEntrySpec;
 
 constexpr U32 kNothingDone = 0xC001E;
 
-// cJSON's formatted print of a compact text: the reply a handler must write.
-std::string Formatted(const std::string& compact) {
-    cJSON* tree = cJSON_Parse(compact.c_str());
-    EXPECT_NE(tree, nullptr) << compact;
-    char* text = cJSON_Print(tree);
-    std::string printed = text;
-    std::free(text);
-    cJSON_Delete(tree);
-    return printed;
-}
-
-std::string ErrorReply(U32 code) {
-    cJSON* tree = cJSON_CreateObject();
-    cJSON_AddItemToObject(tree, "code", cJSON_CreateNumber(code));
-    cJSON_AddItemToObject(tree, "description", cJSON_CreateString(web_GetErrCodeString(code)));
-    char* text = cJSON_Print(tree);
-    std::string printed = text;
-    std::free(text);
-    cJSON_Delete(tree);
-    return printed;
-}
+std::string Formatted(const std::string& compact) { return test::FormattedJson(compact); }
+std::string ErrorReply(U32 code) { return test::ErrorReplyText(code); }
 
 const std::string kSuccess = Formatted(R"({"code":0,"description":null})");
 

@@ -38,6 +38,7 @@
 #include "support/model_builder.h"
 #include "support/model_checker.h"
 #include "support/sim_board.h"
+#include "support/web_replies.h"
 #include "web/user_authority.h"
 #include "web/user_authority_fixture.h"
 #include "web/web_reply.h"
@@ -51,12 +52,6 @@ namespace {
 using test::Descriptor;
 using test::NitEntrySpec;
 
-cJSON* Parse(const std::string& text) {
-    cJSON* tree = cJSON_Parse(text.c_str());
-    EXPECT_NE(tree, nullptr) << text;
-    return tree;
-}
-
 // The reply's "code" (-1 without one).
 int Code(const std::string& reply) {
     cJSON* tree = cJSON_Parse(reply.c_str());
@@ -66,25 +61,8 @@ int Code(const std::string& reply) {
     return value;
 }
 
-std::string Formatted(const std::string& compact) {
-    cJSON* tree = Parse(compact);
-    char* text = cJSON_Print(tree);
-    std::string printed = text;
-    std::free(text);
-    cJSON_Delete(tree);
-    return printed;
-}
-
-std::string ErrorReply(U32 code) {
-    cJSON* tree = cJSON_CreateObject();
-    cJSON_AddItemToObject(tree, "code", cJSON_CreateNumber(code));
-    cJSON_AddItemToObject(tree, "description", cJSON_CreateString(web_GetErrCodeString(code)));
-    char* text = cJSON_Print(tree);
-    std::string printed = text;
-    std::free(text);
-    cJSON_Delete(tree);
-    return printed;
-}
+std::string Formatted(const std::string& compact) { return test::FormattedJson(compact); }
+std::string ErrorReply(U32 code) { return test::ErrorReplyText(code); }
 
 const std::string kSuccess = Formatted(R"({"code":0,"description":null})");
 const std::string kImported = Formatted(R"({"code":0,"description":null,"data":{"importdelay":5}})");
