@@ -38,9 +38,7 @@ namespace {
 // Every program the pages show is marked scrambled: the board cannot tell.
 constexpr int kScrambled = 1;
 
-void AddNumber(cJSON* object, const char* key, double value) {
-    cJSON_AddItemToObject(object, key, cJSON_CreateNumber(value));
-}
+void AddNumber(cJSON* object, const char* key, long long value) { web_AddWholeNumber(object, key, value); }
 
 void AddString(cJSON* object, const char* key, const char* text) {
     cJSON_AddItemToObject(object, key, cJSON_CreateString(text));

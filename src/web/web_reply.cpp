@@ -3,6 +3,7 @@
 // the HTTP server thread, one request at a time.
 #include "web/web_reply.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -162,6 +163,18 @@ bool web_ReadWholeInt(const cJSON* object, const char* key, long long min, long 
     }
     *value = static_cast<long long>(number);
     return true;
+}
+
+void web_AddWholeNumber(cJSON* object, const char* key, long long value) {
+    constexpr long long kExactDigits = 999'999'999'999'999;  // 15 digits
+    if (value > kExactDigits || value < -kExactDigits) {
+        cJSON_AddItemToObject(object, key, cJSON_CreateNumber(static_cast<double>(value)));
+        return;
+    }
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof(digits) - 1, value);
+    *end.ptr = '\0';
+    cJSON_AddItemToObject(object, key, cJSON_CreateRaw(digits));
 }
 
 bool web_ReadIndex(const cJSON* object, const char* key, U32 max, std::optional<U32>* index) {

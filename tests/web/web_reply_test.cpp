@@ -238,3 +238,32 @@ TEST_F(WebReply, TypedReadsTakeOnlyTheirJsonType) {
 
 }  // namespace
 }  // namespace hx
+
+namespace hx {
+namespace {
+
+std::string PrintedAndFreed(cJSON* tree) {
+    char* text = cJSON_Print(tree);
+    std::string printed = text;
+    std::free(text);
+    cJSON_Delete(tree);
+    return printed;
+}
+
+// A whole number added as its digits prints exactly as cJSON prints the
+// number itself, at the edges of the shortcut and past them.
+TEST(WebWholeNumber, PrintsAsCJsonPrintsTheNumber) {
+    const long long values[] = {0,           1,  -1,        255,      65535,  4294967295LL, -2147483648LL,
+                                999'999'999'999'999LL, -999'999'999'999'999LL, 1'000'000'000'000'000LL,
+                                123'456'789'012'345'678LL};
+    for (const long long value : values) {
+        cJSON* ours = cJSON_CreateObject();
+        web_AddWholeNumber(ours, "n", value);
+        cJSON* theirs = cJSON_CreateObject();
+        cJSON_AddItemToObject(theirs, "n", cJSON_CreateNumber(static_cast<double>(value)));
+        EXPECT_EQ(PrintedAndFreed(theirs), PrintedAndFreed(ours)) << value;
+    }
+}
+
+}  // namespace
+}  // namespace hx
