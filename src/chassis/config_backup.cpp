@@ -95,29 +95,9 @@ void RunSnapshotSaver() {
     OIDDATA_Save();
 }
 
-// Reads up to `size` bytes; the count read (short at the end of the file or on an error).
-std::size_t ReadUpTo(int fd, U8* out, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, out + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
 // ---- older archive ------------------------------------------------------------
 
-constexpr std::size_t kModelHeaderSize = 240;
-constexpr std::size_t kModelCrcSize = 4;
-constexpr std::size_t kModelSmallestImage = kModelHeaderSize + kModelCrcSize;
-constexpr ModelPool kModelFilePools[] = {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
-                                         ModelPool::Descriptor};
+constexpr std::size_t kModelSmallestImage = kModelFileHeaderSize + kModelFileCrcSize;
 
 bool CrcHolds(const U8* bytes, std::size_t length, std::size_t crcOffset) {
     return Common_CRCCalculate(bytes, static_cast<U32>(length), kCrcInitLinks) == GetLe32(bytes + crcOffset);
@@ -148,21 +128,20 @@ std::optional<std::string> ModelImageFault(const U8* image) {
     if (length < kModelSmallestImage || length > kBackupModelImageSize) {
         return "length " + std::to_string(length);
     }
-    if (!CrcHolds(image, length - kModelCrcSize, length - kModelCrcSize)) {
+    if (!CrcHolds(image, length - kModelFileCrcSize, length - kModelFileCrcSize)) {
         return "CRC";
     }
     if (GetLe32(image) != kParamsVersion) {
         return "version";
     }
-    std::uint64_t counted = kModelSmallestImage;
-    for (std::size_t i = 0; i < std::size(kModelFilePools); ++i) {
-        const U32 count = GetLe32(image + 8 + 4 * i);
-        if (count > kPoolCapacityLimit) {
-            return "count " + std::to_string(count);
+    ModelFileCounts counts{};
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        counts[i] = GetLe32(image + 8 + 4 * i);
+        if (counts[i] > kPoolCapacityLimit) {
+            return "count " + std::to_string(counts[i]);
         }
-        counted += static_cast<std::uint64_t>(count) * ModelPool_RecordSize(kModelFilePools[i]);
     }
-    if (counted != length) {
+    if (PARAMS_ModelFileLength(counts) != length) {
         return "counts";
     }
     return std::nullopt;
@@ -186,7 +165,7 @@ U32 ImportNewConfig() {
         return reject();
     }
     ConfigHeadBytes headBytes{};
-    const std::size_t headRead = ReadUpTo(file.get(), headBytes.data(), headBytes.size());
+    const std::size_t headRead = File_ReadUpTo(file.get(), headBytes.data(), headBytes.size());
     const ST_CONFIGPARA head = ConfigPara_Parse(std::span<const U8>(headBytes.data(), headRead));
     const U8 ownType = Resource_getSelfHandle()->u8BoardType;
     if (head.u8BoardType != ownType) {
@@ -219,8 +198,8 @@ U32 ImportNewConfig() {
     }
     // The file may have changed since its size was taken: only what is read counts.
     U8 beyond = 0;
-    const std::size_t bodyRead = ReadUpTo(file.get(), body.data(), body.size());
-    if (headRead != kConfigHeadSize || bodyRead != body.size() || ReadUpTo(file.get(), &beyond, 1) != 0) {
+    const std::size_t bodyRead = File_ReadUpTo(file.get(), body.data(), body.size());
+    if (headRead != kConfigHeadSize || bodyRead != body.size() || File_ReadUpTo(file.get(), &beyond, 1) != 0) {
         HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_SYS,
                   "file length error! current's length[%lld] vs need's length[%lld] \n\n",
                   static_cast<long long>(headRead + bodyRead), static_cast<long long>(needed));
@@ -477,8 +456,8 @@ U32 IPComm_GetTheConfParam(ST_BACKUPPARA* pstBackUpPara) {
                 HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "[IPComm_GetTheConfParam] open error\n");
                 return VK_ERR_FAILURE;
             }
-            if (ReadUpTo(file.get(), pstBackUpPara->u8TsPara, kBackupModelImageSize) == kBackupModelImageSize) {
-                ReadUpTo(file.get(), pstBackUpPara->u8SysPara, kBackupQamImageSize);
+            if (File_ReadUpTo(file.get(), pstBackUpPara->u8TsPara, kBackupModelImageSize) == kBackupModelImageSize) {
+                File_ReadUpTo(file.get(), pstBackUpPara->u8SysPara, kBackupQamImageSize);
             }
             return PARAM_WriteParaFile(pstBackUpPara);
         }

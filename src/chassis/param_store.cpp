@@ -419,10 +419,6 @@ namespace {
 
 // ---- output-model file --------------------------------------------------------
 
-constexpr std::size_t kModelHeaderSize = 240;
-constexpr std::size_t kModelCrcSize = 4;
-constexpr std::size_t kModelFilePoolCount = 5;
-
 // The pools the file stores, in file order, with the names the load logs use.
 struct ModelFilePool {
     ModelPool pool;
@@ -433,32 +429,6 @@ constexpr ModelFilePool kModelFilePools[kModelFilePoolCount] = {
     {ModelPool::Table, "Out_Table"},     {ModelPool::Descriptor, "Out_Descriptor"},
 };
 
-using ModelFileCounts = std::array<U32, kModelFilePoolCount>;
-
-// Header, pools and CRC, summed in 64 bits so no count can wrap it.
-std::uint64_t ModelFileLength(const ModelFileCounts& counts) {
-    std::uint64_t length = kModelHeaderSize + kModelCrcSize;
-    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
-        length += static_cast<std::uint64_t>(counts[i]) * ModelPool_RecordSize(kModelFilePools[i].pool);
-    }
-    return length;
-}
-
-// Reads up to `size` bytes; the count read (short at end of file or on error).
-std::size_t ReadUpTo(int fd, U8* out, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, out + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
 
 // Reads the model file into the live model. Everything is read and checked
 // before the live model is touched, and the new pools are allocated before
@@ -470,8 +440,8 @@ U32 LoadModelFileLocked() {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Open config files failure!\n");
         return VK_ERR_FAILURE;
     }
-    std::array<U8, kModelHeaderSize> header{};
-    if (ReadUpTo(file.get(), header.data(), header.size()) != header.size()) {
+    std::array<U8, kModelFileHeaderSize> header{};
+    if (File_ReadUpTo(file.get(), header.data(), header.size()) != header.size()) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "Read Structure TSIndex failure!\n");
         return VK_ERR_FAILURE;
     }
@@ -485,7 +455,7 @@ U32 LoadModelFileLocked() {
     std::printf("u32PIDNumber[%u]\n", counts[2]);
     std::printf("u32TableNumber[%u]\n", counts[3]);
     std::printf("u32DescriptorNumber[%u]\n", counts[4]);
-    const std::uint64_t length = ModelFileLength(counts);
+    const std::uint64_t length = PARAMS_ModelFileLength(counts);
     if (length != totalLength) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "TSIndex counts give [%llu] bytes vs [%u]!\n",
                static_cast<unsigned long long>(length), totalLength);
@@ -500,12 +470,12 @@ U32 LoadModelFileLocked() {
 
     std::vector<U8> body;
     try {
-        body.resize(static_cast<std::size_t>(length) - kModelHeaderSize - kModelCrcSize);
+        body.resize(static_cast<std::size_t>(length) - kModelFileHeaderSize - kModelFileCrcSize);
     } catch (const std::bad_alloc&) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
         return VK_ERR_FAILURE;
     }
-    const std::size_t got = ReadUpTo(file.get(), body.data(), body.size());
+    const std::size_t got = File_ReadUpTo(file.get(), body.data(), body.size());
     if (got != body.size()) {
         // Name the pool the read stopped in and how many of its records arrived.
         std::size_t offset = 0;
@@ -543,6 +513,14 @@ U32 LoadModelFileLocked() {
 
 }  // namespace
 
+std::uint64_t PARAMS_ModelFileLength(const ModelFileCounts& counts) {
+    std::uint64_t length = kModelFileHeaderSize + kModelFileCrcSize;
+    for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
+        length += static_cast<std::uint64_t>(counts[i]) * ModelPool_RecordSize(kModelFilePools[i].pool);
+    }
+    return length;
+}
+
 U32 PARAMS_TSPParametersSave() {
     // Recursive: the apply pipeline calls this with the lock held.
     TSP_ModelLock lock;
@@ -551,12 +529,12 @@ U32 PARAMS_TSPParametersSave() {
     for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
         counts[i] = ModelPool_Count(model, kModelFilePools[i].pool);
     }
-    const std::uint64_t length = ModelFileLength(counts);
+    const std::uint64_t length = PARAMS_ModelFileLength(counts);
     if (length > UINT32_MAX) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_PARAMS, "malloc memory error\n");
         return VK_ERR_FAILURE;
     }
-    std::array<U8, kModelHeaderSize> header{};
+    std::array<U8, kModelFileHeaderSize> header{};
     PutLe32(header.data(), kParamsVersion);
     PutLe32(header.data() + 4, static_cast<U32>(length));
     for (std::size_t i = 0; i < kModelFilePoolCount; ++i) {
@@ -574,7 +552,7 @@ U32 PARAMS_TSPParametersSave() {
             crc = Common_CRC_Continue(crc, pieces[1 + i]);
         }
     }
-    std::array<U8, kModelCrcSize> crcBytes{};
+    std::array<U8, kModelFileCrcSize> crcBytes{};
     PutLe32(crcBytes.data(), crc);
     pieces.back() = crcBytes;
 

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <semaphore>
 
 #include "core/types.h"
@@ -125,6 +126,16 @@ U32 PARAMS_Factory();
 // lock and saves from several threads never interleave. 0; 1 when the file
 // could not be written (the old file stays).
 U32 PARAMS_TSPParametersSave();
+// The model file: a 240-byte header (version, length, the five pool counts),
+// the stream, program, PID, table and descriptor pools whole in that order,
+// and a CRC.
+constexpr std::size_t kModelFileHeaderSize = 240;
+constexpr std::size_t kModelFileCrcSize = 4;
+constexpr std::size_t kModelFilePoolCount = 5;
+using ModelFileCounts = std::array<U32, kModelFilePoolCount>;
+// The length a model file of these counts has: header, pools and CRC, summed
+// in 64 bits so no count can wrap it.
+std::uint64_t PARAMS_ModelFileLength(const ModelFileCounts& counts);
 // Checks the model file and deletes what it rejects: 0, 1 or 15 as above.
 U32 PARAMS_VerifyTSPConfigFiles();
 // Loads the model file into the live model under the model lock, then runs the

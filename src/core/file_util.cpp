@@ -179,6 +179,21 @@ std::optional<std::size_t> File_Size(const std::string& path) {
     return static_cast<std::size_t>(info.st_size);
 }
 
+std::size_t File_ReadUpTo(int fd, U8* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, out + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 bool File_MakeDirectories(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);

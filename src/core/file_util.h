@@ -60,6 +60,10 @@ void File_SetAtomicWriteHook(AtomicWriteHook hook);
 // Reads the whole file, or nullopt when it cannot be opened or read.
 std::optional<std::vector<U8>> File_ReadAll(const std::string& path);
 
+// Reads up to `size` bytes from the descriptor, through interruptions; the
+// count read, short at the end of the file or on an error.
+std::size_t File_ReadUpTo(int fd, U8* out, std::size_t size);
+
 // Size in bytes, or nullopt when the file does not exist.
 std::optional<std::size_t> File_Size(const std::string& path);
 
