@@ -51,6 +51,7 @@
 #include "engine/model_lock.h"
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/fuzz_model.h"
 #include "http/chunk.h"
 #include "http/http_base.h"
 #include "platform/resource.h"
@@ -69,9 +70,6 @@ constexpr const char* kImportHeader =
     "Host: card\r\n"
     "Content-Type: multipart/form-data; boundary=------------------------hxfuzzboundary\r\n\r\n";
 
-// Small pools, so that a rebuild also takes the growth paths.
-constexpr hx::TSInfoInitNum kPoolCounts = {16, 8, 16, 8, 8, 8};
-
 // The input of the current run, as the unpacked archive member of that name.
 std::string g_memberName;
 const std::uint8_t* g_member = nullptr;
@@ -85,51 +83,6 @@ std::size_t g_memberSize = 0;
 void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-std::vector<hx::U8> nitSection(hx::U16 networkId, hx::U16 tsid) {
-    std::vector<hx::U8> section = {0x40, 0xF0, 0x00, static_cast<hx::U8>(networkId >> 8), static_cast<hx::U8>(networkId),
-                                   0xC1, 0x00, 0x00, 0xF0, 0x00, 0xF0, 0x06, static_cast<hx::U8>(tsid >> 8),
-                                   static_cast<hx::U8>(tsid), 0x00, 0x01, 0xF0, 0x00};
-    section[2] = static_cast<hx::U8>(section.size() + 4 - 3);
-    const hx::U32 crc = hx::Common_CRC(section, hx::kCrcInitMpeg2);
-    section.resize(section.size() + 4);
-    hx::PutBe32(&section[section.size() - 4], crc);
-    return section;
-}
-
-void buildModel() {
-    using hx::test::ModelBuilder;
-    hx::TSP_ModelLock lock;
-    hx::Output_TSInfo* live = hx::TSP_GetTSParam();
-    ModelBuilder builder(live);
-    const hx::U16 ts = builder.AddStream(0);
-    for (hx::U16 p = 0; p < 2; ++p) {
-        const hx::U8 slot = static_cast<hx::U8>(5 + p);
-        const hx::U16 base = static_cast<hx::U16>(0x100 + 0x10 * p);
-        const hx::U16 program = builder.AddProgram(
-            ts, {.sourceSlot = slot, .programId = static_cast<hx::U16>(p + 1), .serviceId = static_cast<hx::U16>(100 + p),
-                 .pmtPid = base, .pcrPid = static_cast<hx::U16>(base + 1)});
-        builder.AddPid(hx::PID_TYPE_PCRPID, program, {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1)});
-        builder.AddPid(hx::PID_TYPE_ESPID, program,
-                       {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1), .streamType = 0x02});
-        hx::Output_TSProgram& record = live->pOutputProgram[program];
-        record.u8ServiceNameLen = 4;
-        std::copy_n(p == 0 ? "Eins" : "Zwei", 4, record.aru8ServiceName);
-    }
-    const std::vector<hx::U8> nit = nitSection(1, 1);
-    std::vector<hx::TSTable> records;
-    hx::TSP_SectionsToRecords(nit.data(), static_cast<hx::U32>(nit.size()), hx::kNitTableId, hx::kNitTableType, 0, 0, ts,
-                              records);
-    hx::TSP_ReplaceTableChain(live, ts, hx::TableChainHead::Nit, records);
-    live->pOutputTS[ts].u8NITGenerate = 1;
-    hx::Output_TSStream& bypass = live->pOutputTS[builder.AddStream(1)];
-    bypass.u8BypassFlag = 1;
-    bypass.u8SrcSlotID = 12;
-    bypass.u16SrcChannelID = 3;
-    // The refresh of "GetSubboardTSInfo.w", as the page does before an import.
-    hx::TSP_InitOutputTempTSInfo();
-    hx::TSP_CopyOutputTempTSInfo();
 }
 
 constexpr hx::ModelPool kAllPools[] = {hx::ModelPool::Stream, hx::ModelPool::Program,    hx::ModelPool::Pid,
@@ -251,8 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     static const std::filesystem::path upload = hx::ResolvePath("/tmp/hx-upload-fuzz");
-    hx::test::ScopedSharedModels models(kPoolCounts);
-    buildModel();
+    hx::test::ScopedSharedModels models(hx::fuzz::kSmallModelPools);
+    hx::fuzz::BuildSmallModel();
     const std::uint8_t* rest = data + 1;
     const std::size_t restSize = size - 1;
     const char* path = "";

@@ -49,6 +49,7 @@
 #include "engine/model_lock.h"
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/fuzz_model.h"
 #include "http/chunk.h"
 #include "http/config_keys.h"
 #include "http/connection_internal.h"
@@ -89,57 +90,11 @@ bool among(std::string_view name, const std::string_view (&names)[N]) {
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 
-// Small pools, so that edits also take the growth paths.
-constexpr hx::TSInfoInitNum kPoolCounts = {16, 8, 16, 8, 8, 8};
-
-std::vector<hx::U8> nitSection(hx::U16 networkId, hx::U16 tsid) {
-    std::vector<hx::U8> section = {0x40, 0xF0, 0x00, static_cast<hx::U8>(networkId >> 8), static_cast<hx::U8>(networkId),
-                                   0xC1, 0x00, 0x00, 0xF0, 0x00, 0xF0, 0x06, static_cast<hx::U8>(tsid >> 8),
-                                   static_cast<hx::U8>(tsid), 0x00, 0x01, 0xF0, 0x00};
-    section[2] = static_cast<hx::U8>(section.size() + 4 - 3);
-    const hx::U32 crc = hx::Common_CRC(section, hx::kCrcInitMpeg2);
-    section.resize(section.size() + 4);
-    hx::PutBe32(&section[section.size() - 4], crc);
-    return section;
-}
-
+// The small model with an audio PID per program and an other PID, then an
+// edit of the refreshed copy not yet applied.
 void buildModel() {
-    using hx::test::ModelBuilder;
+    hx::fuzz::BuildSmallModel({.audio = true, .otherPid = true});
     hx::TSP_ModelLock lock;
-    hx::Output_TSInfo* live = hx::TSP_GetTSParam();
-    ModelBuilder builder(live);
-    const hx::U16 ts = builder.AddStream(0);
-    for (hx::U16 p = 0; p < 2; ++p) {
-        const hx::U8 slot = static_cast<hx::U8>(5 + p);
-        const hx::U16 base = static_cast<hx::U16>(0x100 + 0x10 * p);
-        const hx::U16 program = builder.AddProgram(
-            ts, {.sourceSlot = slot, .programId = static_cast<hx::U16>(p + 1), .serviceId = static_cast<hx::U16>(100 + p),
-                 .pmtPid = base, .pcrPid = static_cast<hx::U16>(base + 1)});
-        builder.AddPid(hx::PID_TYPE_PCRPID, program, {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1)});
-        builder.AddPid(hx::PID_TYPE_ESPID, program,
-                       {.sourceSlot = slot, .key = base, .pid = static_cast<hx::U16>(base + 1), .streamType = 0x02});
-        builder.AddPid(hx::PID_TYPE_ESPID, program,
-                       {.sourceSlot = slot, .key = static_cast<hx::U16>(base + 2), .pid = static_cast<hx::U16>(base + 2),
-                        .streamType = 0x04});
-        hx::Output_TSProgram& record = live->pOutputProgram[program];
-        record.u8ServiceNameLen = 4;
-        std::copy_n(p == 0 ? "Eins" : "Zwei", 4, record.aru8ServiceName);
-    }
-    builder.AddPid(hx::PID_TYPE_OTHERPID, ts, {.sourceSlot = 5, .key = 0x1FF0, .pid = 0x1FF0, .streamType = 0x06});
-    const std::vector<hx::U8> nit = nitSection(1, 1);
-    std::vector<hx::TSTable> records;
-    hx::TSP_SectionsToRecords(nit.data(), static_cast<hx::U32>(nit.size()), hx::kNitTableId, hx::kNitTableType, 0, 0, ts,
-                              records);
-    hx::TSP_ReplaceTableChain(live, ts, hx::TableChainHead::Nit, records);
-    live->pOutputTS[ts].u8NITGenerate = 1;
-    hx::Output_TSStream& bypass = live->pOutputTS[builder.AddStream(1)];
-    bypass.u8BypassFlag = 1;
-    bypass.u8SrcSlotID = 12;
-    bypass.u16SrcChannelID = 3;
-
-    // The refresh of "GetSubboardTSInfo.w", then an edit not yet applied.
-    hx::TSP_InitOutputTempTSInfo();
-    hx::TSP_CopyOutputTempTSInfo();
     hx::Output_TSInfo* copy = hx::TSP_GetTempTSParam();
     for (hx::U32 i = 0; i < copy->u32OutputProgramNumber; ++i) {
         if (copy->pOutputProgram[i].u8ValidFlag != 0) {
@@ -251,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<hx::test::ScopedSharedModels> models;
     ModelBytes before;
     if (onModel) {
-        models.emplace(kPoolCounts);
+        models.emplace(hx::fuzz::kSmallModelPools);
         buildModel();
         before = modelBytes();
     }
