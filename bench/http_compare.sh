@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The card's web server against nginx, by hand, on a release build:
 #
-#   ./bench/http_compare.sh [seconds per run, default 5]
+#   ./bench/http_compare.sh [seconds per run, default 5] [rounds, default 5]
 #
 # Both servers serve the same file from the same folder on a loopback port,
 # with the same keep-alive limit (16 requests per connection, the card's
@@ -11,6 +11,13 @@
 #             hands to its web application and nginx answers with `return`
 #             and the very body the card sent (fetched once before the runs),
 # and the script prints requests/s of each and the ratio card / nginx.
+#
+# One run of a few seconds swings by a fifth with whatever else the machine
+# does, so the runs come in rounds: each round measures both servers back to
+# back, in alternating order, and the result is the median of the rounds'
+# ratios. Both servers are pinned to the same two cores (the card's other
+# threads, its SI sender and timers, take the second) and wrk to the rest, so
+# neither server gets cores that the other lacks.
 #
 # nginx (Debian's nginx-light) is only the yardstick: it runs with its own
 # configuration, prefix and pid file in a temporary folder, never as the
@@ -22,6 +29,9 @@ cd "$HX_ROOT"
 hx_install_bench_packages
 
 seconds="${1:-5}"
+rounds="${2:-5}"
+server_cpus="0-1"
+client_cpus="2-$(($(nproc) - 1))"
 connections=64
 threads=2
 keep_alive=16
@@ -67,7 +77,7 @@ card_port="$(free_port)"
 cmake --install build/release --component webserver_modules --prefix "$card_root" >/dev/null
 # The card seeds its placeholder page and its configuration, whose keep-alive
 # limit is the server's default of 16, at start-up.
-build/release/src/hx_qam --data-root "$card_root" --http-port "$card_port" \
+taskset -c "$server_cpus" build/release/src/hx_qam --data-root "$card_root" --http-port "$card_port" \
   --inter-board-port "$(free_port)" --nms-port "$(free_port)" --snmp-port "$(free_port)" \
   --sim-speed-up 100 >"$work/card.out" 2>&1 &
 card_pid=$!
@@ -124,7 +134,7 @@ http {
   }
 }
 CONF
-/usr/sbin/nginx -p "$work/nginx" -e "$work/nginx/logs/error.log" -c "$work/nginx/nginx.conf" &
+taskset -c "$server_cpus" /usr/sbin/nginx -p "$work/nginx" -e "$work/nginx/logs/error.log" -c "$work/nginx/nginx.conf" &
 nginx_pid=$!
 wait_for_port "$nginx_port"
 
@@ -140,7 +150,7 @@ measure() {
   local url="$1"
   shift
   local out
-  out="$(wrk -t "$threads" -c "$connections" -d "${seconds}s" "$@" "$url")"
+  out="$(taskset -c "$client_cpus" wrk -t "$threads" -c "$connections" -d "${seconds}s" "$@" "$url")"
   if grep -q -e "Socket errors" -e "Non-2xx" <<<"$out"; then
     echo "$out" >&2
     echo "errors during the run against $url" >&2
@@ -162,15 +172,35 @@ if ! cmp -s "$work/card.post" "$work/nginx.post"; then
   exit 1
 fi
 
-card_static="$(measure "http://127.0.0.1:$card_port/index.html")"
-nginx_static="$(measure "http://127.0.0.1:$nginx_port/index.html")"
-card_post="$(measure "http://127.0.0.1:$card_port/$post_name" -s "$work/post.lua")"
-nginx_post="$(measure "http://127.0.0.1:$nginx_port/$post_name" -s "$work/post.lua")"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo
-echo "wrk -t $threads -c $connections -d ${seconds}s, keep-alive limit $keep_alive, one worker each"
-printf '%-8s %14s %14s %8s\n' "" "card req/s" "nginx req/s" "ratio"
-printf '%-8s %14s %14s %8s\n' "static" "$card_static" "$nginx_static" \
-  "$(awk -v a="$card_static" -v b="$nginx_static" 'BEGIN { printf "%.2f", a / b }')"
-printf '%-8s %14s %14s %8s\n' "post" "$card_post" "$nginx_post" \
-  "$(awk -v a="$card_post" -v b="$nginx_post" 'BEGIN { printf "%.2f", a / b }')"
+echo "wrk -t $threads -c $connections -d ${seconds}s, keep-alive limit $keep_alive, one worker each,"
+echo "servers on cores $server_cpus, wrk on cores $client_cpus, $rounds rounds"
+printf '%-6s %-7s %12s %12s %7s\n' "round" "" "card req/s" "nginx req/s" "ratio"
+static_ratios=""
+post_ratios=""
+for round in $(seq 1 "$rounds"); do
+  # Alternate who goes first, so a load that comes and goes favours neither.
+  if [ $((round % 2)) -eq 1 ]; then
+    card_static="$(measure "http://127.0.0.1:$card_port/index.html")"
+    nginx_static="$(measure "http://127.0.0.1:$nginx_port/index.html")"
+    card_post="$(measure "http://127.0.0.1:$card_port/$post_name" -s "$work/post.lua")"
+    nginx_post="$(measure "http://127.0.0.1:$nginx_port/$post_name" -s "$work/post.lua")"
+  else
+    nginx_static="$(measure "http://127.0.0.1:$nginx_port/index.html")"
+    card_static="$(measure "http://127.0.0.1:$card_port/index.html")"
+    nginx_post="$(measure "http://127.0.0.1:$nginx_port/$post_name" -s "$work/post.lua")"
+    card_post="$(measure "http://127.0.0.1:$card_port/$post_name" -s "$work/post.lua")"
+  fi
+  static_ratio="$(ratio "$card_static" "$nginx_static")"
+  post_ratio="$(ratio "$card_post" "$nginx_post")"
+  static_ratios+="$static_ratio"$'\n'
+  post_ratios+="$post_ratio"$'\n'
+  printf '%-6s %-7s %12s %12s %7s\n' "$round" "static" "$card_static" "$nginx_static" "$static_ratio"
+  printf '%-6s %-7s %12s %12s %7s\n' "" "post" "$card_post" "$nginx_post" "$post_ratio"
+done
+echo
+echo "median ratio card / nginx: static $(printf '%s' "$static_ratios" | median)," \
+  "post $(printf '%s' "$post_ratios" | median)"

@@ -21,10 +21,10 @@
 // with the temporary copy refreshed from it. Afterwards both models must pass
 // the invariant checker, and a snapshot that is not applied must leave the
 // live model byte for byte as it was. A snapshot that is applied sets every
-// keyed field as stored, links and valid flags included, and nothing checks
-// their consistency yet (a free record holding data passes): after one, only
-// the copy is checked, and the live model must merely be usable by the
-// checker's walk, without a memory fault.
+// keyed field as stored, links and valid flags included, and is trusted as
+// the model file is: its chains are taken as they come (the engine reads any
+// structure safely), so after one the live model must only hold no free
+// record with data in it, which the finders would hand out as it stands.
 // Inter-board sends go to a loopback port that refuses every connection.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -99,14 +99,12 @@ std::string liveBytes() {
 
 void checkModels(const char* path, bool snapshotApplied) {
     hx::TSP_ModelLock lock;
-    if (snapshotApplied) {
-        hx::test::CheckModel(*hx::TSP_GetTSParam());
-    }
     for (const hx::Output_TSInfo* model : {hx::TSP_GetTSParam(), hx::TSP_GetTempTSParam()}) {
+        std::vector<std::string> violations = hx::test::CheckModel(*model);
         if (snapshotApplied && model == hx::TSP_GetTSParam()) {
-            continue;
+            std::erase_if(violations,
+                          [](const std::string& line) { return line.find("free but not zero") == std::string::npos; });
         }
-        const std::vector<std::string> violations = hx::test::CheckModel(*model);
         if (!violations.empty()) {
             fail(model == hx::TSP_GetTSParam() ? "the live model breaks an invariant" : "the copy breaks an invariant",
                  std::string(path) + "\n" + hx::test::DescribeViolations(violations));

@@ -39,8 +39,9 @@ constexpr const char* kOldConfigName = "param.conf";
 constexpr const char* kSnapshotFilePath = "/vandik_data/oiddata.conf";
 constexpr U16 kBackupSnapshotVersion = 0xFFFF;
 
-std::mutex g_saverMutex;
+std::mutex g_testHooksMutex;
 std::function<void()> g_snapshotSaver;
+std::function<bool(std::size_t)> g_bodyAllocHook;
 
 std::string WorkPath(const std::string& name) { return ResolvePath(std::string(kWorkFolder) + name); }
 
@@ -81,10 +82,15 @@ void RemoveLogged(const char* caller, const std::string& path) {
     }
 }
 
+bool BodyMayBeAllocated(std::size_t bytes) {
+    std::lock_guard lock(g_testHooksMutex);
+    return !g_bodyAllocHook || g_bodyAllocHook(bytes);
+}
+
 void RunSnapshotSaver() {
     std::function<void()> saver;
     {
-        std::lock_guard lock(g_saverMutex);
+        std::lock_guard lock(g_testHooksMutex);
         saver = g_snapshotSaver;
     }
     if (saver) {
@@ -191,6 +197,9 @@ U32 ImportNewConfig() {
     }
     std::vector<U8> body;
     try {
+        if (!BodyMayBeAllocated(head.u32TotalSize)) {
+            throw std::bad_alloc();
+        }
         body.resize(head.u32TotalSize);
     } catch (const std::bad_alloc&) {
         HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_SYS, "malloc memory error\n\n");
@@ -506,8 +515,13 @@ U32 IPComm_GetAndSetParam() {
 }
 
 void ConfigBackup_SetSnapshotSaver(std::function<void()> saver) {
-    std::lock_guard lock(g_saverMutex);
+    std::lock_guard lock(g_testHooksMutex);
     g_snapshotSaver = std::move(saver);
+}
+
+void ConfigBackup_SetBodyAllocHook(std::function<bool(std::size_t bytes)> hook) {
+    std::lock_guard lock(g_testHooksMutex);
+    g_bodyAllocHook = std::move(hook);
 }
 
 }  // namespace hx

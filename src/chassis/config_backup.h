@@ -96,4 +96,8 @@ U32 PARAM_WriteParaFile(const ST_BACKUPPARA* pstBackUpPara);
 // an empty function restores it.
 void ConfigBackup_SetSnapshotSaver(std::function<void()> saver);
 
+// Test only: asked with the byte count before an imported body is allocated;
+// false makes that allocation fail. An empty function allows all.
+void ConfigBackup_SetBodyAllocHook(std::function<bool(std::size_t bytes)> hook);
+
 }  // namespace hx

@@ -343,6 +343,12 @@ U32 OID_RecoveryAllParam(const AVLTreeNode* tree) {
                     std::memcpy(record + key.field->offset, key.node->value.get() + std::size_t{i} * unit, unit);
                 }
             }
+            // The finders hand a free record out as it stands and its new
+            // owner sets only the fields it uses: whatever a free record
+            // brought along would show up in the next program or descriptor.
+            if (!ModelPool_IsValid(model, ModelPoolOf(pool), i)) {
+                std::memset(record, 0, ModelPool_RecordSize(ModelPoolOf(pool)));
+            }
         }
     }
     // Valid flags and keys were written behind the finders' and lookups' back.

@@ -371,6 +371,7 @@ struct ImportCheckCase {
     const char* name;
     std::function<std::vector<U8>()> file;  // "param_new.conf"
     const char* logged;
+    bool noMemory = false;  // the body cannot be allocated
 };
 
 // Patches a head field of a good file, CRC untouched.
@@ -405,6 +406,7 @@ TEST(ConfigImportTest, AFileFailingACheckIsDeletedAndNothingWritten) {
              return file;
          },
          "config file CRC error!"},
+        {"a body that cannot be allocated", [&] { return good; }, "malloc memory error", true},
     };
     for (const ImportCheckCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -414,8 +416,12 @@ TEST(ConfigImportTest, AFileFailingACheckIsDeletedAndNothingWritten) {
         const std::vector<U8> before = ReadBytes(kQamJsonFilePath);
         card.StageFile("param_new.conf", c.file());
         card.StageArchive({"param_new.conf"});
+        if (c.noMemory) {
+            ConfigBackup_SetBodyAllocHook([](std::size_t) { return false; });
+        }
 
         EXPECT_EQ(1u, IPComm_GetAndSetParam());
+        ConfigBackup_SetBodyAllocHook(nullptr);
         EXPECT_NE(std::string::npos, card.env.Console().find(c.logged)) << card.env.Console();
         EXPECT_FALSE(FileExists(kNewConfig)) << "deleted";
         EXPECT_EQ(before, ReadBytes(kQamJsonFilePath)) << "nothing written";

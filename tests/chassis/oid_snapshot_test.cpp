@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <set>
@@ -105,6 +106,12 @@ std::vector<bool> KeyedMask(ModelPool pool) {
 
 // A byte pattern distinct per pool, record and byte, never 0; the valid flag
 // never 1 (so no record is in use and the engine's lookups ignore them all).
+constexpr std::size_t kValidOffsets[] = {
+    offsetof(Output_TSStream, u8ValidFlag), offsetof(Output_TSProgram, u8ValidFlag),
+    offsetof(Output_TSPID, u8ValidFlag),    offsetof(TSTable, u8ValidFlag),
+    offsetof(TSDescriptor, u8ValidFlag),    offsetof(Passthrough_TSStream, u8ValidFlag),
+};
+
 U8 Pattern(std::size_t pool, std::size_t record, std::size_t byte) {
     return static_cast<U8>(((pool * 71 + record * 13 + byte * 7) % 250) + 2);
 }
@@ -118,6 +125,9 @@ void FillLiveModel(const TSInfoInitNum& counts) {
             U8* record = ModelPool_Record(model, kPools[p], i);
             for (std::size_t b = 0; b < ModelPool_RecordSize(kPools[p]); ++b) {
                 record[b] = Pattern(p, i, b);
+            }
+            if (i % 2 == 0) {  // every other record in use, the rest free but not zero
+                record[kValidOffsets[p]] = 1;
             }
         }
     }
@@ -273,7 +283,8 @@ TEST_F(OidSnapshotTest, DefaultModelFileHasTheExactSizeAndRecordsInTreeOrder) {
     EXPECT_EQ(2 + 167 * 8 + 2 * 76 + 3 * 520 + 4 * 240 + 5 * 1046 + 6 * 1045 + 7 * 36 + 24u, second.size());
 }
 
-TEST_F(OidSnapshotTest, EveryKeyedFieldComesBackAndEveryOtherByteIsZero) {
+// A free record comes back all zero: the finders hand it out as it stands.
+TEST_F(OidSnapshotTest, EveryKeyedFieldOfARecordInUseComesBackAndEveryOtherByteIsZero) {
     const TSInfoInitNum counts{16, 500, 1000, 100, 500, 256};
     FillLiveModel(counts);
     std::string before[std::size(kPools)];
@@ -294,14 +305,16 @@ TEST_F(OidSnapshotTest, EveryKeyedFieldComesBackAndEveryOtherByteIsZero) {
         ASSERT_EQ(before[p].size(), after.size());
         for (std::size_t at = 0; at < after.size(); ++at) {
             const std::size_t byte = at % mask.size();
-            const U8 expected = mask[byte] ? static_cast<U8>(before[p][at]) : 0;
+            const bool inUse = (at / mask.size()) % 2 == 0;
+            const U8 expected = inUse && mask[byte] ? static_cast<U8>(before[p][at]) : 0;
             ASSERT_EQ(expected, static_cast<U8>(after[at]))
                 << "pool " << p << " record " << at / mask.size() << " byte " << byte;
         }
     }
     TSP_ModelLock lock;
-    EXPECT_EQ(0, TSP_GetTSParam()->pOutputProgram[7].u8DescrambFlag);
-    EXPECT_EQ(0u, TSP_GetTSParam()->pOutputTS[3].u32StructVersion);
+    EXPECT_EQ(0, TSP_GetTSParam()->pOutputProgram[8].u8DescrambFlag);
+    EXPECT_EQ(0u, TSP_GetTSParam()->pOutputTS[4].u32StructVersion);
+    EXPECT_NE(0, TSP_GetTSParam()->pOutputTS[4].u16ChannelID);
 }
 
 TEST_F(OidSnapshotTest, ABuiltModelComesBackWholeAndItsLookupsFindIt) {
@@ -369,14 +382,15 @@ TEST_F(OidSnapshotTest, AVersionAloneGivesDefaultPoolsAllZero) {
 TEST_F(OidSnapshotTest, PartialFilesApplyWhatTheyHold) {
     FillLiveModel({3, 3, 3, 3, 3, 3});
     env.TakeConsole();
-    // Streams: 4 records. Key 6 (u16ChannelID) holds 2 elements, key 2 a unit
-    // wider than its 2-byte field, key 1 (u16NetworkID) is missing, key 500
-    // does not exist, key 3 holds one byte per element.
+    // Streams: 4 records, the last one free (key 4, u8ValidFlag). Key 6
+    // (u16ChannelID) holds 2 elements, key 2 a unit wider than its 2-byte
+    // field, key 1 (u16NetworkID) is missing, key 500 does not exist, key 3
+    // holds one byte per element, key 5 none.
     WriteBytes(kOidSnapshotPath,
                MakeFile(0x0002, {CountRecord(126, 4), FileRecord{500, 2, 2, {1, 2, 3, 4}},
                                  FileRecord{6, 2, 2, {0x11, 0x22, 0x33, 0x44}},
                                  FileRecord{2, 4, 4, std::vector<U8>(16, 0x55)}, FileRecord{3, 4, 1, {9, 8, 7, 6}},
-                                 FileRecord{4, 0, 0, {}}}));
+                                 FileRecord{4, 4, 1, {1, 1, 1, 0}}, FileRecord{5, 0, 0, {}}}));
     EXPECT_EQ(0u, OIDDATA_Recovery());
     EXPECT_TRUE(Logged("key 2 unit 4 wider than its field (2), skipped"));
     EXPECT_EQ(std::vector<U32>({4, 500, 1000, 100, 500, 256}), LiveCounts());
@@ -389,7 +403,8 @@ TEST_F(OidSnapshotTest, PartialFilesApplyWhatTheyHold) {
     EXPECT_EQ(0, streams[0].u16TransportStreamID) << "the wider unit is skipped";
     EXPECT_EQ(0, streams[0].u16NetworkID) << "a missing key leaves zero";
     EXPECT_EQ(9, streams[0].u16OriginalNetworkID) << "a narrower unit fills the low bytes";
-    EXPECT_EQ(6, streams[3].u16OriginalNetworkID);
+    EXPECT_EQ(7, streams[2].u16OriginalNetworkID);
+    EXPECT_EQ(0, streams[3].u16OriginalNetworkID) << "a free record is cleared";
 }
 
 struct RefusedCase {

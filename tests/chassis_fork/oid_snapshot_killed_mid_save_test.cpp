@@ -40,19 +40,25 @@ constexpr U8 kLoadedStamp = 0x33;
 constexpr U8 kOldStamp = 0x11;
 constexpr U8 kNewStamp = 0x22;
 
-// One keyed byte per record that the apply pipeline leaves alone in a free record.
+// One keyed byte per record that the apply pipeline leaves alone in a free
+// record, and the record's valid flag. A snapshot clears its free records, so
+// the snapshots' models mark theirs in use.
 struct StampField {
     ModelPool pool;
     std::size_t offset;
+    std::size_t validOffset;
 };
 constexpr StampField kStampFields[] = {
-    {ModelPool::Stream, offsetof(Output_TSStream, u16NetworkID)},
-    {ModelPool::Program, offsetof(Output_TSProgram, aru8ServiceName)},
-    {ModelPool::Pid, offsetof(Output_TSPID, aru8ESInfo)},
-    {ModelPool::Table, offsetof(TSTable, aru8TableInfo)},
-    {ModelPool::Descriptor, offsetof(TSDescriptor, u8DescriptorInfo)},
-    {ModelPool::Bypass, offsetof(Passthrough_TSStream, u16SourceChannelID)},
+    {ModelPool::Stream, offsetof(Output_TSStream, u16NetworkID), offsetof(Output_TSStream, u8ValidFlag)},
+    {ModelPool::Program, offsetof(Output_TSProgram, aru8ServiceName), offsetof(Output_TSProgram, u8ValidFlag)},
+    {ModelPool::Pid, offsetof(Output_TSPID, aru8ESInfo), offsetof(Output_TSPID, u8ValidFlag)},
+    {ModelPool::Table, offsetof(TSTable, aru8TableInfo), offsetof(TSTable, u8ValidFlag)},
+    {ModelPool::Descriptor, offsetof(TSDescriptor, u8DescriptorInfo), offsetof(TSDescriptor, u8ValidFlag)},
+    {ModelPool::Bypass, offsetof(Passthrough_TSStream, u16SourceChannelID),
+     offsetof(Passthrough_TSStream, u8ValidFlag)},
 };
+
+enum class Records { Free, InUse };
 
 U32 CountOf(const TSInfoInitNum& sizes, std::size_t pool) {
     const U32 counts[] = {sizes.u32OutputTSNumber,         sizes.u32OutputProgramNumber,
@@ -61,14 +67,16 @@ U32 CountOf(const TSInfoInitNum& sizes, std::size_t pool) {
     return counts[pool];
 }
 
-// The live model with pools of these sizes, every record free and stamped.
-void MakeStampedModel(const TSInfoInitNum& sizes, U8 stamp) {
+// The live model with pools of these sizes, every record stamped.
+void MakeStampedModel(const TSInfoInitNum& sizes, U8 stamp, Records records = Records::Free) {
     TSP_ModelLock lock;
     Output_TSInfo* model = TSP_GetTSParam();
     ASSERT_EQ(0u, TSP_InitTSInfo(model, &sizes));
     for (const StampField& field : kStampFields) {
         for (U32 i = 0; i < ModelPool_Count(model, field.pool); ++i) {
-            ModelPool_Record(model, field.pool, i)[field.offset] = stamp;
+            U8* record = ModelPool_Record(model, field.pool, i);
+            record[field.offset] = stamp;
+            record[field.validOffset] = records == Records::InUse ? 1 : 0;
         }
     }
     ModelPool_RecordsChanged(model);
@@ -153,12 +161,12 @@ class OidSnapshotKilledMidSaveTest : public OidSnapshotStartUpTest,
 
 TEST_P(OidSnapshotKilledMidSaveTest, StartUpAppliesTheWholeOldOrNewSnapshot) {
     OID_ModifyVersionNumber(kOidBackupVersion);
-    MakeStampedModel(kOldSizes, kOldStamp);
+    MakeStampedModel(kOldSizes, kOldStamp, Records::InUse);
     OIDDATA_Save();
     g_deathStep = GetParam().step;
     EXPECT_EQ(kKilled, InChild([] {
         File_SetAtomicWriteHook(DieAtStep);
-        MakeStampedModel(kNewSizes, kNewStamp);
+        MakeStampedModel(kNewSizes, kNewStamp, Records::InUse);
         OIDDATA_Save();
         return kNotKilled;
     }));
@@ -179,7 +187,7 @@ using OidSnapshotTornFileTest = OidSnapshotStartUpTest;
 // new snapshot where the file was.
 TEST_F(OidSnapshotTornFileTest, AHandTornFileIsRefusedAndTheLoadedModelStays) {
     OID_ModifyVersionNumber(kOidBackupVersion);
-    MakeStampedModel(kNewSizes, kNewStamp);
+    MakeStampedModel(kNewSizes, kNewStamp, Records::InUse);
     OIDDATA_Save();
     std::vector<U8> file = test::ReadBytes(kOidSnapshotPath);
     file.resize(file.size() / 2);
