@@ -114,7 +114,8 @@ TEST_F(ChassisEndToEndTest, TheInputCardsProgramsReachTheSiAndTheEitBoard) {
         const auto service = std::find_if(sdt.services.begin(), sdt.services.end(),
                                           [&](const test::DecodedSdtService& s) { return s.serviceId == program.serviceId; });
         ASSERT_NE(sdt.services.end(), service);
-        EXPECT_EQ(std::make_pair(std::string(kSimPlanProvider), std::string(program.name)), test::ServiceDescriptorNames(*service));
+        EXPECT_EQ(std::make_pair(std::string(kSimPlanProvider), std::string(program.name)),
+                  test::ServiceDescriptorNames(*service));
     }
 
     // The EIT board's last list, followed by its end command, holds the same

@@ -133,8 +133,8 @@ protected:
         if (backBoardOnly) {
             argv.emplace_back("--back-board-only");
         }
-        if (!chassis.Start(argv) ||
-            !chassis.WaitForOutput("the card  : slot 3 at 127.0.0.1:" + std::to_string(interBoard.port()), kStepLimit)) {
+        const std::string cardLine = "the card  : slot 3 at 127.0.0.1:" + std::to_string(interBoard.port());
+        if (!chassis.Start(argv) || !chassis.WaitForOutput(cardLine, kStepLimit)) {
             return ::testing::AssertionFailure() << chassis.Output();
         }
         return ::testing::AssertionSuccess();

@@ -259,7 +259,8 @@ std::pair<std::string, std::string> ServiceDescriptorNames(const DecodedSdtServi
             continue;
         }
         const std::size_t providerLength = bytes[1];
-        const std::size_t nameLength = std::min<std::size_t>(bytes[2 + providerLength], bytes.size() - 3 - providerLength);
+        const std::size_t nameLength =
+            std::min<std::size_t>(bytes[2 + providerLength], bytes.size() - 3 - providerLength);
         return {std::string(bytes.begin() + 2, bytes.begin() + 2 + static_cast<std::ptrdiff_t>(providerLength)),
                 std::string(bytes.begin() + 3 + static_cast<std::ptrdiff_t>(providerLength),
                             bytes.begin() + 3 + static_cast<std::ptrdiff_t>(providerLength + nameLength))};
