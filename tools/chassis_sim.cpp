@@ -1,8 +1,10 @@
 // chassis-sim: the simulated chassis around the card on a PC. The back board
 // (slot 16), an input card and an EIT board listen at their loopback addresses
 // on the inter-board port, print every packet they receive and send, and play
-// the plan of sim/chassis/chassis_plan.h against the card. Runs until SIGINT or
-// SIGTERM. Contacts nothing outside 127.0.0.0/8.
+// the plan of sim/chassis/chassis_plan.h against the card; with
+// --back-board-only the back board alone, for a card restarting on the
+// configuration it saved. Runs until SIGINT or SIGTERM. Contacts nothing
+// outside 127.0.0.0/8.
 #include <arpa/inet.h>
 #include <signal.h>
 
@@ -35,6 +37,8 @@ const char* const kUsage =
     "  --input-slot N         the input card's slot (default 5)\n"
     "  --eit-slot N           the EIT board's slot (default 7)\n"
     "  --wait SECONDS         how long to wait for the card's port (default 60)\n"
+    "  --back-board-only      only the back board: it announces itself and the card;\n"
+    "                         no input card or EIT board listens or sends\n"
     "  --answer CMD=ANSWER    how every board answers a command (name or code):\n"
     "                         success, error, close (no reply) or stall\n"
     "  --board SLOT=ANSWER    how one board answers: success, error, close, stall,\n"
@@ -96,6 +100,10 @@ bool Split(const std::string& text, std::string& left, std::string& right) {
 bool Parse(const std::vector<std::string>& args, Options& options, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& option = args[i];
+        if (option == "--back-board-only") {
+            options.plan.backBoardOnly = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             error = option == "--help" ? "" : "unknown option or missing value: " + option;
             return false;
@@ -204,10 +212,12 @@ int main(int argc, char** argv) {
     }
     std::printf("back board: slot 16 at %s:%u\n", hx::IPComm_AddressText(hx::SimBoardAddress(16)).c_str(),
                 options.plan.port);
-    std::printf("input card: slot %u at %s:%u\n", options.plan.inputSlot,
-                hx::IPComm_AddressText(hx::SimBoardAddress(options.plan.inputSlot)).c_str(), options.plan.port);
-    std::printf("EIT board : slot %u at %s:%u\n", options.plan.eitSlot,
-                hx::IPComm_AddressText(hx::SimBoardAddress(options.plan.eitSlot)).c_str(), options.plan.port);
+    if (!options.plan.backBoardOnly) {
+        std::printf("input card: slot %u at %s:%u\n", options.plan.inputSlot,
+                    hx::IPComm_AddressText(hx::SimBoardAddress(options.plan.inputSlot)).c_str(), options.plan.port);
+        std::printf("EIT board : slot %u at %s:%u\n", options.plan.eitSlot,
+                    hx::IPComm_AddressText(hx::SimBoardAddress(options.plan.eitSlot)).c_str(), options.plan.port);
+    }
     std::printf("the card  : slot %u at %s:%u\n", options.plan.cardSlot,
                 hx::IPComm_AddressText(options.plan.cardAddress).c_str(), options.plan.port);
 

@@ -57,10 +57,23 @@ ProgramFields Fields(const SimChassisPlan& plan, const SimPlanProgram& program) 
 
 }  // namespace
 
-std::vector<U32> SimChassis_PlanSlots(const SimChassisPlan& plan) { return {kBackBoardSlot, plan.inputSlot, plan.eitSlot}; }
+std::vector<U32> SimChassis_PlanSlots(const SimChassisPlan& plan) {
+    if (plan.backBoardOnly) {
+        return {kBackBoardSlot};
+    }
+    return {kBackBoardSlot, plan.inputSlot, plan.eitSlot};
+}
 
 std::vector<SimPlanMessage> SimChassis_BackBoardMessages(const SimChassisPlan& plan) {
     std::vector<U8> mask(2);
+    const TResource_TS backBoard = Record(kBackBoardSlot, kBackBoardType, "Back Board");
+    if (plan.backBoardOnly) {
+        PutLe16(mask.data(), static_cast<U16>(1u << plan.cardSlot));
+        return {
+            {kBackBoardSlot, IPCOMM_SEND_SUBPLUGFLAG, mask},
+            {kBackBoardSlot, IPCOMM_SEND_RESOUR, Bytes(backBoard)},
+        };
+    }
     PutLe16(mask.data(), static_cast<U16>(1u << plan.cardSlot | 1u << plan.inputSlot | 1u << plan.eitSlot));
     TResource_TS input = Record(plan.inputSlot, kInputCardType, "IP Input");
     input.u8isDelChannelProg = 1;
@@ -69,7 +82,7 @@ std::vector<SimPlanMessage> SimChassis_BackBoardMessages(const SimChassisPlan& p
     eit.u8EitEnable = 1;
     return {
         {kBackBoardSlot, IPCOMM_SEND_SUBPLUGFLAG, mask},
-        {kBackBoardSlot, IPCOMM_SEND_RESOUR, Bytes(Record(kBackBoardSlot, kBackBoardType, "Back Board"))},
+        {kBackBoardSlot, IPCOMM_SEND_RESOUR, Bytes(backBoard)},
         {kBackBoardSlot, IPCOMM_SEND_RESOUR, Bytes(input)},
         {kBackBoardSlot, IPCOMM_SEND_RESOUR, Bytes(eit)},
     };
@@ -136,11 +149,13 @@ std::vector<SimMessage> SimChassis_InputCardDropMessages(const SimChassisPlan& p
 }
 
 bool SimChassis_RunPlan(SimChassis& chassis, const SimChassisPlan& plan) {
-    chassis.SetChannelFeed(plan.inputSlot, kSimPlanOutputChannel, plan.cardAddress, plan.port,
-                           SimChassis_InputCardDropMessages(plan));
     std::vector<SimPlanMessage> messages = SimChassis_BackBoardMessages(plan);
-    for (SimPlanMessage& message : SimChassis_InputCardMessages(plan)) {
-        messages.push_back(std::move(message));
+    if (!plan.backBoardOnly) {
+        chassis.SetChannelFeed(plan.inputSlot, kSimPlanOutputChannel, plan.cardAddress, plan.port,
+                               SimChassis_InputCardDropMessages(plan));
+        for (SimPlanMessage& message : SimChassis_InputCardMessages(plan)) {
+            messages.push_back(std::move(message));
+        }
     }
     bool allAnswered = true;
     for (std::size_t i = 0; i < messages.size(); ++i) {

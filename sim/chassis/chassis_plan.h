@@ -15,6 +15,12 @@
 //
 // The first message waits, bounded, for the card's port. SimChassis_RunPlan
 // runs in the caller's thread; the messages are pure functions of the plan.
+//
+// A plan for the back board only is the chassis of a card that restarts on a
+// data root already holding its configuration: the back board announces a
+// chassis of itself and the card (513 with the card's slot alone, 257 of
+// itself), and no input card or EIT board listens or sends, so nothing but
+// the card's own files puts its streams back on air.
 #pragma once
 
 #include <array>
@@ -32,6 +38,7 @@ struct SimChassisPlan {
     U32 inputSlot = 5;
     U32 eitSlot = 7;
     U32 waitForCardMs = 60'000;
+    bool backBoardOnly = false;
 };
 
 // One program of the input card's stream.
@@ -59,9 +66,11 @@ struct SimPlanMessage {
     std::vector<U8> payload;
 };
 
-// The boards the chassis runs: back board, input card, EIT board.
+// The boards the chassis runs: back board, input card, EIT board (the back
+// board alone for a back-board-only plan).
 std::vector<U32> SimChassis_PlanSlots(const SimChassisPlan& plan);
-// 513, then the 257 records of the back board, the input card and the EIT board.
+// 513, then the 257 records of the back board, the input card and the EIT
+// board (of the back board alone for a back-board-only plan).
 std::vector<SimPlanMessage> SimChassis_BackBoardMessages(const SimChassisPlan& plan);
 // 259, 260, 261, 288, 271, 264.
 std::vector<SimPlanMessage> SimChassis_InputCardMessages(const SimChassisPlan& plan);
@@ -71,7 +80,8 @@ std::vector<SimPlanMessage> SimChassis_InputCardMessages(const SimChassisPlan& p
 std::vector<SimMessage> SimChassis_InputCardDropMessages(const SimChassisPlan& plan);
 
 // Registers the input card's answer to a drop of its channel (SetChannelFeed),
-// then sends the back board's messages, then the input card's, to the card; the
+// then sends the back board's messages, then the input card's, to the card
+// (the back board's alone for a back-board-only plan); the
 // first waits for the card's port at most plan.waitForCardMs. True when every
 // message was answered with success; a message that is not still lets the
 // others go out.

@@ -87,7 +87,7 @@ extern ST_VK_PARAMS g_stCurPE;
 // Serialises writes of the QAM file and changes of g_stCurPE.
 extern std::binary_semaphore g_stParametersSem;
 
-// For the web pages (not built yet): g_stCurPE, and copies of one section of
+// For the web pages: g_stCurPE, and copies of one section of
 // it; 4 for a null pointer.
 ST_VK_PARAMS* PARAMS_GetCurParamsHandler();
 U32 PARAMS_GetQAMParams(ST_VK_QAM* pstQAMParams);
@@ -149,7 +149,7 @@ U32 PARAMS_TSP_Load();
 U32 PARAMS_TSP_Factory();
 
 enum WebFactoryMode : U8 { WEB_SET_FACTORY = 0, WEB_CLEAR_TS = 1 };
-// The web's factory reset (the web application is not built yet): the model
+// The web's factory reset: the model
 // always, and for WEB_SET_FACTORY the QAM settings too; 1 (nothing reset) when
 // there is no model file.
 U32 PARAMS_WEB_Factory(U8 u8Mode);

@@ -114,8 +114,7 @@ extern std::atomic<U32> g_enLanguage;
 int err_SetLanguage(U32 enLanguage);
 vkLanguage err_GetLanguage();
 // The code's text in the current language; "" for a code without a row; null
-// (and an ERROR log line) for an unsupported language. For the web replies
-// (not built yet).
+// (and an ERROR log line) for an unsupported language. For the web replies.
 const char* err_GetErrCodeString(U32 enErrCode);
 
 }  // namespace hx

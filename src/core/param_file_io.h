@@ -1,7 +1,7 @@
 // Whole-file read and write routines for settings files. The log settings
 // (core/log.h) are read and written with the PARAMS_ pair; the PARAM_ pair is
-// for the configuration backup and import, which is not built yet. They live
-// in core because logging, the lowest layer, needs them.
+// for the configuration backup and import. They live in core because
+// logging, the lowest layer, needs them.
 //
 // File names are the card's logical paths ("/vandik_data/..."), resolved under
 // the data root here. Writes are atomic (temporary file, sync, rename), so a

@@ -59,7 +59,7 @@ U32 TSP_DelOutputOtherSdtTable(U16 u16OutTSIndex, Output_TSInfo* pstParamTS);
 // Frees the NIT, BAT, TOT, other-NIT and other-SDT chains of an empty stream
 // (the TDT chain stays); a stream that is not empty is left alone.
 U32 TSP_DelOutputTsTable(U16 u16OutputTSIndex, Output_TSInfo* pstParamTS);
-// The whole stream record; for the web channel deletion (not built yet).
+// The whole stream record; for the web channel deletion.
 U32 TSP_DelOutputTS(U16 u16OutTSIndex, Output_TSInfo* pstParamTS);
 
 // Predecessor of a record in its chain, 0xFFFF when it is the first.

@@ -89,7 +89,7 @@ U32 TSP_WriteSameSrcNum(U32* pu32SlotBuffer, const U32* pu32SrcInfo, U16 u16Leng
 // Download the shadows as they stand. 0 or the failed write's code.
 U32 TSP_SendOutputLUT();
 U32 TSP_SendByPassOutputLUT();
-// Log every non-zero shadow entry, decoded (web debug page, not built yet).
+// Log every non-zero shadow entry, decoded (web debug page).
 void TSP_PrintMuxLUT();
 void TSP_PrintBypassLUT();
 

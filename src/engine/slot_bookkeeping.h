@@ -42,7 +42,7 @@ U32 TSP_UpdateResourceInfo();
 // little-endian u32) when its board is plugged in or it is slot 16, counting
 // g_DelDestChannelNum; a slot whose board is gone is cleared from the model at
 // once. A failed send ends the walk with its code. 0 without sending when the
-// channel has no stream. For the web channel deletion (not built yet).
+// channel has no stream. For the web channel deletion.
 U32 TSP_SendDelDestChannelNumToInputBoard(U16 u16Channel);
 
 }  // namespace hx

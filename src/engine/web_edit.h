@@ -2,7 +2,7 @@
 // only (the apply request copies it over the live model later).
 //
 // Callers: the HTTP thread's "SetTsParam.w" and "SetProgramParam.w" handlers
-// (the web application, not built yet), with a view they read through
+// (the web application), with a view they read through
 // TSP_SendTSInfoToWeb / TSP_SendProgramInfoToWeb and changed. Each takes the
 // model lock.
 //

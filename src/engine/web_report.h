@@ -134,7 +134,7 @@ constexpr BOOL TSP_IsChannelOverflow(U32 u32TotalBitRate, U32 u32ConfiguredBitRa
 // current values; type 0 for a video stream type, 1 otherwise). A walker's
 // code otherwise.
 U32 TSP_SendTSInfoToWeb(U16 u16Channel, Output_WebTSInfo* pstWebTSInfo, Output_TSInfo* pstParamTS);
-// The program view and the PID view are for the web pages (not built yet).
+// The program view and the PID view are for the web pages.
 // The view of the program with that service ID on the channel's stream of
 // `model`; 0xC0018 when the stream has no such program; 0 with a zeroed view
 // when the channel has no stream.

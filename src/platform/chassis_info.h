@@ -14,7 +14,7 @@ constexpr U8 kNoSlot = 255;
 
 // Chassis type 0: hardware and user-interface slot numbers are the same; any
 // other type uses the fixed renumbering of the larger chassis. The web
-// application (not built yet) sets the type and shows slots through these.
+// application sets the type and shows slots through these.
 void VKSYS_SetZelType(U8 u8Type);
 U8 VKSYS_GetZelType();
 

@@ -35,8 +35,7 @@ U32 FPGA_GetChannelBitRate(U16 u16Channel, U32* pu32LUTBitRate, U32* pu32EffBitR
 // null pointer (no register touched).
 U32 FPGA_GetPIDBitInfo(U16 u16Channel, U16 u16PID, U32* pu32BitRate, U8* pu8CcNumber);
 
-// Register 835 = 0, 1, 0 with 5 µs between. For the web PID page (not built
-// yet).
+// Register 835 = 0, 1, 0 with 5 µs between. For the web PID page.
 void FPGA_ClearPIDCc();
 
 }  // namespace hx

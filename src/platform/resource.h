@@ -133,7 +133,7 @@ BoardTimeSettings Resource_GetTimeSettings();
 U32 Resource_getBoardIPAddress(U32 slot);
 void Resource_SetBackBoardIpAddr(U32 u32Ipaddr);
 // Copies the 20-byte board descriptor of slot 0-16; 4 above or for null. For
-// the web pages (not built yet).
+// the web pages.
 U32 Resource_getBoardDescriptor(U32 slot, U8* pu8Descriptor);
 // kSiModeDvb or kSiModeAtsc: the low byte of the live QAM Standard.
 constexpr U8 kSiModeDvb = 0;
@@ -143,7 +143,7 @@ U8 Resource_GetSIMode();
 U8 Resource_GetEITBoardSlot();
 // 1 when every other plugged input or output board can delete one channel's
 // programs (u8isDelChannelProg), walking the user-interface slots. For the
-// web channel deletion (not built yet).
+// web channel deletion.
 U8 Resource_IsAllBoardSupportDelChannelProg();
 // big << 16 | mid << 8 | min from the version file, copied from the shipped
 // one when missing; 1 on success, 0 (logged) otherwise.

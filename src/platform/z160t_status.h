@@ -42,7 +42,7 @@ struct TQAM_Status {
 };
 extern TQAM_Status stQAMStatus;
 
-// The record; never null. For the web pages and the SNMP agent (not built yet).
+// The record; never null. For the web pages and the SNMP agent.
 TQAM_Status* Z160T_Get_Status();
 
 // Checks a received status reply (Z160T_CheckReply) and, when it is a STATUS

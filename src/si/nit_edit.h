@@ -62,8 +62,8 @@ U32 TSP_DeleteOneTSDescOfNIT(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDesc
 // The channel's NIT parsed: 0 with the table untouched when the stream has no
 // NIT; 0xC0000 for an unknown stream; a gather or parse code otherwise.
 U32 TSP_GetNITTableInfo(U16 u16Channel, NITTable_t* pstNitTable);
-// One descriptor of one entry, for the web NIT pages (the web application is
-// not built yet); always 0, the output unchanged when absent.
+// One descriptor of one entry, for the web NIT pages; always 0, the output
+// unchanged when absent.
 U32 TSP_GetOneTsDescInfo(U16 u16Channel, U32 u32NITTSIndex, U32 u32NITTSDescIndex, dvbpsi_descriptor_t* pstDescriptor);
 
 }  // namespace hx

@@ -85,7 +85,7 @@ U32 TSP_EditNITVersionNum(U16 u16Channel, U16 u16VersionNum, U16 u16NetworkID);
 
 // The board's network descriptor for the generated NITs, empty at start. The
 // setter stores only on the customer variant (IsQuenlorCustom); 0xC0000 for
-// null. HTTP thread (the web application, not built yet), under the model lock.
+// null. HTTP thread (the web application), under the model lock.
 dvbpsi_descriptor_t* TSP_GetNetworkDescriptor_Handle();
 U32 TSP_SetNetworkDescriptor(const dvbpsi_descriptor_t* pstDescriptor);
 
@@ -94,8 +94,7 @@ U32 TSP_SetNetworkDescriptor(const dvbpsi_descriptor_t* pstDescriptor);
 // model); the append's result is logged, not returned. 0, or 0xC0000 when the
 // QAM set is missing or the QAM channel is out of range.
 U32 TSP_ConstructCableDeliverySystemDescriptor(U32 u32OutTSChannel, U32 u32OutNITIndex, U32 u32EnableChannel);
-// For the web NIT pages (not built yet), as are the deletion, export and
-// import below.
+// For the web NIT pages, as are the deletion, export and import below.
 // Replaces the channel's NIT by a generated one (network_id 0, the board's
 // network descriptor when set, one entry per valid stream of the temporary
 // model with its cable delivery descriptor), then copies the temporary model

@@ -109,7 +109,7 @@ const SIPacket_t& SSD_GetBroadcastSI();
 // and the versions of the tables sent (si/table_versions.h) cleared (tests).
 void SSD_ResetForTest();
 
-// For the web settings page (not built yet).
+// For the web settings page.
 // The PSI interval in ms (a stored 0 reads as 100). Setting 0 keeps the
 // current interval (logged, 4); otherwise the tick timer takes the new period.
 // Nothing is saved.

@@ -48,7 +48,7 @@ U32 TSP_ConstructTOT();
 
 // True when a record of the stream's TOT chain in the live model was set by the user.
 BOOL TSP_IsTOTTableChangedByUser(U16 u16OutTSIndex);
-// The web TOT page's read and edit (the web application is not built yet).
+// The web TOT page's read and edit.
 // The channel's stored TOT from the temporary model, parsed. 0; 2054 when the
 // channel has no stream; 0xC0017 when it has no TOT; the parse's code.
 U32 TSP_GetTOTTableInfo(U16 u16Channel, TOTTable_t* pstTOTTable);

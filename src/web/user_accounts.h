@@ -44,7 +44,7 @@ U32 user_DelUser(const char* pcName);
 // into `pu32Count`, then saves the file again.
 U32 user_ShowUser(ST_USER_INFO* pstUsers, U32 u32Capacity, U32* pu32Count);
 
-// The web application's account requests (not built yet).
+// The web application's account requests.
 U32 web_CheckUser(const char* pcName, const char* pcPasswd);
 U32 web_RegistUser(const char* pcName, const char* pcPasswd);
 U32 web_ModifyPasswd(const char* pcName, const char* pcPasswd);

@@ -35,7 +35,7 @@ void VKUser_InitUserAuthority();
 U32 VKUser_RecvUserAuthority(const char* pcJsonText, U32 u32Length);
 
 // True when the board-level entry allows modification; the result is also
-// kept in isUserModifyAuthority. For the web request dispatcher (not built yet).
+// kept in isUserModifyAuthority. For the web request dispatcher.
 BOOL VKUser_GetUser_BoardLevel_ModifyAuthority();
 extern BOOL isUserModifyAuthority;
 

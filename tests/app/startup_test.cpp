@@ -94,6 +94,79 @@ TEST(StartupTest, BannerLinesCarryTheProgramPrefix) {
     EXPECT_TRUE(std::regex_match(console, banner)) << console;
 }
 
+// The start-up's spine over the real modules: the program on a fresh data
+// root (its fixed waits sped up, a simulated back board answering its
+// announcement), every step's own line in the order of the table. A step the
+// table maps to no line logs nothing of its own; what shows it ran is checked
+// in the simulated hardware's records below, where the outside can see it.
+TEST(StartupTest, EveryStepLogsItsOwnLineInTheOrderOfTheTable) {
+    struct StepLine {
+        const char* step;
+        const char* line;  // nullptr: the step logs nothing of its own
+    };
+    const std::vector<StepLine> kSpine = {
+        {"log_Init", "pu8LogSavepath = /vandik_data/log/KESTRA.log  u8LogSavedir = /vandik_data/log"},
+        {"Compile_HeadInfo", "DTV-HX (product Ltd.) "},
+        {"Iperf3SoftwareInit", "iperf3 unpacked to /tmp/iperf3/"},
+        {"FPGA_Init", nullptr},
+        {"FPGA_LEDRedfresh_Start", "LEDRedfresh thread detach successfully!"},
+        {"PHY_Init", "PHY 1 set to 1000M full duplex, auto-negotiation restarted"},
+        {"PARAMS_Init", "start recovery all parameters!"},
+        {"UartComm_init", "Serial link to the back board on /sim/ttyPS1"},
+        {"Z160T_UART_Init", nullptr},
+        {"Status_Init", "Slot ID 3"},
+        {"Resource_Init", "Resource of slot 3: software 0x"},
+        {"FTP_UpgradeProfileInit", nullptr},
+        {"UartComm_GetIpAddr", "Network from back board 127.0.0.16: own 127.0.0.1 mask 255.0.0.0 gateway 127.0.0.254"},
+        {"PSConf_FWConfigGeneralFPGA32Bit", "PSCONFIG Download 160T Firmware Sucess."},
+        {"SIP_Init", "SIPacket pthread detach successfully!"},
+        {"NMS_SocketServerTask_Start", "NMGServer communication pthread detach successfully!"},
+        {"IPServer_Start", "IP communication pthread detach successfully!"},
+        {"UartComm_ConfigQAM160T", "Send End Parameter Cmd"},
+        {"Web_Start", "Web thread create successfully!"},
+        {"IPComm_SendResourceToBb", "Send Resource To BackBoard:0x7f000010\n"},
+        {"QAM160TComm_Start", "QAM160T thread create successfully!"},
+        {"REG_Write", nullptr},
+        {"snmp_Start", "snmp thread create successfully!"},
+        {"IsChannelenableConfig9119", nullptr},
+        {"LED_TaskMonitoring", "LED control pthread detach successfully!"},
+    };
+    std::vector<std::string> tableOrder;
+    for (const StepLine& entry : kSpine) {
+        tableOrder.emplace_back(entry.step);
+    }
+    ASSERT_EQ(kExpectedOrder, tableOrder);
+
+    test::TestEnvironment env(false);
+    int status = -1;
+    const std::string output = test::RunProgramOnce(HX_QAM_BINARY, env, status);
+    ASSERT_EQ(0, status) << output;
+    std::size_t at = 0;
+    for (const StepLine& entry : kSpine) {
+        if (entry.line == nullptr) {
+            continue;
+        }
+        const std::size_t found = output.find(entry.line, at);
+        ASSERT_NE(std::string::npos, found) << entry.step << ": missing or out of order: " << entry.line << "\n"
+                                            << output;
+        at = found;
+    }
+    EXPECT_EQ(std::string::npos, output.find("Send Resource To BackBoard:0x7f000010 Fail")) << output;
+
+    // FPGA_Init puts the LED off before the blinker's first red.
+    const std::string leds = env.ReadText("/sim/led.log");
+    EXPECT_NE(std::string::npos, leds.substr(0, leds.find('\n')).find("off   (3)")) << leds;
+    // IsChannelenableConfig9119 after the parameter set and its rate words:
+    // no channel enabled on a fresh card, so the DAC goes off.
+    const std::string frames = env.ReadText("/sim/160t.log");
+    const std::size_t burstEnd = frames.find("END");
+    const std::size_t dacOff = frames.find("CLOSE9119  {1, 72}");
+    EXPECT_NE(std::string::npos, burstEnd) << frames;
+    EXPECT_NE(std::string::npos, dacOff) << frames;
+    EXPECT_LT(frames.rfind("WRITEFPGA"), dacOff) << frames;
+    EXPECT_LT(burstEnd, dacOff) << frames;
+}
+
 // The real program, as a user starts it on a fresh data root: every step
 // runs, the 160T is loaded and sent its parameter set, the poll thread starts,
 // the host is left alone (only recorded commands). A failed load is covered

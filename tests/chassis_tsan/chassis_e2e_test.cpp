@@ -30,37 +30,6 @@
 namespace hx {
 namespace {
 
-// PAT, PMTs and SDT of one channel's packets, as libdvbpsi decodes them: a
-// first reading finds the PMT PIDs in the PAT, the second decodes the PMTs.
-std::unique_ptr<test::PsiDecoder> DecodeChannel(const std::vector<U8>& stream) {
-    test::PsiDecoder patReader;
-    patReader.Push(stream);
-    auto decoder = std::make_unique<test::PsiDecoder>();
-    if (!patReader.patTables.empty()) {
-        for (const auto& [program, pid] : patReader.patTables.back().programs) {
-            decoder->WatchPmt(pid, program);
-        }
-    }
-    decoder->Push(stream);
-    return decoder;
-}
-
-// Provider and name of a service's service descriptor (type, provider length
-// and name, name length and name).
-std::pair<std::string, std::string> ServiceNames(const test::DecodedSdtService& service) {
-    for (const test::RawDescriptor& descriptor : service.descriptors) {
-        const std::vector<U8>& bytes = descriptor.data;
-        if (descriptor.tag != 0x48 || bytes.size() < 3 || bytes.size() < 3u + bytes[1]) {
-            continue;
-        }
-        const std::size_t providerLength = bytes[1];
-        const std::size_t nameLength = std::min<std::size_t>(bytes[2 + providerLength], bytes.size() - 3 - providerLength);
-        return {std::string(bytes.begin() + 2, bytes.begin() + 2 + providerLength),
-                std::string(bytes.begin() + 3 + providerLength, bytes.begin() + 3 + providerLength + nameLength)};
-    }
-    return {};
-}
-
 class ChassisEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -123,7 +92,7 @@ TEST_F(ChassisEndToEndTest, TheInputCardsProgramsReachTheSiAndTheEitBoard) {
     EXPECT_EQ(SimBoardAddress(plan.inputSlot), Resource_getBoardIPAddress(plan.inputSlot));
 
     // SI of output channel 0: PAT, PMT and SDT of the three programs.
-    const std::unique_ptr<test::PsiDecoder> si = DecodeChannel(ChannelPackets(kSimPlanOutputChannel));
+    const std::unique_ptr<test::PsiDecoder> si = test::DecodeWithPmts(ChannelPackets(kSimPlanOutputChannel));
     EXPECT_TRUE(si->Problems().empty()) << si->Problems().front();
     ASSERT_FALSE(si->patTables.empty());
     ASSERT_FALSE(si->sdts.empty());
@@ -145,7 +114,8 @@ TEST_F(ChassisEndToEndTest, TheInputCardsProgramsReachTheSiAndTheEitBoard) {
         const auto service = std::find_if(sdt.services.begin(), sdt.services.end(),
                                           [&](const test::DecodedSdtService& s) { return s.serviceId == program.serviceId; });
         ASSERT_NE(sdt.services.end(), service);
-        EXPECT_EQ(std::make_pair(std::string(kSimPlanProvider), std::string(program.name)), ServiceNames(*service));
+        EXPECT_EQ(std::make_pair(std::string(kSimPlanProvider), std::string(program.name)),
+                  test::ServiceDescriptorNames(*service));
     }
 
     // The EIT board's last list, followed by its end command, holds the same

@@ -239,6 +239,35 @@ std::size_t PsiDecoder::SectionStartsOn(U16 pid) const {
     return found == starts_.end() ? 0 : found->second;
 }
 
+std::unique_ptr<PsiDecoder> DecodeWithPmts(std::span<const U8> stream) {
+    PsiDecoder patReader;
+    patReader.Push(stream);
+    auto decoder = std::make_unique<PsiDecoder>();
+    if (!patReader.patTables.empty()) {
+        for (const auto& [program, pid] : patReader.patTables.back().programs) {
+            decoder->WatchPmt(pid, program);
+        }
+    }
+    decoder->Push(stream);
+    return decoder;
+}
+
+std::pair<std::string, std::string> ServiceDescriptorNames(const DecodedSdtService& service) {
+    for (const RawDescriptor& descriptor : service.descriptors) {
+        const std::vector<U8>& bytes = descriptor.data;
+        if (descriptor.tag != 0x48 || bytes.size() < 3 || bytes.size() < 3u + bytes[1]) {
+            continue;
+        }
+        const std::size_t providerLength = bytes[1];
+        const std::size_t nameLength =
+            std::min<std::size_t>(bytes[2 + providerLength], bytes.size() - 3 - providerLength);
+        return {std::string(bytes.begin() + 2, bytes.begin() + 2 + static_cast<std::ptrdiff_t>(providerLength)),
+                std::string(bytes.begin() + 3 + static_cast<std::ptrdiff_t>(providerLength),
+                            bytes.begin() + 3 + static_cast<std::ptrdiff_t>(providerLength + nameLength))};
+    }
+    return {};
+}
+
 std::vector<U8> Packetize(U16 pid, std::span<const U8> sections, U8 cc) {
     std::vector<U8> out;
     for (std::size_t offset = 0; offset + 3 <= sections.size();) {

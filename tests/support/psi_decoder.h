@@ -154,6 +154,14 @@ private:
     std::vector<std::string> warnings_;
 };
 
+// A channel's packets decoded with the PMTs its last PAT lists: a first
+// reading finds the PMT PIDs in the PAT, the second decodes them all.
+std::unique_ptr<PsiDecoder> DecodeWithPmts(std::span<const U8> stream);
+
+// Provider and name of a service's service descriptor (0x48: type, provider
+// length and text, name length and text); both empty when it has none.
+std::pair<std::string, std::string> ServiceDescriptorNames(const DecodedSdtService& service);
+
 // Cuts sections into packets the plain way (each section starts a packet with
 // pointer_field 0, the rest filled with 0xFF), counters running from `cc`.
 std::vector<U8> Packetize(U16 pid, std::span<const U8> sections, U8 cc = 0);
