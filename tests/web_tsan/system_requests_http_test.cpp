@@ -136,8 +136,11 @@ protected:
         VKUser_InitUserAuthority();
         SetDescriptor("QAM/Board");
         Command_ClearRecorded();
+        BeforeServerStarts();
         ASSERT_TRUE(server.Start()) << server.ErrorLog();
     }
+    // What a fixture sets up that the server thread reads.
+    virtual void BeforeServerStarts() {}
     void TearDown() override {
         server.Stop();
         VKUser_InitUserAuthority();
@@ -416,9 +419,9 @@ protected:
     void SetUp() override {
         peers.emplace();
         SystemRequestsHttp::SetUp();
-        peers->AssignAddresses();
         IPComm_TakeRecordedSends();
     }
+    void BeforeServerStarts() override { peers->AssignAddresses(); }
     void TearDown() override {
         SystemRequestsHttp::TearDown();
         peers.reset();
