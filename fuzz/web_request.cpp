@@ -24,6 +24,14 @@
 // rows that copy the copy over the live model (apply, clear, automatic NIT)
 // may fail after that copy, so only the invariants hold for them.
 // Inter-board sends go to a loopback port that refuses every connection.
+//
+// The system rows run their tools through the command runner of the
+// simulated board: file tools (the archives' tar, the log clearing's rm and
+// touch, the erase flag) only inside the temporary data root, host commands
+// (the SSH init script, sync, the reboot's preparation, which a refused
+// reboot never reaches) recorded, "ps" answered by the simulated SSH
+// service. Their waits pass in virtual time. The record is emptied after
+// each input so a long run does not grow it.
 #include <arpa/inet.h>
 #include <cJSON.h>
 #include <netinet/in.h>
@@ -43,6 +51,7 @@
 
 #include "chassis/qam_json.h"
 #include "core/clock.h"
+#include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/run_profile.h"
 #include "engine/model_copy.h"
@@ -54,6 +63,7 @@
 #include "http/config_keys.h"
 #include "http/connection_internal.h"
 #include "http/connections.h"
+#include "sim/ssh_service.h"
 #include "si/nit_storage.h"
 #include "si/section_codec.h"
 #include "support/model_builder.h"
@@ -188,6 +198,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::abort();
     }
     hx::Web_SetRequestHookForTest(nullptr);
+    hx::sim::SimSsh_Install();
     return 0;
 }
 
@@ -224,6 +235,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = reply->used > 1 ? std::string(reply->ptr, reply->used - 1) : std::string();
     hx::buffer_free(reply);
     hx::connection_del(g_server, con);
+    hx::Command_ClearRecorded();
+    std::filesystem::remove(hx::ResolvePath("/sim/commands.log"));
 
     if (result != (row < kRows ? 0u : 770u)) {
         fail("wrong dispatch result", name, text);

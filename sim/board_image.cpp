@@ -24,6 +24,8 @@ namespace {
 
 constexpr const char* kWebserverConfPath = "/vandik_app/tools/webserver/config/webserver.conf";
 constexpr const char* kWebIndexPath = "/vandik_app/web/index.html";
+constexpr const char* kEraseDataScriptPath = "/vandik_app/app/EraseDataMtd.sh";
+constexpr const char* kCopyToFlashScriptPath = "/vandik_app/app/copy2jffs2.sh";
 
 // The browser pages are not part of this program; a PC run serves this one
 // in their place, so the web server has something to answer with.
@@ -68,6 +70,14 @@ std::vector<U8> ShippedVersionFile() {
     std::unique_ptr<char, decltype(&cJSON_free)> text(cJSON_Print(root.get()), cJSON_free);
     const std::string_view view(text.get());
     return {view.begin(), view.end()};
+}
+
+// The board's own scripts: the card names them only, and the simulated board
+// records their runs instead of running them, so a line saying so is enough.
+std::vector<U8> PlaceholderScript(std::string_view name) {
+    const std::string script =
+        "#!/bin/sh\necho \"" + std::string(name) + " placeholder of the simulated board: nothing done\"\nexit 0\n";
+    return {script.begin(), script.end()};
 }
 
 // Writes the file unless it exists; false (logged) when it cannot be written.
@@ -121,6 +131,8 @@ bool SimBoardImage_Seed() {
     const std::vector<U8> script = Iperf3Script();
     bool seeded = SeedFile(kIperf3Archive, SimBoardImage_TarOneFile("iperf3", 0755, script));
     seeded = SeedFile(kShippedVersionPath, ShippedVersionFile()) && seeded;
+    seeded = SeedFile(kEraseDataScriptPath, PlaceholderScript("EraseDataMtd.sh")) && seeded;
+    seeded = SeedFile(kCopyToFlashScriptPath, PlaceholderScript("copy2jffs2.sh")) && seeded;
     // One MIB file per slot, as the card's image ships them; the MIB export picks the board's own.
     const std::vector<U8> mib(kQamMibText.begin(), kQamMibText.end());
     for (unsigned slot = 1; slot <= kQamMibSlotFiles; ++slot) {

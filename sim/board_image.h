@@ -7,6 +7,9 @@
 //     names it);
 //   - "/vandik_app/app/upgrade.json": the shipped version file, with the
 //     board's default software version (start-up reads it);
+//   - "/vandik_app/app/EraseDataMtd.sh" (its presence lets the web's erase
+//     request set the erase flag) and "/vandik_app/app/copy2jffs2.sh" (run
+//     by an upgrade): scripts that print one line, recorded, never run;
 //   - "/vandik_app/app/MIBs/QAM1-MIB.txt" ... "QAM16-MIB.txt": the board
 //     MIB's text (snmp/qam_mib_text.h), one file per slot.
 //   - "/vandik_app/tools/webserver/config/webserver.conf": the shipped web

@@ -7,6 +7,7 @@
 #include "sim/gpio_model.h"
 #include "sim/sim_network.h"
 #include "sim/sim_phy.h"
+#include "sim/ssh_service.h"
 
 namespace hx::sim {
 
@@ -21,6 +22,7 @@ std::unique_ptr<MdioBus> MakePhys() { return std::make_unique<SimMdioBus>(); }
 std::shared_ptr<MainFpga> SimBoard_PowerOn() {
     GpioModel_Install(GpioModel_FromProfile());
     SimFtp_Install();
+    SimSsh_Install();
     return std::make_shared<MainFpga>(MainFpgaConfig_FromProfile());
 }
 

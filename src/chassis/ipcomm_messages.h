@@ -53,7 +53,7 @@ U32 IPComm_SendRebootSubCmd();
 // unmounted and its UBI device detached. One-way.
 void IPComm_RecycleBeforeReboot();
 U32 IPComm_RebootSubboard();
-// Reboot ordered from the web: the back board is asked first;
+// Reboot ordered from the web ("Reboot.w"): the back board is asked first;
 // only after its success reply is the board prepared and rebooted.
 U32 BMN_SubBoardReboot();
 

@@ -149,7 +149,7 @@ U32 PARAMS_TSP_Load();
 U32 PARAMS_TSP_Factory();
 
 enum WebFactoryMode : U8 { WEB_SET_FACTORY = 0, WEB_CLEAR_TS = 1 };
-// The web's factory reset: the model
+// The web's factory reset ("Default.w", "ClearAllParam.w"): the model
 // always, and for WEB_SET_FACTORY the QAM settings too; 1 (nothing reset) when
 // there is no model file.
 U32 PARAMS_WEB_Factory(U8 u8Mode);

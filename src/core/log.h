@@ -79,7 +79,7 @@ void log_printf(U32 emLogLevel, U32 emLogModule, const char* format, ...) __attr
 // system call).
 bool Log_Takes(U32 emLogLevel, U32 emLogModule);
 
-// The web log page sets and reads the settings with these.
+// The web log page ("SetModulesAndlevel.w", "GetLog.w", "GetModules") sets and reads the settings with these.
 void Log_SetLevel(U32 level);
 void Log_SetModule(U32 module);
 void Log_SetOutputMode(U32 output);
@@ -107,7 +107,7 @@ void uniqlogclear();
 char* StringReplace(const char* srcStr, const char* oldSubStr, const char* newSubStr, char* destStr, int destLen);
 
 // Web log cache, filled from the main log by Log_CacheRead (for the web log
-// page).
+// page, "GetLog.w").
 constexpr int kLogCacheRows = 200;
 constexpr int kLogCacheText = 256;
 extern std::int64_t g_arrLogTime[kLogCacheRows];

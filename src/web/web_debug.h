@@ -32,4 +32,16 @@ void Web_WriteAD9119Reg(U32 u32Register, U32 u32Value);
 void web_REG_Read_fortest(U32 u32Register, U32* pu32Value);
 void web_REG_Write_fortest(U32 u32Register, U32 u32Value);
 
+// The SSH service started ("/etc/init.d/dropbear start") when `u32Switch` is
+// 1, stopped otherwise; then 1 s for the service to come up or go.
+void Web_ConnectService(U32 u32Switch);
+// 1 when the process list shows a dropbear process (a line naming "dropbear"
+// that is not a grep's), else 0 (also when "ps" cannot run).
+void Web_GetConnectService(U32* pu32State);
+// Flags the data partition for erasure at the next start
+// ("/vandik_data/EraseDataMtd.flag"), synced, when the board's erase script
+// "/vandik_app/app/EraseDataMtd.sh" exists; else logs its absence and does
+// nothing. The start-up scripts erase the partition, not this program.
+void Web_EraseData();
+
 }  // namespace hx

@@ -44,6 +44,10 @@ TEST_F(BoardImageTest, AFreshRootGetsAWorkingIperf3AndTheShippedVersion) {
         EXPECT_EQ(env.ReadText(mib), kQamMibText) << mib;
     }
     EXPECT_EQ(env.ReadText("/vandik_app/web/index.html"), SimBoardImage_PlaceholderPage());
+    // The board's scripts that the erase request and the upgrade look for.
+    for (const char* script : {"/vandik_app/app/EraseDataMtd.sh", "/vandik_app/app/copy2jffs2.sh"}) {
+        EXPECT_THAT(env.ReadText(script), HasSubstr("#!/bin/sh\n")) << script;
+    }
 
     // The unpacked placeholder runs as the card's tool would: one line, exit 0.
     // (The simulated board only records iperf3, so run it as the card does.)
