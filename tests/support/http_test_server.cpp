@@ -193,7 +193,11 @@ U32 HttpTestServer::RecordingHook(buffer* reply, server* /*srv*/, connection* co
         // Recorded once the handler is done, so a test that reads WebCalls()
         // after the reply is ordered after everything the handler changed,
         // which the reply's road through curl does not show to the thread
-        // checker.
+        // checker. Taking the lock first orders likewise what the test
+        // changed before its last WebCalls() ahead of the handler's reads.
+        {
+            std::lock_guard<std::mutex> lock(g_callsMutex);
+        }
         const U32 result = web_DispatchRequest(reply, con);
         std::lock_guard<std::mutex> lock(g_callsMutex);
         g_calls.push_back(std::move(call));

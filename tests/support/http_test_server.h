@@ -81,7 +81,8 @@ public:
 
     // The requests the web hook saw. With `dispatch`, each is recorded once
     // its handler is done, so reading them after a reply orders the handler's
-    // changes before the test's next reads.
+    // changes before the test's next reads; reading them before a request
+    // orders the test's changes before its handler.
     std::vector<WebCall> WebCalls();
 
 private:

@@ -118,6 +118,8 @@ protected:
         env.WriteText("/tmp/request.json", body);
         std::string data = "@";
         data += env.Path("/tmp/request.json");
+        // Orders the test's changes of shared records before the handler.
+        server.WebCalls();
         const ToolRun run = RunTool({"curl", "--noproxy", "*", "-sS", "-H", "Content-Type: application/json",
                                      "--data-binary", data, "-w", "\n%{http_code}", server.Url("/" + name)});
         // Orders the handler's changes before what the test reads next.
