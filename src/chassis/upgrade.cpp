@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,6 +75,7 @@ void ReachStage(U8 step) {
 std::mutex s_reporterMutex;
 std::condition_variable s_reporterEnded;
 U32 s_reportersRunning = 0;
+std::function<void()> s_reporterStart;  // tests only
 
 }  // namespace
 
@@ -714,6 +716,10 @@ U32 upgrade_FTPUpgradeMode() {
 }
 
 U32 SubUpgrade_TimeoutStart() {
+    if (s_reporterStart) {
+        s_reporterStart();
+        return VK_SUCCESS;
+    }
     {
         std::lock_guard lock(s_reporterMutex);
         ++s_reportersRunning;
@@ -790,6 +796,8 @@ void UpgradeReporter::SendChanges() {
         IPComm_SendUpProFlagToBackBoard(&lastSent_, change);
     }
 }
+
+void SubUpgrade_SetReporterStart(std::function<void()> start) { s_reporterStart = std::move(start); }
 
 void SubUpgrade_WaitReporters() {
     std::unique_lock lock(s_reporterMutex);

@@ -30,6 +30,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -234,6 +235,10 @@ private:
 
 // Test only: waits until every reporter thread started so far has ended.
 void SubUpgrade_WaitReporters();
+// Test only: what SubUpgrade_TimeoutStart runs in place of starting the
+// thread, so a test can turn an UpgradeReporter in virtual time itself; an
+// empty function restores the thread. Set while no FTP order is handled.
+void SubUpgrade_SetReporterStart(std::function<void()> start);
 
 // Rewrites a spooled multipart/form-data upload in place so that it holds
 // only the uploaded file's bytes. 0; 4 a null name, 7 the file cannot be
