@@ -321,7 +321,7 @@ TEST_F(UpgradeTest, AnUnreadableVersionFileCountsAsVersionZero) {
         std::function<void()> arrange;
         const char* logged;
     };
-    const SimUpgradeImage image = test::InstallableImage("V1.5.0");
+    const SimUpgradeImage image = test::InstallableImage("V1.5.3");
     const ImageHeader_t header = ImageHeader_Parse(
         std::span<const U8, kImageHeaderSize>(sim::SimUpgradeImage_Build(image).data(), kImageHeaderSize));
     for (const Case& c : {Case{"missing", [&] { std::filesystem::remove(env.Path(kVersionFile)); },
@@ -339,7 +339,7 @@ TEST_F(UpgradeTest, AnUnreadableVersionFileCountsAsVersionZero) {
         EXPECT_THAT(card.trace->Take(), ::testing::Contains("mount -t jffs2 /dev/mtdblock6 /tmp/jffs2"));
     }
     // A file with the image's version: nothing to recover.
-    card.Put(kVersionFile, Bytes(VersionText(1, 5, 0)));
+    card.Put(kVersionFile, Bytes(VersionText(1, 5, 3)));
     upgrade_CheckSoftVersionModify(&header);
     EXPECT_THAT(env.TakeConsole(), HasSubstr("SoftVersion has been changed successfully after upgrade"));
     EXPECT_THAT(card.trace->Take(), IsEmpty());
@@ -451,7 +451,7 @@ TEST(TarListing, ArchivesThatCannotBeReadWholeAreRefused) {
         std::function<void(std::vector<U8>&)> damage;
     };
     for (const Case& c : {Case{"checksum", [](std::vector<U8>& a) { a[0] ^= 1; }},
-                          Case{"data past the end", [](std::vector<U8>& a) { a.resize(512 + 600); }},
+                          Case{"data past the end", [](std::vector<U8>& a) { a.resize(512 + 599); }},
                           Case{"a cut header", [](std::vector<U8>& a) { a.resize(300); }},
                           Case{"size not octal",
                                [](std::vector<U8>& a) {

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "chassis/upgrade.h"
 #include "core/clock.h"
 #include "core/command_runner.h"
+#include "core/common_fun.h"
 #include "core/err.h"
 #include "platform/resource.h"
 #include "sim/ftp_service.h"
@@ -289,7 +291,7 @@ TEST_F(UpgradeDeliveryTest, AnImageFromChassisSendIsInstalledEvenAfterAnEarlierT
     server.reset();  // the install runs after the last packet's reply
 
     EXPECT_EQ(0, run.status) << run.output;
-    EXPECT_TRUE(test::Has(run, "packet 2/2")) << run.output;
+    EXPECT_TRUE(test::Has(run, "packet 3/3")) << run.output;
     EXPECT_EQ(kUpgradeSuccessStep, UpgradeProFlag_Get().u8CurUpgradeProFlag);
     U32 version = 0;
     ASSERT_EQ(1u, Resource_GetSoftVersion(&version));
