@@ -9,6 +9,7 @@
 
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/types.h"
@@ -18,6 +19,14 @@ namespace hx::sim {
 enum class SimTarKind { File, Folder, SymbolicLink, HardLink };
 
 struct SimTarMember {
+    SimTarMember(std::string memberName, std::vector<U8> memberContent = {}, U32 memberMode = 0644,
+                 SimTarKind memberKind = SimTarKind::File, std::string memberLinkTarget = {})
+        : name(std::move(memberName)),
+          content(std::move(memberContent)),
+          mode(memberMode),
+          kind(memberKind),
+          linkTarget(std::move(memberLinkTarget)) {}
+
     std::string name;  // written as given ("../x", "/abs" too)
     std::vector<U8> content;
     U32 mode = 0644;

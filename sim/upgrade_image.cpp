@@ -19,9 +19,10 @@ std::vector<U8> SimUpgradeImage_Build(const SimUpgradeImage& image) {
     std::copy_n(image.softwareVersion.begin(), versionBytes, header.ucSoftwareVersion.begin());
     header.SoftwareLength = static_cast<U32>(versionBytes);
     const ImageHeaderBytes headerBytes = ImageHeader_Serialize(header);
-    std::vector<U8> file(headerBytes.begin(), headerBytes.end());
     const std::size_t kept = payload.size() - std::min(image.missingBytes, payload.size());
-    file.insert(file.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kept));
+    std::vector<U8> file(kImageHeaderSize + kept);
+    std::copy(headerBytes.begin(), headerBytes.end(), file.begin());
+    std::copy_n(payload.begin(), kept, file.begin() + static_cast<std::ptrdiff_t>(kImageHeaderSize));
     return file;
 }
 
