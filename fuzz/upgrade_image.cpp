@@ -32,6 +32,7 @@
 #include "core/err.h"
 #include "core/run_profile.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/fuzz_model.h"
 #include "platform/resource.h"
 #include "support/model_builder.h"
 
@@ -97,8 +98,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     clock.SetAutoAdvance(true);
     hx::SetClock(&clock);
     hx::fuzz::UseTemporaryDataRoot();
-    // Empty shared models: each check saves a snapshot of them.
-    static hx::test::ScopedSharedModels models;
+    // Small empty shared models: each check saves a snapshot of them.
+    static hx::test::ScopedSharedModels models(hx::fuzz::kSmallModelPools);
     hx::Status_Init();
     hx::Resource_getSelfHandle()->u8BoardType = hx::kQamBoardType;
     std::filesystem::create_directories(hx::ResolvePath("/var/volatile"));
