@@ -13,6 +13,7 @@
 #include "core/run_profile.h"
 #include "platform/network.h"
 #include "platform/resource.h"
+#include "sim/tar_writer.h"
 #include "snmp/qam_mib_text.h"
 
 extern "C" const char sim_webserver_conf[];
@@ -39,21 +40,8 @@ constexpr std::string_view kPlaceholderPage =
     "</body>\n"
     "</html>\n";
 
-constexpr std::size_t kTarBlock = 512;
 // The chassis model that the card's upgrade files and version file name.
 constexpr int kMachineType = 26;
-
-// A ustar number field: octal digits, zero-padded, NUL-terminated.
-void PutOctal(std::vector<U8>& header, std::size_t offset, std::size_t width, std::uint64_t value) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(value));
-    std::copy_n(digits, width - 1, header.begin() + static_cast<std::ptrdiff_t>(offset));
-    header[offset + width - 1] = 0;
-}
-
-void PutText(std::vector<U8>& header, std::size_t offset, std::string_view text) {
-    std::copy(text.begin(), text.end(), header.begin() + static_cast<std::ptrdiff_t>(offset));
-}
 
 std::vector<U8> Iperf3Script() {
     const std::string script = "#!/bin/sh\necho \"" + std::string(kSimIperf3Line) + "\"\nexit 0\n";
@@ -97,31 +85,8 @@ bool SeedFile(const char* logicalPath, const std::vector<U8>& content) {
 }  // namespace
 
 std::vector<U8> SimBoardImage_TarOneFile(std::string_view name, U32 mode, std::span<const U8> content) {
-    std::vector<U8> header(kTarBlock, 0);
-    PutText(header, 0, name.substr(0, 99));
-    PutOctal(header, 100, 8, mode & 07777);
-    PutOctal(header, 108, 8, 0);  // uid
-    PutOctal(header, 116, 8, 0);  // gid
-    PutOctal(header, 124, 12, content.size());
-    PutOctal(header, 136, 12, 0);  // modification time: the epoch, so every build is alike
-    header[156] = '0';             // regular file
-    PutText(header, 257, std::string_view("ustar\0", 6));
-    PutText(header, 263, "00");
-    // The checksum is taken with its own field read as spaces.
-    std::fill_n(header.begin() + 148, 8, ' ');
-    unsigned sum = 0;
-    for (U8 byte : header) {
-        sum += byte;
-    }
-    PutOctal(header, 148, 7, sum);
-    header[155] = ' ';
-
-    // Header, content padded to whole blocks, then two empty blocks that end the archive.
-    const std::size_t contentBlocks = (content.size() + kTarBlock - 1) / kTarBlock;
-    std::vector<U8> archive((1 + contentBlocks + 2) * kTarBlock, 0);
-    std::copy(header.begin(), header.end(), archive.begin());
-    std::copy(content.begin(), content.end(), archive.begin() + kTarBlock);
-    return archive;
+    const sim::SimTarMember member{std::string(name), std::vector<U8>(content.begin(), content.end()), mode};
+    return sim::SimTar_Write(std::span(&member, 1));
 }
 
 bool SimBoardImage_Seed() {

@@ -122,6 +122,7 @@ void HandleUpgradePacket(S32 fd, const ST_VK_IPCOMM& packet) {
     const U32 count = packet.u32SumTansNum;
     if (packet.u32CurTansNum == 0) {
         HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_SYS, "##### Receive upgrade total packet %u\n", count);
+        upgrade_BeginDelivery();
         DiscardImage();
         state.received = 0;
         state.expectedIndex = 0;
@@ -186,7 +187,8 @@ void HandleFtpUpgrade(S32 fd, const ST_VK_IPCOMM& packet) {
     upgrade_FTPUpgradeMode();
     SubUpgrade_TimeoutStart();
     const TResource_TS* self = Resource_GetHandle(Status_GetSlotID());
-    const bool skip = UpgradeProFlag.u8CurUpgradeProFlag == upgrade_fail && self != nullptr && self->u8FTPUpgrade > 1;
+    const bool skip =
+        UpgradeProFlag_Get().u8CurUpgradeProFlag == upgrade_fail && self != nullptr && self->u8FTPUpgrade > 1;
     if (!skip) {
         UpgradeSystem(kUpgradeFile);
     }

@@ -48,7 +48,7 @@ void SendWithRepeats(U32 address, U32 command, const U8* data, U32 length, const
         if (sends >= kAnnounceSends) {
             HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "%s:0x%x Fail\n\n", failText, address);
             if (command == IPCOMM_SEND_PROCESS_UPGRADE) {
-                UpgradeProFlag.u8CommStatusFlag = 0;
+                UpgradeProFlag_SetCommStatus(0);
             }
             UartComm_SendErrorCodeToBB(static_cast<U32>(result));
             return;
@@ -203,15 +203,17 @@ U32 IPComm_SendEITInfo() {
     return static_cast<U32>(result);
 }
 
-U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag) {
-    if (OldFlag == nullptr || *OldFlag == UpgradeProFlag.u8CurUpgradeProFlag) {
+U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag) { return IPComm_SendUpProFlagToBackBoard(OldFlag, UpgradeProFlag_Get()); }
+
+U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag, const st_VK_UPGRADE& record) {
+    if (OldFlag == nullptr || *OldFlag == record.u8CurUpgradeProFlag) {
         return VK_SUCCESS;
     }
-    *OldFlag = UpgradeProFlag.u8CurUpgradeProFlag;
+    *OldFlag = record.u8CurUpgradeProFlag;
     const U32 address = Resource_getBoardIPAddress(kBackBoardSlot);
     HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Start Send PROCESS UPGRADE To BackBoard:0x%x\n", address);
-    const auto record = Upgrade_Serialize(UpgradeProFlag);
-    SendWithRepeats(address, IPCOMM_SEND_PROCESS_UPGRADE, record.data(), kUpgradeRecordSize,
+    const auto bytes = Upgrade_Serialize(record);
+    SendWithRepeats(address, IPCOMM_SEND_PROCESS_UPGRADE, bytes.data(), kUpgradeRecordSize,
                     "Send PROCESS UPGRADE To BackBoard");
     return VK_SUCCESS;
 }

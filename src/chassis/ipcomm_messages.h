@@ -13,6 +13,7 @@
 // preparation, reboot) go through the command runner.
 #pragma once
 
+#include "chassis/upgrade.h"
 #include "core/types.h"
 
 namespace hx {
@@ -29,9 +30,11 @@ U32 IPComm_SendResourceToBb();
 U32 IPComm_SendEITInfo();
 // The progress record (3847) when its step differs from *OldFlag, which then
 // takes it; repeats as the resource record, and a report that cannot be
-// delivered clears u8CommStatusFlag. Always 0. For the firmware upgrade (not
-// built yet).
+// delivered clears u8CommStatusFlag. Always 0. The first form sends a copy of
+// the current record, the second the copy given (the progress reporter sends
+// the copies kept at each step change).
 U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag);
+U32 IPComm_SendUpProFlagToBackBoard(U8* OldFlag, const st_VK_UPGRADE& record);
 // The network settings of a 514 message (back board, own address, netmask,
 // gateway, little-endian U32 each). Only from slot 16 and only settings that
 // pass IPconfig_IsValidSettings; else 1 and nothing changes. The settings are

@@ -25,7 +25,7 @@ namespace hx {
 namespace {
 
 // Tools whose only effect is on files: they run for real, inside the data root.
-const std::set<std::string> kFileTools = {"tar", "cp", "mv", "rm", "mkdir", "ln", "chmod", "touch"};
+const std::set<std::string> kFileTools = {"tar", "cp", "mv", "rm", "rmdir", "mkdir", "ln", "chmod", "touch", "ls"};
 
 std::mutex g_mutex;
 std::vector<std::string> g_recorded;

@@ -8,10 +8,10 @@
 //     in order, in memory and appended to "sim/commands.log" under the data
 //     root, and are not run (a simulated peer that performs one, as the back
 //     board's FTP service does, records it too: Command_Record);
-//   - file tools (tar, cp, mv, rm, mkdir, ln, chmod, touch) run for real, with
-//     every absolute path argument resolved under the data root, relative
-//     ones taken in the working directory, and any path that would leave the
-//     data root refused;
+//   - file tools (tar, cp, mv, rm, rmdir, mkdir, ln, chmod, touch, ls) run for
+//     real, with every absolute path argument resolved under the data root,
+//     relative ones taken in the working directory, and any path that would
+//     leave the data root refused;
 //   - a simulated device may claim a command (for example the GPIO model takes
 //     "echo N > /sys/class/gpio/export") through SetSimHandler;
 //   - anything else is recorded and not run.

@@ -2,12 +2,7 @@
 // simulated chassis (which records what arrived and answers as told) and
 // against the card's own inter-board server in this test process.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -28,63 +23,21 @@
 #include "support/param_files.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
+#include "support/tool_run.h"
 #include "web/user_authority.h"
 #include "web/user_authority_fixture.h"
-
-extern char** environ;
 
 namespace hx {
 namespace {
 
 constexpr U32 kBoard = 5;  // the simulated board the sends go to
 
-struct ToolRun {
-    std::string output;  // standard output and error, interleaved
-    int status = -1;     // exit status, -1 when it did not exit normally
-};
+using test::Has;
+using test::ToolRun;
 
-// Runs chassis-send with `arguments` (no shell between: JSON texts and spaces
-// arrive as given).
 ToolRun RunChassisSend(const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {HX_CHASSIS_SEND_BINARY};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    ToolRun run;
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe";
-        return run;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    pid_t child = -1;
-    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        close(pipeFds[0]);
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return run;
-    }
-    std::array<char, 4096> chunk{};
-    for (ssize_t got; (got = read(pipeFds[0], chunk.data(), chunk.size())) > 0;) {
-        run.output.append(chunk.data(), static_cast<std::size_t>(got));
-    }
-    close(pipeFds[0]);
-    int raw = 0;
-    waitpid(child, &raw, 0);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return test::RunTool(HX_CHASSIS_SEND_BINARY, arguments);
 }
-
-bool Has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
 
 // ---- against a board of the simulated chassis --------------------------------
 

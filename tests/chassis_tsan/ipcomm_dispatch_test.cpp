@@ -133,10 +133,11 @@ protected:
         IPComm_ResetTmpData();
         IPComm_ResetUpgradeTransfer();
         IPComm_SetDispatchHooks({RecordConstruct, RecordImage, RecordInstall});
-        UpgradeProFlag = st_VK_UPGRADE{};
+        UpgradeProFlag_Set(st_VK_UPGRADE{});
     }
 
     void TearDown() override {
+        SubUpgrade_WaitReporters();
         IPComm_SetDispatchHooks({});
         peers.chassis().SetPrinter({});
         Log_SetConsoleSink({});
@@ -144,7 +145,7 @@ protected:
         IPComm_ResetUpgradeTransfer();
         g_DelDestChannelNum.store(0);
         g_isFtpUpgrading = 0;
-        UpgradeProFlag = st_VK_UPGRADE{};
+        UpgradeProFlag_Set(st_VK_UPGRADE{});
         ChassisInfo_Reset();
         Resource_Reset();
         g_test = nullptr;
@@ -377,11 +378,14 @@ TEST_F(DispatchTest, EveryCommandCodeGetsItsReplyAndAction) {
           {"##### Receive upgrade file finish", true},
           {"image 3 bytes", true},
           {"install /var/volatile/upgradefile", true}}},
+        // The back board's FTP folder holds no image: the fetch fails, and the
+        // progress reporter reports that and ends.
         {IPCOMM_FTP_UPGRADE, {0x00, 0x10, 0x00, 0x00}, kSuccess,
          {{"Upgrade file size: 1048576", false},
-          {"upgrade_FTPUpgradeMode", true},
-          {"SubUpgrade_TimeoutStart", true},
-          {"install /var/volatile/upgradefile", true}}},
+          {"Upgrade file error,redownload!!", true},
+          {"SubUpgrade timeout process create successfully!", true},
+          {"install /var/volatile/upgradefile", true}},
+         kBackBoard, {}, {}, {}, [] { SubUpgrade_WaitReporters(); }},
         {IPCOMM_SEND_IPERF3_TO_SUBB, Text("iperf3 -c 127.0.0.1"), kSuccess,
          {{"start to test the network quality", false}, {"cmd: /tmp/iperf3/iperf3 -c 127.0.0.1 -R", false},
           {"cmd: /tmp/iperf3/iperf3 -c 127.0.0.1 -u", false}}},
@@ -659,28 +663,44 @@ TEST_F(UpgradeTransferTest, AnImageThatCannotBeWrittenIsNotInstalled) {
 // FTP upgrade, reboot, network test, user rights.
 
 TEST_F(DispatchTest, FtpUpgradeInstallsUnlessTheFetchFailedForAnFtpBoard) {
+    // The reporter thread sleeps on the clock until the test lets it go.
+    env.clock().SetAutoAdvance(false);
     struct Case {
-        U8 progress;
+        bool imageOnServer;
         U8 ftpUpgrade;
         bool installed;
     };
-    for (const Case& c : {Case{0, 0, true}, Case{upgrade_fail, 1, true}, Case{upgrade_fail, 2, false},
-                          Case{upgrade_doing, 2, true}}) {
-        SCOPED_TRACE(::testing::Message() << "progress " << int(c.progress) << ", ftp byte " << int(c.ftpUpgrade));
-        UpgradeProFlag.u8CurUpgradeProFlag = c.progress;
+    for (const Case& c : {Case{false, 0, true}, Case{false, 1, true}, Case{false, 2, false}, Case{true, 2, true}}) {
+        SCOPED_TRACE(::testing::Message() << "image " << c.imageOnServer << ", ftp byte " << int(c.ftpUpgrade));
+        std::filesystem::create_directories(env.Path("/sim/ftp"));
+        std::filesystem::remove(env.Path("/sim/ftp/upgradefile"));
+        if (c.imageOnServer) {
+            env.WriteText("/sim/ftp/upgradefile", "image");
+        }
         Resource_getSelfHandle()->u8FTPUpgrade = c.ftpUpgrade;
-        g_isFtpUpgrading = 1;
         installs = 0;
         const Outcome outcome = Dispatch(Packet(IPCOMM_FTP_UPGRADE, {0x00, 0x10, 0x00, 0x00}));
         EXPECT_EQ(IPCOMM_SUCCESS_CMD, outcome.reply);
         ExpectSequence(outcome, {{"Upgrade file size: 1048576", false},
-                                 {"upgrade_FTPUpgradeMode", true},
-                                 {"SubUpgrade_TimeoutStart", true}});
+                                 {c.imageOnServer ? "Ftpget upgrade file finish" : "Upgrade file error,redownload!!",
+                                  true},
+                                 {"SubUpgrade timeout process create successfully!", true}});
         EXPECT_EQ(c.installed ? 1 : 0, installs);
         EXPECT_EQ(0, g_isFtpUpgrading.load());
+        // A failed fetch ends the reporter at once. Else the recorder installed
+        // nothing: the test ends the upgrade for the reporter, which waits
+        // for its next second.
+        if (c.imageOnServer) {
+            env.clock().WaitForSleepers(1);
+            UpgradeProFlag_SetStep(kUpgradeSuccessStep);
+            env.clock().Advance(1'000'000);
+        }
+        SubUpgrade_WaitReporters();
     }
     // A short size field is read as far as it goes.
+    std::filesystem::remove(env.Path("/sim/ftp/upgradefile"));
     EXPECT_TRUE(Dispatch(Packet(IPCOMM_FTP_UPGRADE, {0x01})).Has("Upgrade file size: 16777216"));
+    SubUpgrade_WaitReporters();
 }
 
 TEST_F(DispatchTest, RebootOrderRepliesWaitsFiveSecondsThenPreparesAndReboots) {

@@ -179,7 +179,7 @@ protected:
         peers_->chassis().SetPrinter([this](const std::string& line) { Note(line); });
         ASSERT_TRUE(serial_.Start(env_.Path(Profile().serialDevice)));
         ASSERT_EQ(UartComm_init(), 0u);
-        UpgradeProFlag = st_VK_UPGRADE{};
+        UpgradeProFlag_Set(st_VK_UPGRADE{});
         Command_ClearRecorded();
         env_.TakeConsole();
     }
@@ -189,7 +189,7 @@ protected:
         UartComm_Close();
         serial_.Stop();
         Resource_Reset();
-        UpgradeProFlag = st_VK_UPGRADE{};
+        UpgradeProFlag_Set(st_VK_UPGRADE{});
     }
 
     // Called by the simulated board's thread for every packet it reads.
@@ -592,9 +592,11 @@ TEST_F(EitListTest, AFailedEndCommandIsLoggedAndReturned) {
 // Upgrade progress
 
 TEST_F(MessagesTest, ProgressGoesOnlyWhenTheStepChanged) {
-    UpgradeProFlag.u8SlotID = kOwnSlot;
-    UpgradeProFlag.u8BoardType = 33;
-    UpgradeProFlag.u8CurUpgradeProFlag = upgrade_doing;
+    st_VK_UPGRADE record;
+    record.u8SlotID = kOwnSlot;
+    record.u8BoardType = 33;
+    record.u8CurUpgradeProFlag = upgrade_doing;
+    UpgradeProFlag_Set(record);
     U8 lastSent = upgrade_idle;
 
     EXPECT_EQ(IPComm_SendUpProFlagToBackBoard(&lastSent), 0u);
@@ -603,14 +605,14 @@ TEST_F(MessagesTest, ProgressGoesOnlyWhenTheStepChanged) {
 
     const auto sends = IPComm_TakeRecordedSends();
     ASSERT_THAT(SlotsAndCommands(sends), ElementsAre(std::pair<U32, U32>{16, 3847}));
-    EXPECT_THAT(sends[0].data, ElementsAreArray(Upgrade_Serialize(UpgradeProFlag)));
+    EXPECT_THAT(sends[0].data, ElementsAreArray(Upgrade_Serialize(record)));
     EXPECT_EQ(sends[0].data[14], upgrade_doing);
     EXPECT_THAT(env_.Console(), HasSubstr("Start Send PROCESS UPGRADE To BackBoard:0x7f000010"));
     EXPECT_EQ(AllExchanges(), 1u);
 }
 
 TEST_F(MessagesTest, ProgressThatCannotBeDeliveredClearsTheCommunicationFlag) {
-    UpgradeProFlag.u8CurUpgradeProFlag = upgrade_fail;
+    UpgradeProFlag_SetStep(upgrade_fail);
     U8 lastSent = upgrade_doing;
     IPComm_FailNextSends(VK_ERR_IPCOMM_TIME_OUT, kAnnounceSends);
 
@@ -619,7 +621,7 @@ TEST_F(MessagesTest, ProgressThatCannotBeDeliveredClearsTheCommunicationFlag) {
     EXPECT_EQ(lastSent, upgrade_fail);
     EXPECT_EQ(peers_->chassis().Exchanges(16), 3 * kAnnounceSends);
     EXPECT_EQ(SecondSleeps(), kAnnounceSends - 1);
-    EXPECT_EQ(UpgradeProFlag.u8CommStatusFlag, 0);
+    EXPECT_EQ(UpgradeProFlag_Get().u8CommStatusFlag, 0);
     EXPECT_THAT(env_.Console(), HasSubstr("Send PROCESS UPGRADE To BackBoard:0x7f000010 Fail"));
     EXPECT_THAT(serial_.acknowledgedErrorCodes(), ElementsAre(VK_ERR_IPCOMM_TIME_OUT));
     EXPECT_THAT(IPComm_TakeRecordedSends(), IsEmpty());
