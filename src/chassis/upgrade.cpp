@@ -211,6 +211,11 @@ bool WriteVersionFile(const char* logical, const ImageHeader_t& header) {
            File_WriteAtomic(ResolvePath(logical), std::span(reinterpret_cast<const U8*>(text.data()), text.size()));
 }
 
+// The check and the version verification are split into steps here; their
+// log lines still name the operation the board's logs have always named.
+constexpr const char* kCheckCaller = "upgrade_CheckUpgrade";
+constexpr const char* kModifyCaller = "upgrade_CheckSoftVersionModify";
+
 // The three numbers of the version file; a file that cannot be opened, read
 // or parsed, or a member it lacks, counts 0.
 SoftwareVersion ReadVersionFile() {
@@ -218,20 +223,20 @@ SoftwareVersion ReadVersionFile() {
     const std::string path = ResolvePath(kVersionFile);
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.valid()) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "open file: %s failed\n", kVersionFile);
+        HX_LOG_AS(kModifyCaller, LOG_LEVEL_ERROR, LOG_MODULE_SYS, "open file: %s failed\n", kVersionFile);
         return version;
     }
     std::vector<U8> text(kVersionFileReadLimit);
     const ssize_t got = read(file.get(), text.data(), text.size());
     if (got < 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "read error\n");
+        HX_LOG_AS(kModifyCaller, LOG_LEVEL_ERROR, LOG_MODULE_SYS, "read error\n");
         return version;
     }
     std::unique_ptr<cJSON, decltype(&cJSON_Delete)> root(
         cJSON_ParseWithLength(reinterpret_cast<const char*>(text.data()), static_cast<std::size_t>(got)),
         cJSON_Delete);
     if (!root) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Error: The %s is empty\n", kVersionFile);
+        HX_LOG_AS(kModifyCaller, LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Error: The %s is empty\n", kVersionFile);
         return version;
     }
     const auto member = [&](const char* name) -> std::int64_t {
@@ -243,11 +248,11 @@ SoftwareVersion ReadVersionFile() {
         return static_cast<std::int64_t>(item->valuedouble);
     };
     version.big = member("BigVerNum");
-    HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "BigVerNum = %d\n", static_cast<int>(version.big));
+    HX_LOG_AS(kModifyCaller, LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "BigVerNum = %d\n", static_cast<int>(version.big));
     version.mid = member("MidVerNum");
-    HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "MidVerNum = %d\n", static_cast<int>(version.mid));
+    HX_LOG_AS(kModifyCaller, LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "MidVerNum = %d\n", static_cast<int>(version.mid));
     version.min = member("MinVerNum");
-    HX_LOG(LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "MinVerNum = %d\n", static_cast<int>(version.min));
+    HX_LOG_AS(kModifyCaller, LOG_LEVEL_DEBUG, LOG_MODULE_SYS, "MinVerNum = %d\n", static_cast<int>(version.min));
     return version;
 }
 
@@ -291,74 +296,81 @@ U32 CheckImage(const char* name, int fd, ImageHeader_t* header) {
     ImageHeaderBytes headerBytes{};
     if (File_ReadUpTo(fd, headerBytes.data(), headerBytes.size()) != headerBytes.size()) {
         const int error = errno;
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] header can't be read error: %s(errno: %d)\n",
-               name, ErrorText(error).c_str(), error);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] header can't be read error: %s(errno: %d)\n",
+                  name, ErrorText(error).c_str(), error);
         return VK_ERR_UPGRADE_CHECK_HEADER;
     }
     *header = ImageHeader_Parse(headerBytes);
     if (header->SyncFlag != kUpgradeSyncFlag || header->BoardType != kUpgradeBoardType ||
         header->MachineType != kUpgradeMachineType) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] header info error!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] header info error!\n", name);
         return VK_ERR_UPGRADE_CHECK_HEADER;
     }
     // A part that cannot be packed into its byte would be compared, and
     // recorded, as another version than the image names.
     const SoftwareVersion version = Upgrade_ReadSoftwareVersion(*header);
     if (!Upgrade_VersionFits(version)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] software version out of range!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] software version out of range!\n", name);
         return VK_ERR_UPGRADE_CHECK_HEADER;
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] header info correct!\n", name);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] header info correct!\n", name);
     if (Upgrade_PackVersion(version) <= Rollback_Version) {
         TmpVersion = Rollback_Version;
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_SYS, "Upgrade file [%s] version lower than %d.%d.%d!\n", name,
-               static_cast<int>(Rollback_Version >> 16 & 0xFF), static_cast<int>(Rollback_Version >> 8 & 0xFF),
-               static_cast<int>(Rollback_Version & 0xFF));
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_SYS,
+                  "Upgrade file [%s] version lower than %d.%d.%d!\n", name,
+                  static_cast<int>(Rollback_Version >> 16 & 0xFF), static_cast<int>(Rollback_Version >> 8 & 0xFF),
+                  static_cast<int>(Rollback_Version & 0xFF));
         return VK_ERR_UPGRADE_TO_LOW_VERSION;
     }
 
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] len: %u !\n", name, header->DataLength);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE,
+              "Upgrade file [%s] len: %u !\n", name, header->DataLength);
     ReachStage(kUpgradeHeaderStep + 1);
     // The length is compared with what the file holds before anything is
     // allocated for it: a header may claim up to 4 GiB.
     struct stat status {};
     if (fstat(fd, &status) != 0 || static_cast<std::uint64_t>(status.st_size) < kImageHeaderSize ||
         static_cast<std::uint64_t>(status.st_size) - kImageHeaderSize < header->DataLength) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] valid data can't be read!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] valid data can't be read!\n", name);
         return VK_ERR_FILE_CAN_NOT_READE;
     }
     std::vector<U8> payload;
     try {
         payload.resize(header->DataLength);
     } catch (const std::bad_alloc&) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] malloc error!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] malloc error!\n", name);
         return VK_ERR_MALLOC_FALIURE;
     }
     if (File_ReadUpTo(fd, payload.data(), payload.size()) != payload.size()) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] valid data can't be read!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] valid data can't be read!\n", name);
         return VK_ERR_FILE_CAN_NOT_READE;
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] valid data have been read succefully!\n", name);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE,
+              "Upgrade file [%s] valid data have been read succefully!\n", name);
 
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file CRC value: 0x%x!\n", header->DataCRC32);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file CRC value: 0x%x!\n", header->DataCRC32);
     const U32 crc = Common_CRC(payload, kCrcInitMpeg2);
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file CRC ret: 0x%x!\n", crc);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file CRC ret: 0x%x!\n", crc);
     ReachStage(kUpgradeHeaderStep + 2);
 
     const std::string path = ResolvePath(name);
     FileDescriptor rewrite(open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
     if (!rewrite.valid()) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] re-open fail!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] re-open fail!\n", name);
         return VK_ERR_FILE_NOT_EXISTING;
     }
     if (crc != header->DataCRC32) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] CRC failure!\n", name);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] CRC failure!\n", name);
         return VK_ERR_CRC;
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] CRC successfully!\n", name);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] CRC successfully!\n", name);
     if (const std::optional<std::string> refusal = PayloadRefusal(payload)) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] payload refused: %s!\n", name,
-               refusal->c_str());
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] payload refused: %s!\n", name,
+                  refusal->c_str());
         return VK_ERR_TAR_UPGRADE_FILE_ERROR;
     }
     std::size_t written = 0;
@@ -368,12 +380,14 @@ U32 CheckImage(const char* name, int fd, ImageHeader_t* header) {
             continue;
         }
         if (put <= 0) {
-            HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] valid data can't be write!\n", name);
+            HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                      "Upgrade file [%s] valid data can't be write!\n", name);
             return VK_ERR_FILE_CAN_NOT_READE;
         }
         written += static_cast<std::size_t>(put);
     }
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "Upgrade file [%s] valid data can been write successfully!\n", name);
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE,
+              "Upgrade file [%s] valid data can been write successfully!\n", name);
     return VK_SUCCESS;
 }
 
@@ -383,12 +397,13 @@ U32 OpenAndCheckImage(const char* name, ImageHeader_t* header) {
     FileDescriptor image(open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (!image.valid()) {
         const int error = errno;
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] open  error: %s(errno: %d)\n", name,
-               ErrorText(error).c_str(), error);
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] open  error: %s(errno: %d)\n", name,
+                  ErrorText(error).c_str(), error);
         return VK_ERR_FILE_CAN_NOT_READE;
     }
     if (Resource_GetHandle(Status_GetSlotID()) == nullptr) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Slot-%u is invalid\n", Status_GetSlotID());
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Slot-%u is invalid\n", Status_GetSlotID());
         return VK_ERR_FILE_CAN_NOT_READE;
     }
     ReachStage(kUpgradeHeaderStep);
@@ -400,13 +415,13 @@ U32 Install(const char* name, const ImageHeader_t& header) {
     g_isSendTimeOut = 0;
     TheClock().SleepMicros(3 * kSecond);
     if (g_isUpgardeTimeOut.load() != 0) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Get upgrade file time out,upgrade faile\n");
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Get upgrade file time out,upgrade faile\n");
         return VK_ERR_FTP_UPGRADE_TIME_OUT;
     }
     Run({"mkdir", kExtractFolder});
     Run({"ln", "-s", kExtractFolder, kExtractLink});
     const Command tar{{"tar", "xvf", name, "-C", std::string(kExtractLink) + "/"}, std::nullopt};
-    HX_LOG(LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "tar commdand:[%s]!\n", Command_Text(tar).c_str());
+    HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE, "tar commdand:[%s]!\n", Command_Text(tar).c_str());
     Command_Run(tar);
     Command_Run(tar);
     ReachStage(kUpgradeHeaderStep + 3);
