@@ -602,7 +602,13 @@ U32 upgrade_RecieveFile(const U8* pu8Buffer, U32 u32Length) {
     return VK_SUCCESS;
 }
 
-void upgrade_BeginDelivery() { g_isUpgardeTimeOut = 0; }
+void upgrade_BeginDelivery() {
+    g_isUpgardeTimeOut = 0;
+    // Steps an earlier, unreported upgrade (an image in packets) went
+    // through are not this delivery's: its reporter must not send them.
+    std::lock_guard lock(s_upgradeRecordMutex);
+    s_stepChanges.clear();
+}
 
 U32 upgrade_UpgradeSystem(const char* pcFileName) {
     if (pcFileName == nullptr) {

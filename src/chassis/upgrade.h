@@ -180,7 +180,7 @@ void FTP_UpgradeProfileInit();
 // data; 6 when the file cannot be written.
 U32 upgrade_RecieveFile(const U8* pu8Buffer, U32 u32Length);
 // A delivery (3841 packet 0, an FTP order) begins: a time-out of an earlier
-// upgrade no longer counts.
+// upgrade no longer counts, nor do the step changes it left unreported.
 void upgrade_BeginDelivery();
 // Checks and installs the image; the result of the check, also kept in the
 // progress record (step 10 on success, 2 with the code on failure). The image

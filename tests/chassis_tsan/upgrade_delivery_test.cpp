@@ -194,6 +194,18 @@ TEST_F(UpgradeDeliveryTest, AnFtpUpgradeReportsEachStepOnceAndInstalls) {
     EXPECT_THAT(Command_Recorded(), ::testing::Contains("ftpget 127.0.0.16 upgradefile"));
 }
 
+// An image in packets changes the progress without reporting it; the next
+// FTP upgrade must not report those steps as its own.
+TEST_F(UpgradeDeliveryTest, AnFtpUpgradeAfterAnUnreportedOneReportsOnlyItsOwnSteps) {
+    PutImage(kImage, "V1.6.0");
+    ASSERT_EQ(VK_SUCCESS, upgrade_UpgradeSystem(kImage.c_str()));
+    EXPECT_THAT(Reports(), IsEmpty());
+
+    PutImage(kFtpImage, "V1.6.1");
+    FtpOrder();
+    EXPECT_THAT(Steps(Reports()), ElementsAre(3, 4, 5, 6, 7, 8, 9, 10));
+}
+
 TEST_F(UpgradeDeliveryTest, SevenFailedFetchesFailTheUpgradeAndNoStaleImageIsInstalled) {
     card.env.FailOnUnexpectedErrors({"open  error: No such file or directory", " u32TmpVersion: 0x", " ret: 7!"});
     // An image an earlier delivery left behind, which would pass every check.
