@@ -45,6 +45,13 @@ struct HttpServerOptions {
     bool dispatch = false;
 };
 
+// The defaults with requests let through to the web application.
+inline HttpServerOptions DispatchingOptions() {
+    HttpServerOptions options;
+    options.dispatch = true;
+    return options;
+}
+
 // The configuration file the server thread reads: the listener on
 // 127.0.0.1:`port`, the error log in the data root, the mime types of the
 // shipped file, then `options.extra`. Also the modules, installed into the

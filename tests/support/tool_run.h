@@ -1,5 +1,6 @@
-// Runs one of the project's command-line tools as a process (no shell in
-// between: arguments arrive as given) and keeps what it printed.
+// Runs a command-line tool (one of the project's, or curl, tar, ... found on
+// PATH) as a process, with no shell in between: arguments arrive as given.
+// What it printed is kept.
 #pragma once
 
 #include <string>
@@ -9,10 +10,13 @@ namespace hx::test {
 
 struct ToolRun {
     std::string output;  // standard output and error, interleaved
-    int status = -1;     // exit status, -1 when it did not exit normally
+    int status = -1;     // exit status, -1 when it did not exit by itself
 };
 
-// `binary` with `arguments`; a start that fails is a test failure.
+// `argv[0]` (a path, or a tool on PATH) with the rest as its arguments; one
+// that cannot be started, or runs past a minute, is a test failure.
+ToolRun RunTool(const std::vector<std::string>& argv);
+// The same with the program and its arguments apart.
 ToolRun RunTool(const std::string& binary, const std::vector<std::string>& arguments);
 
 inline bool Has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }

@@ -35,6 +35,7 @@
 #include "support/program_run.h"
 #include "support/sim_160t.h"
 #include "support/test_env.h"
+#include "support/tool_run.h"
 #include "web/user_authority.h"
 #include "web/web_accessors.h"
 
@@ -43,7 +44,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-constexpr std::chrono::seconds kToolLimit{60};
 constexpr U32 kOwnSlot = 3;  // the rights message names rights 768-1023
 
 struct Json {
@@ -59,19 +59,8 @@ struct Reply {
     std::string body;
 };
 
-struct ToolRun {
-    int status = -1;
-    std::string output;
-};
-
-ToolRun RunTool(const std::vector<std::string>& argv) {
-    test::ChildProgram program;
-    if (!program.Start(argv)) {
-        return {-1, program.Output()};
-    }
-    const int status = program.WaitForExit(kToolLimit);
-    return {status, program.Output()};
-}
+using test::RunTool;
+using test::ToolRun;
 
 // The pairs whose value differs between two tables, in table order: what
 // one apply must send.
@@ -177,11 +166,7 @@ protected:
 
     test::TestEnvironment env;
     std::optional<test::Sim160TBoard> board;
-    test::HttpTestServer server{env, [] {
-                                    test::HttpServerOptions options;
-                                    options.dispatch = true;
-                                    return options;
-                                }()};
+    test::HttpTestServer server{env, test::DispatchingOptions()};
 };
 
 // ---- the gets -------------------------------------------------------------------

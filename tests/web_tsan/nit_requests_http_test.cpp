@@ -98,11 +98,7 @@ protected:
     test::TestEnvironment env;
     test::SimBoard board;
     test::ScopedSharedModels models;
-    test::HttpTestServer server{env, [] {
-                                    test::HttpServerOptions options;
-                                    options.dispatch = true;
-                                    return options;
-                                }()};
+    test::HttpTestServer server{env, test::DispatchingOptions()};
     SIPacketSenderState sender_;
     U32 tick_ = 0;
 };

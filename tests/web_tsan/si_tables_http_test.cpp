@@ -32,6 +32,7 @@
 #include "support/psi_decoder.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
+#include "support/tool_run.h"
 #include "web/user_authority.h"
 #include "web/web_model.h"
 #include "web/si_table_file.h"
@@ -43,21 +44,9 @@ namespace {
 using test::Descriptor;
 using test::NitEntrySpec;
 
-constexpr std::chrono::seconds kToolLimit{60};
 
-struct ToolRun {
-    int status = -1;
-    std::string output;
-};
-
-ToolRun RunTool(const std::vector<std::string>& argv) {
-    test::ChildProgram program;
-    if (!program.Start(argv)) {
-        return {-1, program.Output()};
-    }
-    const int status = program.WaitForExit(kToolLimit);
-    return {status, program.Output()};
-}
+using test::RunTool;
+using test::ToolRun;
 
 int Code(const std::string& reply) {
     cJSON* tree = cJSON_Parse(reply.c_str());
@@ -175,11 +164,7 @@ protected:
     test::TestEnvironment env;
     test::SimBoard board;
     test::ScopedSharedModels models;
-    test::HttpTestServer server{env, [] {
-                                    test::HttpServerOptions options;
-                                    options.dispatch = true;
-                                    return options;
-                                }()};
+    test::HttpTestServer server{env, test::DispatchingOptions()};
     SIPacketSenderState sender_;
     std::unique_ptr<test::PsiDecoder> decoder_;
     U32 tick_ = 0;

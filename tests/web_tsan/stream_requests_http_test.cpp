@@ -179,11 +179,7 @@ protected:
     SimChassis chassis;
     SimChassisPlan plan;
     std::optional<test::CardServer> card;
-    test::HttpTestServer server{env, [] {
-                                    test::HttpServerOptions options;
-                                    options.dispatch = true;
-                                    return options;
-                                }()};
+    test::HttpTestServer server{env, test::DispatchingOptions()};
     std::size_t sleepsBefore = 0;
 };
 

@@ -38,6 +38,7 @@
 #include "support/qam_live.h"
 #include "support/sim_160t.h"
 #include "support/test_env.h"
+#include "support/tool_run.h"
 #include "web/user_authority.h"
 
 namespace hx {
@@ -49,22 +50,10 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-constexpr std::chrono::seconds kToolLimit{60};
 constexpr U32 kOwnSlot = 3;  // user-interface slot 3 in chassis type 0: the MIB file of slot 4
 
-struct ToolRun {
-    int status = -1;
-    std::string output;
-};
-
-ToolRun RunTool(const std::vector<std::string>& argv) {
-    test::ChildProgram program;
-    if (!program.Start(argv)) {
-        return {-1, program.Output()};
-    }
-    const int status = program.WaitForExit(kToolLimit);
-    return {status, program.Output()};
-}
+using test::RunTool;
+using test::ToolRun;
 
 struct Json {
     cJSON* tree = nullptr;
@@ -198,7 +187,7 @@ protected:
 
     test::TestEnvironment env;
     std::optional<test::Sim160TBoard> board;
-    test::HttpTestServer server{env, {.dispatch = true}};
+    test::HttpTestServer server{env, test::DispatchingOptions()};
 };
 
 // ---- log and MIB archives ---------------------------------------------------------------

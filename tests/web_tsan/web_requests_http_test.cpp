@@ -74,7 +74,7 @@ protected:
 };
 
 TEST_F(WebRequestsHttp, PostsReachTheirRowsByPathAndUnknownNamesGet404) {
-    test::HttpTestServer server(env_, {.dispatch = true});
+    test::HttpTestServer server(env_, test::DispatchingOptions());
     ASSERT_TRUE(server.Start()) << server.ErrorLog();
     const std::string upload(3000, 'u');
     const struct {
