@@ -47,21 +47,6 @@ const std::vector<oid> kBoardSubtree = {1, 3, 6, 1, 4, 1, 53117, 8};
 const std::vector<oid> kMib2Subtree = {1, 3, 6, 1, 2, 1};
 constexpr long kBulkRepetitions = 10;
 
-U16 FreeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    U16 port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream text;
@@ -75,7 +60,7 @@ class CardAgent {
 public:
     CardAgent() {
         WriteConfiguration();
-        port_ = FreeUdpPort();
+        port_ = SimChassis_FreeUdpLoopbackPort();
         const std::string root = Profile().dataRoot.string();
         const std::string output = ResolvePath("/card-output.txt");
         std::vector<std::string> argv = {HX_QAM_BINARY,

@@ -174,5 +174,7 @@ private:
 // returns (another process may take it before it is bound: hold it with
 // SimPortHold where that matters). 0 when none could be had.
 U16 SimChassis_FreeLoopbackPort();
+// The same for a UDP port (the card's SNMP agent); nothing holds it.
+U16 SimChassis_FreeUdpLoopbackPort();
 
 }  // namespace hx

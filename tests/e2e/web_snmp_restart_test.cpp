@@ -55,25 +55,6 @@ constexpr const char* kRfLevelOid = ".1.3.6.1.4.1.53117.8.2.1.0";
 constexpr U16 kRenamedService = 102;  // "HX Sport"
 constexpr const char* kNewName = "HX Sport Extra";
 
-// A UDP port of 127.0.0.1 the kernel had free a moment ago (the card's SNMP
-// agent binds it; nothing else in a test asks for a fixed UDP port).
-U16 FreeUdpLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    U16 port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
-
 // Polls `done` until it holds or `limit` passes; the pause between looks
 // only spares the processor, the outcome never depends on it.
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = kStepLimit) {
@@ -237,7 +218,7 @@ protected:
     test::TestEnvironment env{false};
     SimPortHold interBoard;
     U16 httpPort = SimChassis_FreeLoopbackPort();
-    U16 snmpPort = FreeUdpLoopbackPort();
+    U16 snmpPort = SimChassis_FreeUdpLoopbackPort();
 };
 
 // ERROR lines of the card's output that no expected text explains.
