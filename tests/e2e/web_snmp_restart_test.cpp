@@ -163,6 +163,18 @@ protected:
         return onAir;
     }
 
+    // The web server listens from its own thread, which start-up creates
+    // after the inter-board server: the stream can be on air before it
+    // answers. True once it serves its page; curl retries a refused
+    // connection within the step's limit.
+    bool WaitForWebServer() {
+        test::ChildProgram curl;
+        return curl.Start({"curl", "--noproxy", "*", "-sS", "-f", "-o", "/dev/null", "--retry", "60",
+                           "--retry-connrefused", "--retry-max-time", "30",
+                           "http://127.0.0.1:" + std::to_string(httpPort) + "/index.html"}) &&
+               curl.WaitForExit(kStepLimit) == 0;
+    }
+
     struct Reply {
         int code = -1;
         std::string body;
@@ -255,6 +267,7 @@ TEST_F(CardEndToEndTest, AWebRenameAndAnSnmpSetOutliveAKilledCard) {
     EXPECT_EQ((std::vector<std::string>{"HX News", "HX Sport", "HX Movies"}), names) << onAir.probeReport;
 
     // The web edit: refresh the temporary copy, rename, apply.
+    ASSERT_TRUE(WaitForWebServer()) << card.Output();
     const Reply info = Post("GetSubboardTSInfo.w", R"({"token":"x"})");
     ASSERT_EQ(0, info.code) << info.body;
     EXPECT_NE(std::string::npos, info.body.find("HX Sport")) << info.body;
