@@ -26,9 +26,6 @@
 // structure safely), so after one the live model must only hold no free
 // record with data in it, which the finders would hand out as it stands.
 // Inter-board sends go to a loopback port that refuses every connection.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -52,6 +49,7 @@
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
 #include "fuzz/fuzz_model.h"
+#include "fuzz/refusing_port.h"
 #include "http/chunk.h"
 #include "http/http_base.h"
 #include "platform/resource.h"
@@ -110,21 +108,6 @@ void checkModels(const char* path, bool snapshotApplied) {
                  std::string(path) + "\n" + hx::test::DescribeViolations(violations));
         }
     }
-}
-
-// A loopback port that is bound but never listens: every inter-board
-// connection to it is refused at once, and no other process can take it.
-hx::U16 refusingPort() {
-    static const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        fail("no loopback port");
-    }
-    return ntohs(addr.sin_port);
 }
 
 // ftpget leaves a (placeholder) archive; tar lists the one member and
@@ -186,7 +169,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     hx::SetClock(&clock);
     hx::fuzz::UseTemporaryDataRoot();
     hx::RunProfile profile = hx::Profile();
-    profile.interBoardPort = refusingPort();
+    profile.interBoardPort = hx::fuzz::RefusingLoopbackPort();
     profile.simSlotId = 5;
     hx::SetProfile(profile);
     hx::Status_Init();

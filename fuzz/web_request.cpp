@@ -32,10 +32,7 @@
 // reboot never reaches) recorded, "ps" answered by the simulated SSH
 // service. Their waits pass in virtual time. The record is emptied after
 // each input so a long run does not grow it.
-#include <arpa/inet.h>
 #include <cJSON.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -59,6 +56,7 @@
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
 #include "fuzz/fuzz_model.h"
+#include "fuzz/refusing_port.h"
 #include "http/chunk.h"
 #include "http/config_keys.h"
 #include "http/connection_internal.h"
@@ -155,22 +153,6 @@ hx::U32 replyCode(const std::string& text) {
     return value;
 }
 
-// A loopback port that is bound but never listens: every inter-board
-// connection to it is refused at once, and no other process can take it.
-hx::U16 refusingPort() {
-    static const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        std::fprintf(stderr, "web_request: no loopback port\n");
-        std::abort();
-    }
-    return ntohs(addr.sin_port);
-}
-
 void recover(const std::uint8_t* text, std::size_t size) {
     std::ofstream(hx::ResolvePath(hx::kQamJsonFilePath), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(text), static_cast<std::streamsize>(size));
@@ -187,7 +169,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     hx::SetClock(&clock);
     const std::filesystem::path root = hx::fuzz::UseTemporaryDataRoot();
     hx::RunProfile profile = hx::Profile();
-    profile.interBoardPort = refusingPort();
+    profile.interBoardPort = hx::fuzz::RefusingLoopbackPort();
     hx::SetProfile(profile);
     const std::filesystem::path config = root / "webserver.conf";
     std::ofstream(config) << "server.document-root = \"" << root.string() << "\"\n";

@@ -6,6 +6,9 @@
 #include <functional>
 #include <map>
 
+#include "engine/model_lock.h"
+#include "engine/output_model.h"
+
 namespace hx::test {
 
 namespace {
@@ -342,6 +345,18 @@ std::string PoolBytes(const Output_TSInfo* model, ModelPool pool) {
     }
     const U8* begin = ModelPool_Record(model, pool, 0);
     return std::string(reinterpret_cast<const char*>(begin), count * ModelPool_RecordSize(pool));
+}
+
+std::vector<std::string> SharedModelsBytes() {
+    TSP_ModelLock lock;
+    std::vector<std::string> bytes;
+    for (const Output_TSInfo* model : {TSP_GetTSParam(), TSP_GetTempTSParam()}) {
+        for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
+                               ModelPool::Descriptor, ModelPool::Bypass}) {
+            bytes.push_back(PoolBytes(model, pool));
+        }
+    }
+    return bytes;
 }
 
 }  // namespace hx::test

@@ -37,4 +37,8 @@ std::string DescribeViolations(const std::vector<std::string>& violations);
 // byte for byte.
 std::string PoolBytes(const Output_TSInfo* model, ModelPool pool);
 
+// Every pool of the live model, then of the temporary copy, taken under the
+// model lock: for requests that must change neither.
+std::vector<std::string> SharedModelsBytes();
+
 }  // namespace hx::test

@@ -36,4 +36,13 @@ inline std::string ErrorReplyText(U32 code) {
     return printed;
 }
 
+// A reply's "code" (-1 when the reply is no JSON object with a number there).
+inline int ReplyCode(const std::string& reply) {
+    cJSON* tree = cJSON_Parse(reply.c_str());
+    const cJSON* code = cJSON_GetObjectItem(tree, "code");
+    const int value = cJSON_IsNumber(code) ? code->valueint : -1;
+    cJSON_Delete(tree);
+    return value;
+}
+
 }  // namespace hx::test

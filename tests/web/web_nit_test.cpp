@@ -135,18 +135,6 @@ protected:
                (members.empty() ? "" : "," + members) + "}";
     }
 
-    // Every pool of both models.
-    static std::vector<std::string> ModelBytes() {
-        TSP_ModelLock lock;
-        std::vector<std::string> bytes;
-        for (const Output_TSInfo* model : {TSP_GetTSParam(), TSP_GetTempTSParam()}) {
-            for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
-                                   ModelPool::Descriptor, ModelPool::Bypass}) {
-                bytes.push_back(test::PoolBytes(model, pool));
-            }
-        }
-        return bytes;
-    }
 
     static NITTable_t TempNit(U16 channel) {
         NITTable_t table{};
@@ -165,9 +153,9 @@ protected:
 
     // A refused request: its error reply, and neither model changed.
     void ExpectRefused(const std::string& name, const std::string& body, U32 code) {
-        const std::vector<std::string> before = ModelBytes();
+        const std::vector<std::string> before = test::SharedModelsBytes();
         EXPECT_EQ(Post(name, body), ErrorReply(code)) << name << " " << body;
-        EXPECT_TRUE(ModelBytes() == before) << name << " " << body;
+        EXPECT_TRUE(test::SharedModelsBytes() == before) << name << " " << body;
     }
 
     conntest::ConnectionTestServer server_;
@@ -321,10 +309,10 @@ TEST_F(WebNitTest, SetLcnAddsTheSecondDescriptorFirstAndReplacesByIndex) {
     EXPECT_EQ(EntryLoop(0, 1), (std::vector<U8>{0x88, 2, 7, 8, 0x89, 1, 9}));
 
     // Neither tag, or a flag that is no boolean: nothing changes.
-    const std::vector<std::string> unchanged = ModelBytes();
+    const std::vector<std::string> unchanged = test::SharedModelsBytes();
     EXPECT_EQ(Post("SetLCN.w", At(R"("NIT":1,"descriptor":0,"editFlag":true,"data":[1]})")), kSuccess);
     EXPECT_EQ(Post("SetLCN.w", At(R"("NIT":1,"descriptor":0,"editFlag":1,"tagId":131,"data":[1]})")), kSuccess);
-    EXPECT_TRUE(ModelBytes() == unchanged);
+    EXPECT_TRUE(test::SharedModelsBytes() == unchanged);
 
     ExpectRefused("SetLCN.w", At(R"("NIT":1,"descriptor":0,"tagId":131,"data":[1]})"), VK_ERR_WEB_POST_PARAM);
     ExpectRefused("SetLCN.w", At(R"("descriptor":0,"editFlag":false,"tagId":131,"data":[1]})"), VK_ERR_WEB_POST_PARAM);
@@ -407,14 +395,14 @@ TEST_F(WebNitTest, DeliveryDescriptorsTakeTheirBcdFieldsAndKeepTheFecInner) {
     EXPECT_EQ(std::vector<U8>(replaced.begin() + 13, replaced.end()), (std::vector<U8>{0x83, 2, 4, 5}));
 
     // Another table, or a flag that is no boolean: success, nothing changed.
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     EXPECT_EQ(Post("AddDescriptor.w", At(R"("NIT":1,"descriptor":0,"tableindex":0,"tableid":66,"editFlag":false,)"
                                          R"("tagId":131,"data":[1]})")),
               kSuccess);
     EXPECT_EQ(Post("AddDescriptor.w", At(R"("NIT":1,"descriptor":0,"tableindex":0,"tableid":64,"editFlag":null,)"
                                          R"("tagId":131,"data":[1]})")),
               kSuccess);
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
 }
 
 TEST_F(WebNitTest, DeliveryValuesTheirFieldsCannotHoldAreRefused) {

@@ -52,14 +52,7 @@ namespace {
 using test::Descriptor;
 using test::NitEntrySpec;
 
-// The reply's "code" (-1 without one).
-int Code(const std::string& reply) {
-    cJSON* tree = cJSON_Parse(reply.c_str());
-    const cJSON* code = cJSON_GetObjectItem(tree, "code");
-    const int value = cJSON_IsNumber(code) ? code->valueint : -1;
-    cJSON_Delete(tree);
-    return value;
-}
+int Code(const std::string& reply) { return test::ReplyCode(reply); }
 
 std::string Formatted(const std::string& compact) { return test::FormattedJson(compact); }
 std::string ErrorReply(U32 code) { return test::ErrorReplyText(code); }
@@ -160,18 +153,6 @@ protected:
         return Raw("POST /ImportSiTable.w" + query + " HTTP/1.1\r\nHost: card\r\nReferer: http://card/?a=1&b=2\r\n\r\n");
     }
 
-    // Both models' pools, for requests that must change nothing.
-    static std::vector<std::string> ModelBytes() {
-        TSP_ModelLock lock;
-        std::vector<std::string> bytes;
-        for (const Output_TSInfo* model : {TSP_GetTSParam(), TSP_GetTempTSParam()}) {
-            for (ModelPool pool : {ModelPool::Stream, ModelPool::Program, ModelPool::Pid, ModelPool::Table,
-                                   ModelPool::Descriptor, ModelPool::Bypass}) {
-                bytes.push_back(test::PoolBytes(model, pool));
-            }
-        }
-        return bytes;
-    }
 
     // The live NIT of a channel as exported sections (empty when none).
     static std::vector<U8> LiveNit(U16 channel) {
@@ -291,11 +272,11 @@ TEST_F(WebSiTablesTest, ImportQueryIsReadFromTheRequestLineOnly) {
 TEST_F(WebSiTablesTest, ImportWithoutQueryAnswersNothingAndChangesNothing) {
     BuildModel();
     const std::string upload = test::SiTableMultipart(test::SiTableFile(nit_));
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     for (const char* query : {"", "?", "?port=0", "?tableid=64"}) {
         EXPECT_EQ(Import(query, upload), "") << query;
     }
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
     EXPECT_EQ(FileBytes(g_arcUpgradeFiledir), std::vector<U8>(upload.begin(), upload.end()));
 }
 
@@ -322,15 +303,15 @@ TEST_F(WebSiTablesTest, BadUploadsAreRefusedAndNothingIsApplied) {
         TSP_GetTempTSParam()->pOutputTS[ModelLookup_StreamOfChannel(TSP_GetTempTSParam(), 3)]
             .u16TransportStreamID = 0x777;
     }
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     for (const auto& c : cases) {
         EXPECT_EQ(Code(Import("?port=0&channel=1&tableid=64", c.spooled)), static_cast<int>(c.code)) << c.what;
-        EXPECT_TRUE(ModelBytes() == before) << c.what;
+        EXPECT_TRUE(test::SharedModelsBytes() == before) << c.what;
     }
     g_arcUpgradeFiledir[0] = '\0';
     EXPECT_EQ(Code(Raw("POST /ImportSiTable.w?port=0&channel=1&tableid=64 HTTP/1.1\r\n\r\n")),
               static_cast<int>(VK_ERR_FILE_CAN_NOT_READE));
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
 }
 
 TEST_F(WebSiTablesTest, AnyOtherTableIdStillAppliesTheTemporaryCopy) {
@@ -353,10 +334,10 @@ TEST_F(WebSiTablesTest, ImportBeforeAnyRefreshLeavesTheLiveModelIntact) {
         StoreNit(live, first, 0, nit_);
         test::ModelBuilder(live).AddStream(1);
     }
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     const std::string reply = Import("?port=0&channel=1&tableid=64", test::SiTableMultipart(test::SiTableFile(nit_)));
     EXPECT_NE(reply, "");
-    EXPECT_TRUE(ModelBytes() == before) << reply;
+    EXPECT_TRUE(test::SharedModelsBytes() == before) << reply;
     EXPECT_EQ(LiveNit(0), nit_);
 }
 
@@ -369,7 +350,7 @@ TEST_F(WebSiTablesTest, SettersRefuseWithoutTheModifyRight) {
     ASSERT_EQ(test::Receive(test::kRefuseModify), 0u);
     ASSERT_EQ(VKUser_GetUser_BoardLevel_ModifyAuthority(), HX_FALSE);
     const std::string upload = test::SiTableMultipart(test::SiTableFile(nit_));
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     const TParameter_QAM qam = *GetQAMPara_Handle();
     EXPECT_EQ(Code(Import("?port=0&channel=1&tableid=64", upload)), 1035);
     EXPECT_EQ(FileBytes(g_arcUpgradeFiledir), std::vector<U8>(upload.begin(), upload.end()));
@@ -379,7 +360,7 @@ TEST_F(WebSiTablesTest, SettersRefuseWithoutTheModifyRight) {
                         R"({"pat":0,"pmt":0,"cat":0,"sdt":0,"nit":0,"tdt":0,"tot":0,"mgt":0,"vct":0,"stt":0,)"
                         R"("vcttype":0}}]}]})")),
               1035);
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
     EXPECT_EQ(std::memcmp(&qam, GetQAMPara_Handle(), sizeof qam), 0);
     EXPECT_FALSE(std::filesystem::exists(env().Path("/vandik_data/oid.json")));
     // The reads and the export need no right.
@@ -426,7 +407,7 @@ TEST_F(WebSiTablesTest, TotEntryIsSetInTheTemporaryCopyAndReadBack) {
                   kChainEnd);
     }
 
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     for (const char* body :
          {R"({"token":"t","port":0,"channel":3,"streamList":[{"CountryCode":[68,69,85],"CountryRegID":3,)"
           R"("LocalTimeOffsetPol":1,"LocalTimeOffset":"01:30","TimeOfChange":"2024/03/31 02:00:00"}]})",
@@ -437,13 +418,13 @@ TEST_F(WebSiTablesTest, TotEntryIsSetInTheTemporaryCopyAndReadBack) {
         EXPECT_EQ(Code(Post("SetTOTLocaltimeoffsetDescriptor.w", body)), static_cast<int>(VK_ERR_WEB_POST_PARAM))
             << body;
     }
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
     // No stream there: 4, nothing stored.
     EXPECT_EQ(Code(Post("SetTOTLocaltimeoffsetDescriptor.w", R"({"token":"t","port":0,"channel":9})")),
               static_cast<int>(VK_ERR_PARAMS));
     EXPECT_EQ(Code(Post("SetTOTLocaltimeoffsetDescriptor.w", R"({"token":"t","port":65535,"channel":65535})")),
               static_cast<int>(VK_ERR_PARAMS));
-    EXPECT_TRUE(ModelBytes() == before);
+    EXPECT_TRUE(test::SharedModelsBytes() == before);
 }
 
 // ---- PSIP switches ----------------------------------------------------------------
@@ -537,11 +518,11 @@ TEST_F(WebSiTablesTest, PsipSetChecksEveryItemBeforeChangingAnything) {
         R"({"token":"t","portlist":[{"port":1,"channellist":[)" + good + "]}]}",
     };
     GetQAMPara_Handle()->InsertPSIEnable[0].value = 7;
-    const std::vector<std::string> before = ModelBytes();
+    const std::vector<std::string> before = test::SharedModelsBytes();
     for (const std::string& body : cases) {
         EXPECT_EQ(Code(Post("SetSubboardPSIPChannel.w", body)), static_cast<int>(VK_ERR_WEB_POST_PARAM)) << body;
         EXPECT_EQ(GetQAMPara_Handle()->InsertPSIEnable[0].value, 7u) << body;
-        EXPECT_TRUE(ModelBytes() == before) << body;
+        EXPECT_TRUE(test::SharedModelsBytes() == before) << body;
     }
     EXPECT_EQ(Code(Post("SetSubboardPSIPChannel.w", R"({"token":"t"})")), static_cast<int>(VK_ERR_PARAMS));
     EXPECT_EQ(Code(Post("SetSubboardPSIPChannel.w", R"({"token":"t","portlist":{}})")),

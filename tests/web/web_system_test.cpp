@@ -76,13 +76,7 @@ protected:
         EXPECT_EQ(web_ProcessData(reply.get(), server_.srv(), con_), 0u) << name;
         return test::Text(reply.get());
     }
-    static int Code(const std::string& reply) {
-        cJSON* tree = cJSON_Parse(reply.c_str());
-        const cJSON* code = cJSON_GetObjectItem(tree, "code");
-        const int value = cJSON_IsNumber(code) ? code->valueint : -1;
-        cJSON_Delete(tree);
-        return value;
-    }
+    static int Code(const std::string& reply) { return test::ReplyCode(reply); }
     void WithdrawModifyRight() {
         const std::string message = R"({"data":[{"UserName":"op","Authoritylist":[{"AuthorityId":)" +
                                     std::to_string(kOwnSlot * 256) + R"(,"ViewEnable":1,"ModifyEnable":0}]}]})";

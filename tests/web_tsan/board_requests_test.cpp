@@ -36,6 +36,7 @@
 #include "support/sim_160t.h"
 #include "support/test_env.h"
 #include "support/tool_run.h"
+#include "support/web_replies.h"
 #include "web/user_authority.h"
 #include "web/web_accessors.h"
 
@@ -124,11 +125,7 @@ protected:
         return reply;
     }
     // The reply's "code" (-1 when the reply is no JSON object with one).
-    static int Code(const Reply& reply) {
-        const Json json = Parse(reply.body);
-        const cJSON* code = cJSON_GetObjectItem(json.get(), "code");
-        return cJSON_IsNumber(code) ? code->valueint : -1;
-    }
+    static int Code(const Reply& reply) { return test::ReplyCode(reply.body); }
 
     TParameter_QAM SavedQamFile() {
         QamParamFileBytes bytes{};

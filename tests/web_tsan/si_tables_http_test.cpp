@@ -32,6 +32,7 @@
 #include "support/psi_decoder.h"
 #include "support/sim_board.h"
 #include "support/test_env.h"
+#include "support/web_replies.h"
 #include "support/tool_run.h"
 #include "web/user_authority.h"
 #include "web/web_model.h"
@@ -48,13 +49,7 @@ using test::NitEntrySpec;
 using test::RunTool;
 using test::ToolRun;
 
-int Code(const std::string& reply) {
-    cJSON* tree = cJSON_Parse(reply.c_str());
-    const cJSON* code = cJSON_GetObjectItem(tree, "code");
-    const int value = cJSON_IsNumber(code) ? code->valueint : -1;
-    cJSON_Delete(tree);
-    return value;
-}
+int Code(const std::string& reply) { return test::ReplyCode(reply); }
 
 // A member of the reply's "data" ("" when absent).
 std::string DataText(const std::string& reply, const char* key) {
