@@ -133,23 +133,7 @@ cJSON* ProgramObject(const Output_WebProgramInfo& program, U8 chassisType) {
     cJSON* data = cJSON_CreateObject();
     AddName(data, "servicename", program.aru8ServiceName, program.u8ServiceNameLen);
     AddNumber(data, "serviceid", program.u16ServiceID);
-    cJSON* pids = cJSON_CreateObject();
-    AddNumber(pids, "pcr", program.u16PCRPID);
-    AddNumber(pids, "pmt", program.u16PMTPID);
-    cJSON* streams = cJSON_CreateArray();
-    const U32 count = std::min<U32>(program.u16ESNumber, kWebEsViews);
-    for (U32 e = 0; e < count; ++e) {
-        const Output_WebPIDInfo& es = program.arOutputESInfo[e];
-        char typeName[kWebValueTextBytes] = {};
-        Web_GetStreamTypeDesc(es.u8StreamType, typeName);
-        cJSON* entry = cJSON_CreateObject();
-        AddNumber(entry, "pid", es.u16PID);
-        AddNumber(entry, "pidtype", es.u8PIDType);
-        AddString(entry, "streamtype", typeName);
-        cJSON_AddItemToArray(streams, entry);
-    }
-    cJSON_AddItemToObject(pids, "es", streams);
-    cJSON_AddItemToObject(data, "pids", pids);
+    cJSON_AddItemToObject(data, "pids", Web_ProgramPidsObject(program));
     cJSON* source = cJSON_CreateObject();
     AddNumber(source, "board", Web_GetWebSlot(chassisType, program.u8SourceSlot));
     AddString(source, "boardname", "");

@@ -64,26 +64,6 @@ cJSON* SourceObject(U8 slot, U8 port, U16 channel) {
     return source;
 }
 
-cJSON* PidsObject(const Output_WebProgramInfo& program) {
-    cJSON* pids = cJSON_CreateObject();
-    AddNumber(pids, "pcr", program.u16PCRPID);
-    AddNumber(pids, "pmt", program.u16PMTPID);
-    cJSON* streams = cJSON_CreateArray();
-    const U16 count = std::min<U16>(program.u16ESNumber, kWebEsViews);
-    for (U16 i = 0; i < count; ++i) {
-        const Output_WebPIDInfo& es = program.arOutputESInfo[i];
-        cJSON* item = cJSON_CreateObject();
-        AddNumber(item, "pid", es.u16PID);
-        AddNumber(item, "pidtype", es.u8PIDType);
-        char type[kWebValueTextBytes] = {};
-        Web_GetStreamTypeDesc(es.u8StreamType, type);
-        cJSON_AddItemToObject(item, "streamtype", cJSON_CreateString(type));
-        cJSON_AddItemToArray(streams, item);
-    }
-    cJSON_AddItemToObject(pids, "es", streams);
-    return pids;
-}
-
 // Where a program's provider name stands: the listing shows it before the
 // service type, the views of the temporary copy after it.
 enum class ProviderPlace { BeforeServiceType, AfterServiceType };
@@ -104,7 +84,7 @@ void AddProgramMembers(cJSON* item, const Output_WebProgramInfo& program, Provid
     cJSON* source = SourceObject(program.u8SourceSlot, program.u8SourcePort, program.u16SourceChannel);
     AddNumber(source, "serviceid", program.u16OldServiceID);
     cJSON_AddItemToObject(item, "src", source);
-    cJSON_AddItemToObject(item, "pids", PidsObject(program));
+    cJSON_AddItemToObject(item, "pids", Web_ProgramPidsObject(program));
 }
 
 // The one description of an output stream, for the listing (no "port": the

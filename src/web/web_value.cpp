@@ -2,6 +2,7 @@
 
 #include <cJSON.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "engine/web_report.h"
 #include "platform/board.h"
 #include "si/time_tables.h"
+#include "web/web_reply.h"
 #include "web/web_text.h"
 
 namespace hx {
@@ -303,6 +305,26 @@ void Web_GetPIDTypeDesc(U8 u8PidType, char* pName) {
         default: break;
     }
     std::snprintf(pName, kWebValueTextBytes, "%s", name);
+}
+
+cJSON* Web_ProgramPidsObject(const Output_WebProgramInfo& program) {
+    cJSON* pids = cJSON_CreateObject();
+    web_AddWholeNumber(pids, "pcr", program.u16PCRPID);
+    web_AddWholeNumber(pids, "pmt", program.u16PMTPID);
+    cJSON* streams = cJSON_CreateArray();
+    const U32 count = std::min<U32>(program.u16ESNumber, kWebEsViews);
+    for (U32 e = 0; e < count; ++e) {
+        const Output_WebPIDInfo& es = program.arOutputESInfo[e];
+        char typeName[kWebValueTextBytes] = {};
+        Web_GetStreamTypeDesc(es.u8StreamType, typeName);
+        cJSON* entry = cJSON_CreateObject();
+        web_AddWholeNumber(entry, "pid", es.u16PID);
+        web_AddWholeNumber(entry, "pidtype", es.u8PIDType);
+        cJSON_AddItemToObject(entry, "streamtype", cJSON_CreateString(typeName));
+        cJSON_AddItemToArray(streams, entry);
+    }
+    cJSON_AddItemToObject(pids, "es", streams);
+    return pids;
 }
 
 }  // namespace hx

@@ -19,6 +19,10 @@
 struct cJSON;
 
 namespace hx {
+struct Output_WebProgramInfo;
+}
+
+namespace hx {
 
 // Buffers the texts below are written into.
 constexpr U32 kWebValueTextBytes = 32;
@@ -98,5 +102,10 @@ U32 Web_CharacterReplace(const char* pSource, char* pDestination, U32 u32Destina
 // (engine/web_report.h), written into 32 bytes.
 void Web_GetStreamTypeDesc(U8 u8StreamType, char* pName);
 void Web_GetPIDTypeDesc(U8 u8PidType, char* pName);
+
+// A program view's PIDs as the stream and status pages show them:
+// {"pcr", "pmt", "es": [{"pid", "pidtype", "streamtype" (display name)}]}
+// with at most the view's elementary streams. The caller owns the object.
+cJSON* Web_ProgramPidsObject(const Output_WebProgramInfo& program);
 
 }  // namespace hx
