@@ -185,11 +185,6 @@ void RemoveExtractionFolders() {
     Run({"rm", kExtractFolder, "-fr"});
 }
 
-bool Exists(const char* logical) {
-    std::error_code ignored;
-    return std::filesystem::exists(ResolvePath(logical), ignored);
-}
-
 std::string ErrorText(int error) { return std::strerror(error); }
 
 // The version object of the version file, in cJSON's formatted print.
@@ -425,7 +420,7 @@ U32 Install(const char* name, const ImageHeader_t& header) {
     Command_Run(tar);
     Command_Run(tar);
     ReachStage(kUpgradeHeaderStep + 3);
-    if (!Exists("/var/upgrade/zz.zz")) {
+    if (!File_Exists(ResolvePath("/var/upgrade/zz.zz"))) {
         RemoveExtractionFolders();
         return VK_ERR_TAR_UPGRADE_FILE_ERROR;
     }
@@ -435,12 +430,12 @@ U32 Install(const char* name, const ImageHeader_t& header) {
     Run({"/var/upgrade/run.sh"});
     TheClock().SleepMicros(3 * kSecond);
     storeVersionFromHeader(&header);
-    if (Exists(kDataUbifsFlag)) {
+    if (File_Exists(ResolvePath(kDataUbifsFlag))) {
         Run({"rm", kDataUbifsFlag});
     }
     Run({"chmod", "+x", kCopyScript});
     Run({kCopyScript});
-    if (Exists("/var/upgrade/ubifs.flag")) {
+    if (File_Exists(ResolvePath("/var/upgrade/ubifs.flag"))) {
         Run({"touch", kDataUbifsFlag});
     }
     upgrade_CheckSoftVersionModify(&header);

@@ -179,6 +179,11 @@ std::optional<std::size_t> File_Size(const std::string& path) {
     return static_cast<std::size_t>(info.st_size);
 }
 
+bool File_Exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
 std::size_t File_ReadUpTo(int fd, U8* out, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {

@@ -67,6 +67,10 @@ std::size_t File_ReadUpTo(int fd, U8* out, std::size_t size);
 // Size in bytes, or nullopt when the file does not exist.
 std::optional<std::size_t> File_Size(const std::string& path);
 
+// Whether anything (file, folder, link to one) is there; false when it cannot
+// be told.
+bool File_Exists(const std::string& path);
+
 // Creates the folder and its parents; true when it exists afterwards.
 bool File_MakeDirectories(const std::string& path);
 

@@ -1,12 +1,12 @@
 #include "web/web_debug.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "core/clock.h"
 #include "core/command_runner.h"
+#include "core/file_util.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "engine/mux_lut.h"
@@ -81,8 +81,7 @@ void Web_GetConnectService(U32* pu32State) {
 }
 
 void Web_EraseData() {
-    std::error_code error;
-    if (!std::filesystem::exists(ResolvePath(kEraseDataScript), error)) {
+    if (!File_Exists(ResolvePath(kEraseDataScript))) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_WEB, "file [%s] is not exist\n", kEraseDataScript);
         return;
     }

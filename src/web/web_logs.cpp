@@ -42,11 +42,6 @@ std::string BoardDescription() {
     return description;
 }
 
-bool Exists(const std::string& logical) {
-    std::error_code error;
-    return std::filesystem::exists(ResolvePath(logical), error);
-}
-
 CommandResult RunLogged(const char* caller, const Command& command, U32 module) {
     HX_LOG_AS(caller, LOG_LEVEL_INFO, module, "Command : %s\n", Command_Text(command).c_str());
     return Command_Run(command);
@@ -58,7 +53,7 @@ bool PackArchive(const char* caller, const std::string& archive, const Command& 
     std::error_code error;
     std::filesystem::remove(ResolvePath(archive), error);
     const CommandResult result = RunLogged(caller, tar, LOG_MODULE_WEB);
-    return result.executed && result.status == 0 && Exists(archive);
+    return result.executed && result.status == 0 && File_Exists(ResolvePath(archive));
 }
 
 void CopyPath(char* out, const std::string& path) { std::snprintf(out, kWebExportPathBytes, "%s", path.c_str()); }
@@ -103,7 +98,7 @@ U32 Web_ExportLogs(char* pu8Path) {
         return VK_ERR_PARAMS;
     }
     pu8Path[0] = '\0';
-    if (!Exists(kMainLogPath)) {
+    if (!File_Exists(ResolvePath(kMainLogPath))) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_WEB, "Can't find %s file!\n", kMainLogPath);
         return VK_ERR_FILE_NOT_EXISTING;
     }
@@ -138,7 +133,7 @@ U32 Web_ExportMIBs(char* pu8Path) {
     const std::string mibText = kMibTextFolder + mibName;
     // Checked before anything runs: without it the archive would carry no
     // MIB, or an earlier export's copy.
-    if (!Exists(mibText)) {
+    if (!File_Exists(ResolvePath(mibText))) {
         HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_WEB, "Can't find %s file!\n", mibText.c_str());
         return VK_ERR_FILE_NOT_EXISTING;
     }
