@@ -461,8 +461,10 @@ int buffer_path_simplify(buffer* dest, const buffer* src) {
     if (!path.empty() && path.front() == '/') {
         path.remove_prefix(1);
     }
-    // Built aside, since dest may be src and a leading '/' may be added.
-    std::string out;
+    // Built aside, since dest may be src and a leading '/' may be added; the
+    // scratch keeps its storage, so a request's path costs no allocation.
+    thread_local std::string out;
+    out.clear();
     out.reserve(path.size() + 2);
     bool trailingSlash = false;
     for (;;) {

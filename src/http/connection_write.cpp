@@ -1,5 +1,6 @@
 // The response start (status, the web application's reply to a POST, error
 // pages, Content-Length, headers) and writing the response out.
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -147,7 +148,8 @@ void set_content_length(server* srv, connection* con) {
     const http_off_t body = chunkqueue_length(con->write_queue);
     if (body > 0 || con->request.http_method != HTTP_METHOD_HEAD) {
         char digits[16];
-        std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(body));
+        const auto printed = std::to_chars(digits, digits + sizeof(digits) - 1, static_cast<int>(body));
+        *printed.ptr = '\0';
         set_header(srv, con, "Content-Length", digits);
     }
 }

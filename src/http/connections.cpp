@@ -564,6 +564,11 @@ connection* connection_accept(server* srv, server_socket* srv_socket) {
         return nullptr;
     }
     connection_set_state(srv, con, CON_STATE_REQUEST_START);
+    // A client's request seldom arrives together with its connection: the
+    // first read waits for the socket's readiness event (a request already
+    // there is reported by the next poll) instead of a read that mostly
+    // finds the socket empty, one system call per connection.
+    con->is_readable = 0;
     con->connection_start = srv->cur_ts;
     con->dst_addr = address;
     buffer_copy_string(con->dst_addr_buf, inet_ntop_cache_get_ip(srv, &con->dst_addr));

@@ -188,17 +188,26 @@ std::string_view web_RequestName(const connection* con) {
     if (header == nullptr || header->used <= 1) {
         return {};
     }
-    std::string_view text(header->ptr, header->used - 1);
-    text = text.substr(0, text.find_first_of("\r\n"));
-    const size_t target_start = text.find(' ');
-    if (target_start == std::string_view::npos) {
+    // One pass over the request line, which ends at its CR or LF: the target
+    // follows the first space and ends at the next space, '?' or '#'; the name
+    // is its last path segment. (The set searches of string_view would call
+    // memchr once per byte, on every request.)
+    const char* p = header->ptr;
+    const char* const end = p + header->used - 1;
+    while (p != end && *p != ' ' && *p != '\r' && *p != '\n') {
+        ++p;
+    }
+    if (p == end || *p != ' ') {
         return {};
     }
-    std::string_view target = text.substr(target_start + 1);
-    target = target.substr(0, target.find(' '));
-    target = target.substr(0, target.find_first_of("?#"));
-    const size_t slash = target.rfind('/');
-    return slash == std::string_view::npos ? target : target.substr(slash + 1);
+    const char* name = ++p;
+    while (p != end && *p != ' ' && *p != '?' && *p != '#' && *p != '\r' && *p != '\n') {
+        if (*p == '/') {
+            name = p + 1;
+        }
+        ++p;
+    }
+    return {name, static_cast<size_t>(p - name)};
 }
 
 bool web_IsRequestName(std::string_view name) {

@@ -37,6 +37,8 @@ TEST_F(WebHooks, UploadNamesAreTakenFromTheRequestLinesPathOnly) {
         {"POST /SetTsParam.w HTTP/1.1\r\nReferer: http://card/Upgrade.w\r\n\r\n", 0},
         {"POST /Upgrade.w?Upgrade.w HTTP/1.1\r\n\r\n", 1},
         {"POST /Set.w?to=Upgrade.w HTTP/1.1\r\n\r\n", 0},
+        // A first line without a target: a later line is never taken for it.
+        {"POST\r\nPOST /Upgrade.w HTTP/1.1\r\n\r\n", 0},
         {"", 0},
     };
     for (const auto& c : cases) {
@@ -44,6 +46,27 @@ TEST_F(WebHooks, UploadNamesAreTakenFromTheRequestLinesPathOnly) {
         EXPECT_EQ(web_ProcessIsLargeData(con_), c.large) << c.header;
     }
     EXPECT_EQ(web_ProcessIsLargeData(nullptr), 0);
+}
+
+TEST_F(WebHooks, RequestNameIsTheLastSegmentOfTheTargetsPath) {
+    const struct {
+        const char* header;
+        const char* name;
+    } cases[] = {
+        {"POST /GetModules HTTP/1.1\r\n\r\n", "GetModules"},
+        {"POST /a/b/Get.w?x=/y HTTP/1.1\r\n\r\n", "Get.w"},
+        {"POST /a/Get.w#part/z HTTP/1.1\r\n\r\n", "Get.w"},
+        {"POST /a/ HTTP/1.1\r\n\r\n", ""},
+        {"POST /Get.w\r\n\r\n", "Get.w"},
+        {"POST /Get.w\nHost: a/b\n\n", "Get.w"},
+        {"POST Get.w HTTP/1.1\r\n\r\n", "Get.w"},
+        {"POST\r\n", ""},
+        {"POST", ""},
+    };
+    for (const auto& c : cases) {
+        Header(c.header);
+        EXPECT_EQ(web_RequestName(con_), c.name) << c.header;
+    }
 }
 
 }  // namespace
