@@ -213,10 +213,11 @@ bool handle_request(server* srv, connection* con) {
 void response_end(server* srv, connection* con) {
     plugins_call_handle_request_done(srv, con);
     srv->con_written++;
-    // Whether the socket may hold more than was read: a keep-alive
-    // connection whose last read drained it waits for the event loop to say
-    // the next request is there, instead of a read that mostly finds nothing
-    // (bytes already read, a pipelined request, are parsed either way).
+    // Whether the socket may hold more than was read: a connection whose
+    // last read drained it waits for the event loop to say the next request
+    // (or, lingering, the client's end) is there, instead of a read that
+    // mostly finds nothing (bytes already read, a pipelined request, are
+    // parsed either way).
     const int readable = con->is_readable;
     if (con->keep_alive) {
         connection_set_state(srv, con, CON_STATE_REQUEST_START);
@@ -226,9 +227,7 @@ void response_end(server* srv, connection* con) {
         srv->con_closed++;
     }
     connection_reset(srv, con);
-    if (con->keep_alive) {
-        con->is_readable = readable;
-    }
+    con->is_readable = readable;
 }
 
 void handle_error(server* srv, connection* con) {
