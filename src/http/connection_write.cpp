@@ -147,10 +147,10 @@ void set_content_length(server* srv, connection* con) {
     }
     const http_off_t body = chunkqueue_length(con->write_queue);
     if (body > 0 || con->request.http_method != HTTP_METHOD_HEAD) {
+        static constexpr char kKey[] = "Content-Length";
         char digits[16];
-        const auto printed = std::to_chars(digits, digits + sizeof(digits) - 1, static_cast<int>(body));
-        *printed.ptr = '\0';
-        set_header(srv, con, "Content-Length", digits);
+        const auto printed = std::to_chars(digits, digits + sizeof(digits), static_cast<int>(body));
+        response_header_overwrite(srv, con, kKey, sizeof(kKey) - 1, digits, static_cast<size_t>(printed.ptr - digits));
     }
 }
 
