@@ -19,10 +19,8 @@
 struct cJSON;
 
 namespace hx {
-struct Output_WebProgramInfo;
-}
 
-namespace hx {
+struct Output_WebProgramInfo;
 
 // Buffers the texts below are written into.
 constexpr U32 kWebValueTextBytes = 32;
