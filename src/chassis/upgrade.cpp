@@ -368,37 +368,42 @@ U32 CheckImage(const char* name, int fd, ImageHeader_t* header) {
                   refusal->c_str());
         return VK_ERR_TAR_UPGRADE_FILE_ERROR;
     }
-    std::size_t written = 0;
-    while (written < payload.size()) {
-        const ssize_t put = write(rewrite.get(), payload.data() + written, payload.size() - written);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
-                      "Upgrade file [%s] valid data can't be write!\n", name);
-            return VK_ERR_FILE_CAN_NOT_READE;
-        }
-        written += static_cast<std::size_t>(put);
+    if (!File_WriteFully(rewrite.get(), payload)) {
+        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
+                  "Upgrade file [%s] valid data can't be write!\n", name);
+        return VK_ERR_FILE_CAN_NOT_READE;
     }
     HX_LOG_AS(kCheckCaller, LOG_LEVEL_INFO, LOG_MODULE_UPGRADE,
               "Upgrade file [%s] valid data can been write successfully!\n", name);
     return VK_SUCCESS;
 }
 
+// The image opened for reading and rewriting; -1, logged under the caller's
+// name, when it cannot be.
+int OpenImage(const char* caller, const char* name) {
+    const std::string path = ResolvePath(name);
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] open  error: %s(errno: %d)\n", name,
+                  ErrorText(error).c_str(), error);
+    }
+    return fd;
+}
+
+// Whether this board's own slot has its resource record (logged when not).
+bool OwnSlotKnown(const char* caller) {
+    if (Resource_GetHandle(Status_GetSlotID()) == nullptr) {
+        HX_LOG_AS(caller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Slot-%u is invalid\n", Status_GetSlotID());
+        return false;
+    }
+    return true;
+}
+
 // Opens the image and checks it; the image is closed again on every path.
 U32 OpenAndCheckImage(const char* name, ImageHeader_t* header) {
-    const std::string path = ResolvePath(name);
-    FileDescriptor image(open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (!image.valid()) {
-        const int error = errno;
-        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE,
-                  "Upgrade file [%s] open  error: %s(errno: %d)\n", name,
-                  ErrorText(error).c_str(), error);
-        return VK_ERR_FILE_CAN_NOT_READE;
-    }
-    if (Resource_GetHandle(Status_GetSlotID()) == nullptr) {
-        HX_LOG_AS(kCheckCaller, LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Slot-%u is invalid\n", Status_GetSlotID());
+    const FileDescriptor image(OpenImage(kCheckCaller, name));
+    if (!image.valid() || !OwnSlotKnown(kCheckCaller)) {
         return VK_ERR_FILE_CAN_NOT_READE;
     }
     ReachStage(kUpgradeHeaderStep);
@@ -653,21 +658,9 @@ U32 upgrade_CheckFile(const U8* UpgradeFileName) {
         UpgradeProFlag_SetStep(upgrade_fail);
         return VK_ERR_PARAMS;
     }
-    const char* name = reinterpret_cast<const char*>(UpgradeFileName);
     RemoveExtraction();
-    const std::string path = ResolvePath(name);
-    FileDescriptor image(open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (!image.valid()) {
-        const int error = errno;
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Upgrade file [%s] open  error: %s(errno: %d)\n", name,
-               ErrorText(error).c_str(), error);
-        return VK_ERR_FILE_CAN_NOT_READE;
-    }
-    if (Resource_GetHandle(Status_GetSlotID()) == nullptr) {
-        HX_LOG(LOG_LEVEL_ERROR, LOG_MODULE_UPGRADE, "Slot-%u is invalid\n", Status_GetSlotID());
-        return VK_ERR_FILE_CAN_NOT_READE;
-    }
-    return VK_SUCCESS;
+    const FileDescriptor image(OpenImage(__func__, reinterpret_cast<const char*>(UpgradeFileName)));
+    return image.valid() && OwnSlotKnown(__func__) ? VK_SUCCESS : VK_ERR_FILE_CAN_NOT_READE;
 }
 
 void storeVersionFromHeader(const ImageHeader_t* stUpgradeHeader) {

@@ -51,8 +51,12 @@ bool WriteFully(int fd, std::span<const std::span<const U8>> pieces, std::size_t
             }
             return false;
         }
+        const std::size_t before = next;
         for (; next < vectors.size() && static_cast<std::size_t>(written) >= vectors[next].iov_len; ++next) {
             written -= static_cast<ssize_t>(vectors[next].iov_len);
+        }
+        if (written == 0 && next == before) {
+            return false;  // nothing taken of a non-empty piece: no progress is coming
         }
         if (next < vectors.size()) {
             vectors[next].iov_base = static_cast<U8*>(vectors[next].iov_base) + written;
@@ -169,6 +173,10 @@ std::optional<std::vector<U8>> File_ReadAll(const std::string& path) {
         }
         content.insert(content.end(), chunk, chunk + got);
     }
+}
+
+bool File_WriteFully(int fd, std::span<const U8> data) {
+    return WriteFully(fd, std::span(&data, 1), 0, data.size());
 }
 
 std::optional<std::size_t> File_Size(const std::string& path) {

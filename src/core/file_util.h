@@ -64,6 +64,10 @@ std::optional<std::vector<U8>> File_ReadAll(const std::string& path);
 // count read, short at the end of the file or on an error.
 std::size_t File_ReadUpTo(int fd, U8* out, std::size_t size);
 
+// Writes all of `data` to the descriptor, through interruptions and short
+// writes; false on an error or when the descriptor takes nothing more.
+bool File_WriteFully(int fd, std::span<const U8> data);
+
 // Size in bytes, or nullopt when the file does not exist.
 std::optional<std::size_t> File_Size(const std::string& path);
 
