@@ -40,7 +40,6 @@
 
 #include "chassis/config_backup.h"
 #include "chassis/oid_snapshot.h"
-#include "core/clock.h"
 #include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/run_profile.h"
@@ -48,6 +47,7 @@
 #include "engine/model_lock.h"
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/virtual_time.h"
 #include "fuzz/fuzz_model.h"
 #include "fuzz/refusing_port.h"
 #include "http/chunk.h"
@@ -164,9 +164,7 @@ bool importArchive(const char* member, const std::uint8_t* data, std::size_t siz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // No 160T answers here: its waits pass in virtual time.
-    static hx::VirtualClock clock;
-    clock.SetAutoAdvance(true);
-    hx::SetClock(&clock);
+    hx::fuzz::UseAutoAdvancingClock();
     hx::fuzz::UseTemporaryDataRoot();
     hx::RunProfile profile = hx::Profile();
     profile.interBoardPort = hx::fuzz::RefusingLoopbackPort();

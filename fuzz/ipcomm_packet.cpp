@@ -32,10 +32,10 @@
 #include "chassis/ipcomm_dispatch.h"
 #include "chassis/ipcomm_packet.h"
 #include "chassis/ipcomm_reassembly.h"
-#include "core/clock.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/virtual_time.h"
 
 namespace {
 
@@ -175,9 +175,7 @@ void CheckImagePacket(ImageShadow& image, const hx::ST_VK_IPCOMM& record, hx::U1
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     hx::fuzz::UseTemporaryDataRoot();
-    static hx::VirtualClock clock;
-    clock.SetAutoAdvance(true);
-    hx::SetClock(&clock);
+    hx::fuzz::UseAutoAdvancingClock();
     int fds[2];
     Check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0);
     g_server = fds[0];

@@ -26,12 +26,12 @@
 
 #include "chassis/tar_listing.h"
 #include "chassis/upgrade.h"
-#include "core/clock.h"
 #include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/err.h"
 #include "core/run_profile.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/virtual_time.h"
 #include "fuzz/fuzz_model.h"
 #include "platform/resource.h"
 #include "support/model_builder.h"
@@ -94,9 +94,7 @@ bool InstallablePayload(std::span<const std::uint8_t> image) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static hx::VirtualClock clock;
-    clock.SetAutoAdvance(true);
-    hx::SetClock(&clock);
+    hx::fuzz::UseAutoAdvancingClock();
     hx::fuzz::UseTemporaryDataRoot();
     // Small empty shared models: each check saves a snapshot of them.
     static hx::test::ScopedSharedModels models(hx::fuzz::kSmallModelPools);

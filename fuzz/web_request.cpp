@@ -47,7 +47,6 @@
 #include <vector>
 
 #include "chassis/qam_json.h"
-#include "core/clock.h"
 #include "core/command_runner.h"
 #include "core/common_fun.h"
 #include "core/run_profile.h"
@@ -55,6 +54,7 @@
 #include "engine/model_lock.h"
 #include "engine/output_model.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/virtual_time.h"
 #include "fuzz/fuzz_model.h"
 #include "fuzz/refusing_port.h"
 #include "http/chunk.h"
@@ -164,9 +164,7 @@ void recover(const std::uint8_t* text, std::size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // No 160T answers here: its waits pass in virtual time, so a setter costs
     // what the handler does, not the link's time-outs.
-    static hx::VirtualClock clock;
-    clock.SetAutoAdvance(true);
-    hx::SetClock(&clock);
+    hx::fuzz::UseAutoAdvancingClock();
     const std::filesystem::path root = hx::fuzz::UseTemporaryDataRoot();
     hx::RunProfile profile = hx::Profile();
     profile.interBoardPort = hx::fuzz::RefusingLoopbackPort();

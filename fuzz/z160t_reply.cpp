@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 
-#include "core/clock.h"
 #include "core/log.h"
 #include "core/run_profile.h"
 #include "platform/fpga_reg.h"
@@ -20,19 +19,17 @@
 #include "sim/main_fpga.h"
 #include "sim/sim_board.h"
 #include "fuzz/fuzz_data_root.h"
+#include "fuzz/virtual_time.h"
 
 namespace {
 
-hx::VirtualClock* g_clock = nullptr;
 std::shared_ptr<hx::sim::MainFpga> g_fpga;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     hx::fuzz::UseTemporaryDataRoot();
-    g_clock = new hx::VirtualClock();
-    g_clock->SetAutoAdvance(true);
-    hx::SetClock(g_clock);
+    hx::fuzz::UseAutoAdvancingClock();
     hx::sim::SimBoard_Install();
     hx::FPGA_Init();
     g_fpga = std::dynamic_pointer_cast<hx::sim::MainFpga>(hx::REG_GetBus());
